@@ -1,0 +1,66 @@
+#include "support/SecureString.h"
+
+#include <sodium.h>
+
+namespace kof {
+
+void SecureZero(void* data, std::size_t size) {
+  if (data && size) sodium_memzero(data, size);
+}
+
+SecureString& SecureString::operator=(const SecureString& other) {
+  if (this != &other) Assign(other.View());
+  return *this;
+}
+
+SecureString& SecureString::operator=(SecureString&& other) noexcept {
+  if (this != &other) {
+    FData = std::move(other.FData);  // our old buffer is released through the wiping allocator
+    other.Reset();
+  }
+  return *this;
+}
+
+void SecureString::Reset() noexcept {
+  try {
+    FData.clear();
+    FData.push_back('\0');
+  } catch (...) {
+  }
+}
+
+void SecureString::Assign(std::string_view text) {
+  Clear();
+  Append(text);
+}
+
+void SecureString::Append(std::string_view text) {
+  if (FData.empty()) FData.push_back('\0');
+  FData.pop_back();
+  FData.reserve(FData.size() + text.size() + 1);
+  FData.insert(FData.end(), text.begin(), text.end());
+  FData.push_back('\0');
+}
+
+void SecureString::PushBack(char c) { Append(std::string_view(&c, 1)); }
+
+void SecureString::Clear() {
+  SecureZero(FData.data(), FData.capacity());
+  FData.clear();
+  FData.push_back('\0');
+}
+
+void WipeString(std::string& s) {
+  // capacity() covers the small-string buffer as well as a heap buffer.
+  SecureZero(s.data(), s.capacity());
+  s.clear();
+}
+
+void WipeString(std::u16string& s) {
+  SecureZero(s.data(), s.capacity() * sizeof(char16_t));
+  s.clear();
+}
+
+void WipeString(SecureString& s) { s.Clear(); }
+
+}  // namespace kof
