@@ -35,9 +35,20 @@ endfunction()
 # kof_test(NAME SOURCES a.cpp ... DEPS target ... [LABELS l ...])
 function(kof_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(NOT KOF_TESTS)
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE kof_options ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABELS}"
-               ENVIRONMENT "KOF_SOURCE_DIR=${PROJECT_SOURCE_DIR};KOF_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(props "")
+  if(ARG_LABELS)
+    set(props PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${props})
 endfunction()
+
+# Tests find the source and build folders through the environment; ctest reads
+# this file before it runs any test, so every test process inherits them.
+file(WRITE ${PROJECT_BINARY_DIR}/KofTestEnvironment.cmake
+  "set(ENV{KOF_SOURCE_DIR} \"${PROJECT_SOURCE_DIR}\")\nset(ENV{KOF_BINARY_DIR} \"${PROJECT_BINARY_DIR}\")\n")
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY TEST_INCLUDE_FILES ${PROJECT_BINARY_DIR}/KofTestEnvironment.cmake)

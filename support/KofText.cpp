@@ -162,11 +162,30 @@ std::string CutToUtf16Units(std::string_view text, std::size_t maxUnits) {
 std::string LowerCase(std::string_view text) { return MapCase(text, Lower); }
 std::string UpperCase(std::string_view text) { return MapCase(text, Upper); }
 
+namespace {
+
+// The comparison key of the next character. A malformed byte keeps its own
+// value (above every code point), so two different broken names never match.
+char32_t NextKey(std::string_view text, std::size_t& pos) {
+  const std::size_t start = pos;
+  bool ok = true;
+  const char32_t cp = DecodeUtf8(text, pos, &ok);
+  return ok ? Lower(cp) : 0x110000 + static_cast<unsigned char>(text[start]);
+}
+
+std::u32string Keys(std::string_view text) {
+  std::u32string keys;
+  for (std::size_t pos = 0; pos < text.size();) keys.push_back(NextKey(text, pos));
+  return keys;
+}
+
+}  // namespace
+
 int CompareText(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
-    const char32_t ca = Lower(DecodeUtf8(a, i));
-    const char32_t cb = Lower(DecodeUtf8(b, j));
+    const char32_t ca = NextKey(a, i);
+    const char32_t cb = NextKey(b, j);
     if (ca != cb) return ca < cb ? -1 : 1;
   }
   if (i < a.size()) return 1;
@@ -176,12 +195,18 @@ int CompareText(std::string_view a, std::string_view b) {
 
 bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
 
+// By characters, not bytes: a letter and its other case may differ in length.
 bool StartsText(std::string_view prefix, std::string_view text) {
-  return text.size() >= prefix.size() && SameText(prefix, text.substr(0, prefix.size()));
+  std::size_t i = 0, j = 0;
+  while (i < prefix.size()) {
+    if (j >= text.size() || NextKey(prefix, i) != NextKey(text, j)) return false;
+  }
+  return true;
 }
 
 bool EndsText(std::string_view suffix, std::string_view text) {
-  return text.size() >= suffix.size() && SameText(suffix, text.substr(text.size() - suffix.size()));
+  const std::u32string s = Keys(suffix), t = Keys(text);
+  return t.size() >= s.size() && t.compare(t.size() - s.size(), s.size(), s) == 0;
 }
 
 std::string Trim(std::string_view text) {

@@ -2,6 +2,8 @@
 
 #include <sodium.h>
 
+#include <functional>
+
 namespace kof {
 
 void SecureZero(void* data, std::size_t size) {
@@ -29,12 +31,28 @@ void SecureString::Reset() noexcept {
   }
 }
 
+// True when text points into our own buffer, which Clear or a reallocation would destroy.
+bool SecureString::Aliases(std::string_view text) const {
+  const std::less<const char*> before;
+  return !text.empty() && !before(text.data(), FData.data()) && before(text.data(), FData.data() + FData.size());
+}
+
 void SecureString::Assign(std::string_view text) {
+  if (Aliases(text)) {
+    SecureString copy(text);
+    *this = std::move(copy);
+    return;
+  }
   Clear();
   Append(text);
 }
 
 void SecureString::Append(std::string_view text) {
+  if (Aliases(text)) {
+    const SecureString copy(text);
+    Append(copy.View());
+    return;
+  }
   if (FData.empty()) FData.push_back('\0');
   FData.pop_back();
   FData.reserve(FData.size() + text.size() + 1);

@@ -55,6 +55,7 @@ class SecureString {
   friend bool operator==(const SecureString& a, const SecureString& b) { return a.View() == b.View(); }
 
  private:
+  bool Aliases(std::string_view text) const;
   void Reset() noexcept;
   std::vector<char, WipingAllocator<char>> FData;
 };

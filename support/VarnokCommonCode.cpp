@@ -18,13 +18,14 @@ std::string NormaliseSpaces(std::string_view s) {
   return out;
 }
 
+// A number may carry one sign; from_chars takes '-' but not '+'.
 template <class T>
-bool ParseInteger(const std::string& s, T& value) {
-  if (s.empty()) return false;
+bool ParseNumber(const std::string& s, T& value) {
   const char* b = s.data();
-  if (*b == '+') ++b;
-  auto [p, ec] = std::from_chars(b, s.data() + s.size(), value);
-  return ec == std::errc() && p == s.data() + s.size();
+  const char* e = b + s.size();
+  if (b != e && *b == '+' && (b + 1 == e || b[1] != '-')) ++b;
+  auto [p, ec] = std::from_chars(b, e, value);
+  return b != e && ec == std::errc() && p == e;
 }
 
 }  // namespace
@@ -105,7 +106,7 @@ int32_t TStringTokenizer::Numbers(int index) {
   const std::string s = Unquoted(index, found);
   if (!found) return -1;
   int32_t v;
-  return ParseInteger(s, v) ? v : kNotANumber;
+  return ParseNumber(s, v) ? v : kNotANumber;
 }
 
 int64_t TStringTokenizer::Longs(int index) {
@@ -113,7 +114,7 @@ int64_t TStringTokenizer::Longs(int index) {
   const std::string s = Unquoted(index, found);
   if (!found) return -1;
   int64_t v;
-  return ParseInteger(s, v) ? v : kNotANumber;
+  return ParseNumber(s, v) ? v : kNotANumber;
 }
 
 double TStringTokenizer::Reals(int index) {
@@ -121,8 +122,7 @@ double TStringTokenizer::Reals(int index) {
   const std::string s = Unquoted(index, found);
   if (!found) return -1;
   double v;
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  return (!s.empty() && ec == std::errc() && p == s.data() + s.size()) ? v : kNotAReal;
+  return ParseNumber(s, v) ? v : kNotAReal;
 }
 
 std::string ExtractFileName(std::string_view fileName) {

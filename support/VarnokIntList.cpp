@@ -25,7 +25,8 @@ std::string IndexError(int index) { return "List index out of bounds (" + std::t
 }  // namespace
 
 int TIntegerList::CompareValues(int32_t value1, int32_t value2, int, int) const {
-  return static_cast<int32_t>(static_cast<uint32_t>(value1) - static_cast<uint32_t>(value2));
+  // A plain difference wraps for values far apart (ids, the not-a-number mark) and misorders them.
+  return (value1 > value2) - (value1 < value2);
 }
 
 void TIntegerList::CheckIndex(int index) const {
@@ -166,11 +167,21 @@ void TIntegerList::PutDWord(int index, uint32_t value) {
 }
 
 void TIntegerList::Assign(const TIntegerList& source, bool dwords) {
+  if (&source == this) {  // clearing first would empty the source too
+    const TIntegerList copy(source);
+    Assign(copy, dwords);
+    return;
+  }
   Clear(true);
   Merge(source, dwords);
 }
 
 void TIntegerList::Merge(const TIntegerList& source, bool dwords) {
+  if (&source == this) {  // adding would move the items being read
+    const TIntegerList copy(source);
+    Merge(copy, dwords);
+    return;
+  }
   for (const auto& item : source.FList) {
     if (dwords)
       AddDWord(item.FInteger, item.FDWord);

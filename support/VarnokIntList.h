@@ -71,7 +71,7 @@ class TIntegerList {
   void SetDuplicates(TDuplicates value) { FDuplicates = value; }
 
  protected:
-  // Value1 - Value2 in 32-bit arithmetic (wrapping), as the list has always compared.
+  // <0, 0, >0 as Value1 is below, equal to or above Value2.
   virtual int CompareValues(int32_t value1, int32_t value2, int index1, int index2) const;
 
  private:

@@ -1,0 +1,214 @@
+#include "plugin/KofSessionsFolder.h"
+
+#include <fstream>
+#include <memory>
+#include <sys/stat.h>
+
+#include "platform/KofLastError.h"
+#include "plugin/PluginKofCommon5.h"
+#include "plugin/TotalCmdKofCommon5.h"
+#include "sessions/PluginKofConfiguration5.h"
+#include "sessions/PluginKofSessions5.h"
+#include "support/KofText.h"
+#include "support/VarnokCommonCode.h"
+
+namespace kof {
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Writes a local file the host asked for; false when it could not be written.
+bool WriteLocalFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+// "\Work.<KOF>" -> "Work.<KOF>"
+std::string EntryName(const std::string& path) { return ExtractFileName(path); }
+
+// The name a session gets from an entry or file name: a session extension is dropped.
+std::string PureName(const std::string& entryName) {
+  return TKofSession::ExtractPureFileName(TKofSession::PanelNameToFileName(entryName));
+}
+
+}  // namespace
+
+TKofSessionsFolder::TKofSessionsFolder(TCommonKofPlugin& plugin) : FPlugin(plugin) {}
+
+TKofSessionManager& TKofSessionsFolder::Manager() const { return FPlugin.Cfg().SessionManager(); }
+
+void TKofSessionsFolder::StartListing() { Manager().Sessions().Start(); }
+
+bool TKofSessionsFolder::NextEntry(wfx::WIN32_FIND_DATAW& fd) {
+  const TKofSession* next = Manager().Sessions().Next();
+  if (!next) return false;
+  const TKofSession& session = *next;
+  ClearFindData(fd);
+  fd.dwFileAttributes = kAttrSpecial;
+  SetNoTime(fd);
+  SetNoSize(fd);
+  const auto address = reinterpret_cast<uintptr_t>(&session);
+  fd.dwReserved0 = static_cast<uint32_t>(address);
+  fd.dwReserved1 = static_cast<uint32_t>(static_cast<uint64_t>(address) >> 32);
+  SetFindName(fd, session.PanelName());
+  return true;
+}
+
+std::string TKofSessionsFolder::SessionNameFor(const std::string& panelName) const {
+  const int index = Manager().FindByName(panelName);
+  return index < 0 ? std::string() : Manager().Sessions().Items(index).Name();
+}
+
+std::string TKofSessionsFolder::SessionNameForEntry(const std::string& path) const {
+  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(path)));
+  return index < 0 ? std::string() : Manager().Sessions().Items(index).Name();
+}
+
+void TKofSessionsFolder::ShowStoreError() const {
+  const std::string& message = Manager().ErrorMessage();
+  if (!message.empty()) FPlugin.ShowMessageDlg("Session", message, 0x10000);
+}
+
+void TKofSessionsFolder::ShowDuplicate(const std::string& name) const {
+  FPlugin.ShowMessageDlg("Session", "Duplicate session name \"" + ReplaceAll(name, "\"", "\"\"") + "\"", 0x10000);
+}
+
+bool TKofSessionsFolder::RefuseName(const std::string& name) const {
+  const std::string problem = TKofSession::CheckName(name);
+  if (problem.empty()) return false;
+  FPlugin.ShowMessageDlg("Session", problem, 0x10000);
+  SetLastError(wfx::ERROR_ACCESS_DENIED);
+  return true;
+}
+
+int TKofSessionsFolder::Export(const std::string& entryPath, const std::string& local, int flags) {
+  std::string target = local;
+  if (!FPlugin.InTemporary(local)) target = TKofSession::PanelNameToFileName(local);
+  if (!(flags & wfx::FS_COPYFLAGS_OVERWRITE) && FileExists(target)) return wfx::FS_FILE_EXISTS;
+  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
+  if (index < 0) return wfx::FS_FILE_NOTFOUND;
+  TKofSession& session = Manager().Sessions().Items(index);
+  if (!session.SaveTo(target)) return wfx::FS_FILE_WRITEERROR;
+  if (flags & wfx::FS_COPYFLAGS_MOVE) {
+    if (!FPlugin.ManageSession(session, saDelete)) return wfx::FS_FILE_NOTFOUND;
+  }
+  return wfx::FS_FILE_OK;
+}
+
+int TKofSessionsFolder::Import(const std::string& local, const std::string& entryPath, int flags) {
+  const TSessionFileCheck check = TKofSession::CheckSessionFile(local, true);
+  if (!check.Ok()) {
+    FPlugin.ShowMessageDlg("Session import", check.Message, 0x10000);
+    return wfx::FS_FILE_READERROR;
+  }
+  const std::string name = PureName(EntryName(entryPath));
+  if (RefuseName(name)) return wfx::FS_FILE_WRITEERROR;
+  const bool exists = Manager().FindByDisplayName(name + ".KOF") >= 0;
+  if (exists && !(flags & wfx::FS_COPYFLAGS_OVERWRITE)) return wfx::FS_FILE_EXISTS;
+  std::unique_ptr<TKofSession> session = TKofSession::LoadFromFile(local, name);
+  if (!session) return wfx::FS_FILE_READERROR;
+  if (FPlugin.ManageSession(*session, exists ? saModify : saNew)) return wfx::FS_FILE_OK;
+  ShowStoreError();
+  return wfx::FS_FILE_READERROR;
+}
+
+bool TKofSessionsFolder::Delete(const std::string& entryPath) {
+  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
+  if (index < 0) return false;
+  return FPlugin.ManageSession(Manager().Sessions().Items(index), saDelete);
+}
+
+bool TKofSessionsFolder::NewSession(const std::string& requested) {
+  const std::string name = TKofSession::ExtractPureFileName(requested);
+  if (RefuseName(name)) return false;
+  if (Manager().SessionExists(name) || Manager().FindByName(name) >= 0) {
+    ShowDuplicate(name);
+    return false;
+  }
+  SecureString url, domain, user;
+  FPlugin.ClipLock(true);
+  const bool answered = FPlugin.RequestText(wfx::RT_URL, name, "", url) &&
+                        FPlugin.RequestText(wfx::RT_Account, name, "Domain", domain) &&
+                        FPlugin.RequestText(wfx::RT_UserName, name, "", user);
+  FPlugin.ClipLock(false);
+  if (!answered) return false;
+  if (Trim(url.View()).empty()) {
+    FPlugin.ShowMessageDlg("Session", "A session needs the address (URL) of its Koffra server.", 0x10000);
+    return false;
+  }
+  if (Manager().SessionExists(name) || Manager().FindByName(name) >= 0) {
+    ShowDuplicate(name);
+    return false;
+  }
+  // A new session starts from the built-in defaults, not from the stored settings.
+  const TKofPluginConfiguration defaults;
+  std::unique_ptr<TKofSession> session =
+      defaults.NewSession(name, Trim(url.View()), Trim(domain.View()), Trim(user.View()));
+  if (FPlugin.ManageSession(*session, saNew)) return true;
+  ShowStoreError();
+  return false;
+}
+
+int TKofSessionsFolder::RenMov(const std::string& oldPath, const std::string& newPath, bool move, bool overwrite) {
+  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(oldPath)));
+  if (index < 0) return wfx::FS_FILE_NOTFOUND;
+  const std::string oldName = Manager().Sessions().Items(index).Name();
+  const std::string newName = PureName(EntryName(newPath));
+  if (RefuseName(newName)) return wfx::FS_FILE_WRITEERROR;
+  if (SameText(oldName, newName)) return overwrite ? wfx::FS_FILE_OK : wfx::FS_FILE_EXISTS;
+  const bool targetExists = Manager().SessionExists(newName) || Manager().FindByName(newName) >= 0;
+  if (targetExists && !overwrite) return wfx::FS_FILE_EXISTS;
+  TKofSession& session = Manager().Sessions().Items(index);
+  if (Manager().Sessions().RenMovCopySession(session, newName, !move)) return wfx::FS_FILE_OK;
+  ShowStoreError();
+  return wfx::FS_FILE_WRITEERROR;
+}
+
+int TKofSessionsFolder::Properties(const std::string& entryPath) {
+  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
+  if (index < 0) {
+    SecureString none;
+    FPlugin.RequestText(wfx::RT_MsgOK, "Advice",
+                        "Cannot find the Session \"" + PureName(EntryName(entryPath)) +
+                            "\". Try press F2 or Ctrl+R to reread the panel.",
+                        none, 0);
+    return wfx::FS_EXEC_OK;
+  }
+  // Without a dialog of its own, the plugin edits the connection fields through the host's prompts.
+  TKofSession& session = Manager().Sessions().Items(index);
+  const std::string name = session.Name();
+  SecureString url(session.URL()), domain(session.Domain()), user(session.Username());
+  FPlugin.ClipLock(true);
+  const bool answered = FPlugin.RequestText(wfx::RT_URL, name, "", url) &&
+                        FPlugin.RequestText(wfx::RT_Account, name, "Domain", domain) &&
+                        FPlugin.RequestText(wfx::RT_UserName, name, "", user);
+  FPlugin.ClipLock(false);
+  if (!answered || Trim(url.View()).empty()) return wfx::FS_EXEC_OK;
+  session.SetURL(Trim(url.View()));
+  session.SetDomain(Trim(domain.View()));
+  session.SetUsername(Trim(user.View()));
+  if (!FPlugin.ManageSession(session, saModify)) ShowStoreError();
+  return wfx::FS_EXEC_OK;
+}
+
+int TKofSessionsFolder::WriteHelp(std::string_view document, const std::string& local, int flags) {
+  if (flags & wfx::FS_COPYFLAGS_OVERWRITE) return wfx::FS_FILE_WRITEERROR;
+  return WriteLocalFile(local, document) ? wfx::FS_FILE_OK : wfx::FS_FILE_WRITEERROR;
+}
+
+int TKofSessionsFolder::WriteNotice(const std::string& local, std::string_view text) {
+  std::string content;
+  for (int i = 0; i < 8; ++i) content += "\r\n";
+  content += "\t\t";
+  content += text;
+  content += "\r\n";
+  return WriteLocalFile(local, content) ? wfx::FS_FILE_OK : wfx::FS_FILE_WRITEERROR;
+}
+
+}  // namespace kof

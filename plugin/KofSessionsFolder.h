@@ -1,0 +1,46 @@
+#pragma once
+// The sessions folder: listing the sessions, exporting and importing session
+// files, creating, renaming, copying and deleting sessions.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "plugin/WfxAbi.h"
+
+namespace kof {
+
+class TCommonKofPlugin;
+class TKofSessionManager;
+
+class TKofSessionsFolder {
+ public:
+  explicit TKofSessionsFolder(TCommonKofPlugin& plugin);
+
+  void StartListing();
+  bool NextEntry(wfx::WIN32_FIND_DATAW& fd);
+
+  // The session's name for a panel name (exact session name), or empty.
+  std::string SessionNameFor(const std::string& panelName) const;
+  // The session's name for an entry path such as \Work.<KOF>, or empty.
+  std::string SessionNameForEntry(const std::string& path) const;
+
+  int Export(const std::string& entryPath, const std::string& local, int flags);
+  int Import(const std::string& local, const std::string& entryPath, int flags);
+  bool Delete(const std::string& entryPath);
+  bool NewSession(const std::string& name);
+  int RenMov(const std::string& oldPath, const std::string& newPath, bool move, bool overwrite);
+  int Properties(const std::string& entryPath);
+
+  int WriteHelp(std::string_view document, const std::string& local, int flags);
+  int WriteNotice(const std::string& local, std::string_view text);
+
+ private:
+  TKofSessionManager& Manager() const;
+  bool RefuseName(const std::string& name) const;
+  void ShowDuplicate(const std::string& name) const;
+  void ShowStoreError() const;
+
+  TCommonKofPlugin& FPlugin;
+};
+
+}  // namespace kof

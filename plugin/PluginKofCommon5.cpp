@@ -1,0 +1,228 @@
+#include "plugin/PluginKofCommon5.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "platform/KofFolders.h"
+#include "platform/KofLastError.h"
+#include "plugin/TotalCmdKofCommon5.h"
+#include "resources/KofResources.h"
+#include "sessions/PluginKofConfiguration5.h"
+#include "sessions/PluginKofSessions5.h"
+#include "support/KofText.h"
+#include "support/VarnokCommonCode.h"
+
+namespace kof {
+namespace {
+
+std::vector<std::string> SplitPath(std::string_view path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t hit = path.find('\\', start);
+    const std::size_t end = hit == std::string_view::npos ? path.size() : hit;
+    parts.emplace_back(path.substr(start, end - start));
+    if (hit == std::string_view::npos) break;
+    start = hit + 1;
+  }
+  if (parts.size() == 1 && parts[0].empty()) parts.clear();
+  return parts;
+}
+
+bool IsSessionFileExt(std::string_view ext) {
+  return SameText(ext, ".KOF") || SameText(ext, ".CFG") || SameText(ext, ".INI");
+}
+
+}  // namespace
+
+TRoutedPath RoutePath(std::string_view path, bool asSource) {
+  if (path == "\\") return {"", "\\"};
+  if (path == "\\..") return {"", ".."};
+  std::string_view rest = path;
+  if (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
+  if (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
+  const std::vector<std::string> parts = SplitPath(rest);
+  if (parts.empty()) return {"", "\\"};
+
+  const std::string ext = ExtractFileExt(parts[0]);
+  if (parts.size() == 1 && (SameText(ext, kPanelExt) || (!asSource && IsSessionFileExt(ext))))
+    return {"", std::string(path)};
+
+  std::string panelPath;
+  for (std::size_t i = 1; i < parts.size(); ++i) panelPath += "\\" + parts[i];
+  return {parts[0], panelPath};
+}
+
+// ---------------------------------------------------------------------------
+TPluginKofCommonPanel::TPluginKofCommonPanel(TCommonKofPlugin& owner, int number, std::string panelName,
+                                             TFindHandle pluginHandle)
+    : FOwner(owner), FPluginHandle(pluginHandle), FPanelNumber(number), FPanelName(std::move(panelName)) {}
+
+bool TPluginKofCommonPanel::LoginSession(int, const std::string&, bool, bool) { return false; }
+
+bool TPluginKofCommonPanel::MatchLevelTo(int, const std::string&, TFileSysStatus) {
+  SetLastError(wfx::ERROR_PATH_NOT_FOUND);
+  return false;
+}
+
+TFindHandle TPluginKofCommonPanel::FindFirst(int, const std::string&, wfx::WIN32_FIND_DATAW&, bool) {
+  SetLastError(wfx::ERROR_NO_MORE_FILES);
+  return kNoHandle;
+}
+
+bool TPluginKofCommonPanel::FindNext(wfx::WIN32_FIND_DATAW&) { return false; }
+
+int TPluginKofCommonPanel::GetFile(int, const std::string&, const std::string&, int, wfx::RemoteInfoStruct*) {
+  return wfx::FS_FILE_NOTFOUND;
+}
+
+int TPluginKofCommonPanel::PutFile(int, const std::string&, const std::string&, int) {
+  return wfx::FS_FILE_WRITEERROR;
+}
+
+bool TPluginKofCommonPanel::DeleteFile(int, const std::string&) {
+  SetLastError(wfx::ERROR_NO_MORE_FILES);
+  return false;
+}
+
+bool TPluginKofCommonPanel::MakeDirectory(int, const std::string&) { return false; }
+bool TPluginKofCommonPanel::RemoveDir(int, const std::string&, const std::string&) { return false; }
+
+int TPluginKofCommonPanel::Execute(uint64_t, const std::string&, TVerbType, std::string&) {
+  SetLastError(wfx::ERROR_NO_MORE_FILES);
+  return wfx::FS_EXEC_ERROR;
+}
+
+int TPluginKofCommonPanel::GetIcon(const std::string&, int) { return wfx::FS_ICON_USEDEFAULT; }
+void TPluginKofCommonPanel::StatusInfo(const std::string&, TFileSysStatus, bool) {}
+
+// ---------------------------------------------------------------------------
+int TPanelList::IndexOf(std::string_view name) const {
+  for (int i = 0; i < Count(); ++i)
+    if (FItems[i].first == name) return i;
+  return -1;
+}
+
+int TPanelList::Add(std::string name, std::unique_ptr<TPluginKofCommonPanel> panel) {
+  if (IndexOf(name) >= 0) throw std::runtime_error("List does not allow duplicates");
+  auto pos = std::lower_bound(FItems.begin(), FItems.end(), name,
+                              [](const auto& item, const std::string& n) { return item.first < n; });
+  pos = FItems.emplace(pos, std::move(name), std::move(panel));
+  return static_cast<int>(pos - FItems.begin());
+}
+
+TPluginKofCommonPanel* TPanelList::GetPanel(int index) const {
+  return (index >= 0 && index < Count()) ? FItems[index].second.get() : nullptr;
+}
+
+void TPanelList::Delete(int index) {
+  if (index >= 0 && index < Count()) FItems.erase(FItems.begin() + index);
+}
+
+int TPanelList::Refresh(int focusedIndex, std::string_view name1, std::string_view name2) {
+  if (focusedIndex < 0 || focusedIndex >= Count()) return -1;
+  const std::string focused = FItems[focusedIndex].first;
+  auto keep = [&](const std::string& n) {
+    return SameText(n, focused) || SameText(n, name1) || (!name2.empty() && SameText(n, name2));
+  };
+  std::erase_if(FItems, [&](const auto& item) { return !keep(item.first); });
+  return IndexOf(focused);
+}
+
+// ---------------------------------------------------------------------------
+TCommonKofPlugin::TCommonKofPlugin()
+    : FCfg(std::make_unique<TKofPluginConfiguration>()), FAppVersion(AppVersionText()) {}
+
+TCommonKofPlugin::~TCommonKofPlugin() = default;
+
+void TCommonKofPlugin::SetModule(const std::string& value) {
+  FModule = value;
+  FPureModule = ExtractFileNameNoExt(value);
+}
+
+void TCommonKofPlugin::NotifyClipboardCleared() {
+  if (FActiveDialog) {
+    FClipClearMsg = true;
+    return;
+  }
+  SecureString none;
+  RequestText(wfx::RT_MsgOK, "Information", "The Clipboard was cleared", none, 0);
+}
+
+void TCommonKofPlugin::ClipLock(bool enter) {
+  if (enter) {
+    std::lock_guard guard(FLock);
+    FActiveDialog = true;
+    FClipClearMsg = false;
+    return;
+  }
+  if (FClipClearMsg) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    SecureString none;
+    RequestText(wfx::RT_MsgOK, "Information", "The Clipboard was cleared", none, 0);
+  }
+  std::lock_guard guard(FLock);
+  FActiveDialog = false;
+  FClipClearMsg = false;
+}
+
+bool TCommonKofPlugin::ManageSession(TKofSession& session, TSessionDlgAction action) {
+  TKofSessionManager& manager = FCfg->SessionManager();
+  switch (action) {
+    case saNew: return manager.Add(session);
+    case saModify: return manager.Update(session);
+    case saRename: return manager.Rename(session);
+    case saNewName: return manager.Copy(session);
+    case saDelete: return manager.Delete(session);
+    case saView: return false;
+  }
+  return false;
+}
+
+bool TCommonKofPlugin::RequestText(int requestType, std::string_view title, std::string_view text,
+                                   SecureString& answer, int maxLength) {
+  if (!FProcedures.RequestProc) return false;
+  std::u16string wTitle = Utf8ToUtf16(title);
+  std::u16string wText = Utf8ToUtf16(text);
+  std::u16string buffer;
+  if (maxLength > 0) {
+    // The host edits the buffer in place: preset it with the default answer.
+    buffer.assign(static_cast<std::size_t>(maxLength) + 1, u'\0');
+    CopyToHostBuffer(answer.View(), buffer.data(), static_cast<std::size_t>(maxLength));
+  }
+  const bool ok = FProcedures.RequestProc(FNumber, requestType, wTitle.data(), wText.data(),
+                                          maxLength > 0 ? buffer.data() : nullptr, maxLength) != 0;
+  if (maxLength > 0) {
+    buffer.back() = 0;  // the host may have filled the whole buffer
+    std::string reply = Utf16ToUtf8(std::u16string_view(buffer.data(), Utf16Length(buffer.data(), maxLength)));
+    answer.Assign(reply);
+    WipeString(reply);
+    WipeString(buffer);
+  }
+  return ok;
+}
+
+bool TCommonKofPlugin::Progress(std::string_view source, std::string_view target, int percent) {
+  if (!FProcedures.ProgressProc) return false;
+  std::u16string s = Utf8ToUtf16(source), t = Utf8ToUtf16(target);
+  return FProcedures.ProgressProc(FNumber, s.data(), t.data(), percent) == 1;
+}
+
+bool TCommonKofPlugin::InTemporary(std::string_view path) const {
+  if (path.empty()) return false;
+  for (const std::string& folder : TemporaryFolders())
+    if (!folder.empty() && StartsText(folder, path)) return true;
+  return false;
+}
+
+bool TCommonKofPlugin::CopyFromToTempDir(std::string_view path, bool checkExtension) const {
+  return InTemporary(path) && (!checkExtension || SameText(ExtractFileExt(path), ".TMP"));
+}
+
+void TCommonKofPlugin::FreePanels() {
+  FPanels.Clear();
+  FLastUsedPanelIndex = -1;
+}
+
+}  // namespace kof

@@ -1,0 +1,161 @@
+#pragma once
+// The host-independent plugin object and the base of every panel.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "plugin/PluginKofTypes5.h"
+#include "plugin/WfxAbi.h"
+#include "support/SecureString.h"
+
+namespace kof {
+
+class TCommonKofPlugin;
+class TKofPluginConfiguration;
+class TKofSession;
+
+// Where a host path belongs: an empty panel name means the sessions folder.
+struct TRoutedPath {
+  std::string PanelName;
+  std::string PanelPath;
+};
+TRoutedPath RoutePath(std::string_view path, bool asSource);
+
+// One logged-in session as the host sees it. The base answers every call with
+// the failure the host expects from a panel that cannot serve it.
+class TPluginKofCommonPanel {
+ public:
+  TPluginKofCommonPanel(TCommonKofPlugin& owner, int number, std::string panelName, TFindHandle pluginHandle);
+  virtual ~TPluginKofCommonPanel() = default;
+
+  TCommonKofPlugin& Owner() const { return FOwner; }
+  TFindHandle PluginHandle() const { return FPluginHandle; }
+  int No() const { return FPanelNumber; }
+  const std::string& Name() const { return FPanelName; }
+
+  virtual bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent);
+  virtual bool Connected() const { return false; }
+  virtual void SetLevel(TPluginKofLevel) {}
+  virtual bool NoneAction() const { return false; }
+  virtual TFileSysStatus ListOperation() const { return fsoList; }
+  virtual bool MatchLevelTo(int mode, const std::string& path, TFileSysStatus operation);
+  virtual TFindHandle FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd, bool readItems);
+  virtual bool FindNext(wfx::WIN32_FIND_DATAW& fd);
+  virtual int GetFile(int mode, const std::string& remote, const std::string& local, int flags,
+                      wfx::RemoteInfoStruct* info);
+  virtual int PutFile(int mode, const std::string& local, const std::string& remote, int flags);
+  virtual bool DeleteFile(int mode, const std::string& remote);
+  virtual bool MakeDirectory(int mode, const std::string& dir);
+  virtual bool RemoveDir(int mode, const std::string& dir, const std::string& fullDir);
+  virtual int Execute(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote);
+  virtual int GetIcon(const std::string& remote, int flags);
+  virtual void StatusInfo(const std::string& dir, TFileSysStatus operation, bool start);
+
+ private:
+  TCommonKofPlugin& FOwner;
+  TFindHandle FPluginHandle;
+  int FPanelNumber;
+  std::string FPanelName;
+};
+
+// Open panels by session name: sorted, case-sensitive, unique; owns them.
+class TPanelList {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  int IndexOf(std::string_view name) const;
+  int Add(std::string name, std::unique_ptr<TPluginKofCommonPanel> panel);
+  TPluginKofCommonPanel* GetPanel(int index) const;
+  const std::string& NameAt(int index) const { return FItems.at(index).first; }
+  void Delete(int index);
+  void Clear() { FItems.clear(); }
+  // Frees every panel whose name differs (ignoring case) from the focused one and
+  // from name1/name2; returns the focused panel's new index or -1.
+  int Refresh(int focusedIndex, std::string_view name1, std::string_view name2);
+
+ private:
+  std::vector<std::pair<std::string, std::unique_ptr<TPluginKofCommonPanel>>> FItems;
+};
+
+struct TProceduresRecord {
+  wfx::tProgressProcW ProgressProc = nullptr;
+  wfx::tLogProcW LogProc = nullptr;
+  wfx::tRequestProcW RequestProc = nullptr;
+};
+
+class TCommonKofPlugin {
+ public:
+  TCommonKofPlugin();
+  virtual ~TCommonKofPlugin();
+  TCommonKofPlugin(const TCommonKofPlugin&) = delete;
+  TCommonKofPlugin& operator=(const TCommonKofPlugin&) = delete;
+
+  virtual void NotifyClipboardCleared();
+  virtual std::unique_ptr<TPluginKofCommonPanel> CreatePanel(const std::string& panelName) = 0;
+  virtual void SetFsStatus(TFsStatus value) { FFsStatus = value; }
+  virtual void ClipLock(bool enter);
+  virtual bool ManageSession(TKofSession& session, TSessionDlgAction action);
+  virtual bool ShowMessageDlg(std::string_view title, std::string_view message, uint32_t flags) = 0;
+
+  // Asks the host for a text; false when the user cancelled. The answer may be a secret.
+  bool RequestText(int requestType, std::string_view title, std::string_view text, SecureString& answer,
+                   int maxLength = wfx::kMaxPath);
+  // ProgressProc; true when the user asked to abort.
+  bool Progress(std::string_view source, std::string_view target, int percent);
+
+  int Number() const { return FNumber; }
+  void SetNumber(int value) { FNumber = value; }
+  uint64_t MainHandle() const { return FMainHandle; }
+  void SetMainHandle(uint64_t value) { FMainHandle = value; }
+  uint64_t CurHandle() const { return FHandle; }
+  void SetCurHandle(uint64_t value) { FHandle = value; }
+  const TProceduresRecord& Proc() const { return FProcedures; }
+  void SetProcedures(const TProceduresRecord& value) { FProcedures = value; }
+  const std::string& Module() const { return FModule; }
+  void SetModule(const std::string& value);
+  const std::string& PureModule() const { return FPureModule; }
+  TKofPluginConfiguration& Cfg() { return *FCfg; }
+  std::recursive_mutex& Lock() { return FLock; }
+  TPanelList& Panels() { return FPanels; }
+  const std::string& AppVersion() const { return FAppVersion; }
+  TFsStatus FsStatus() const { return FFsStatus; }
+  TPluginType PluginType() const { return FPluginType; }
+  int LastUsedPanelIndex() const { return FLastUsedPanelIndex; }
+  void SetLastUsedPanelIndex(int value) { FLastUsedPanelIndex = value; }
+  bool InCredentialsPhase() const { return FInCredentialsPhase; }
+  void SetInCredentialsPhase(bool value) { FInCredentialsPhase = value; }
+
+  bool Initializing() const { return FFsStatus == fsInit; }
+  bool Starting() const { return FFsStatus == fsStarting || FFsStatus == fsUnmounted; }
+  bool Mounting() const { return FFsStatus == fsMounting; }
+  bool Mounted() const { return FFsStatus == fsMounted; }
+  bool Unmounted() const { return FFsStatus == fsUnmounted; }
+
+  bool InTemporary(std::string_view path) const;
+  bool CopyFromToTempDir(std::string_view path, bool checkExtension) const;
+  void FreePanels();
+
+ protected:
+  TPluginType FPluginType = plugTotalCmd;
+  int FLastUsedPanelIndex = -1;
+  std::unique_ptr<TKofPluginConfiguration> FCfg;
+
+ private:
+  int FNumber = 0;
+  uint64_t FMainHandle = 0;
+  uint64_t FHandle = 0;
+  TProceduresRecord FProcedures;
+  std::string FModule;
+  std::string FPureModule;
+  std::recursive_mutex FLock;
+  bool FActiveDialog = false;
+  bool FClipClearMsg = false;
+  TPanelList FPanels;
+  bool FInCredentialsPhase = false;
+  std::string FAppVersion;
+  TFsStatus FFsStatus = fsInit;
+};
+
+}  // namespace kof

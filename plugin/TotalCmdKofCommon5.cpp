@@ -1,0 +1,60 @@
+#include "plugin/TotalCmdKofCommon5.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/KofText.h"
+
+namespace kof {
+
+void ClearFindData(wfx::WIN32_FIND_DATAW& fd) { std::memset(&fd, 0, sizeof fd); }
+
+void SetNoTime(wfx::WIN32_FIND_DATAW& fd) {
+  for (auto* t : {&fd.ftCreationTime, &fd.ftLastAccessTime, &fd.ftLastWriteTime}) {
+    t->dwHighDateTime = 0xFFFFFFFFu;
+    t->dwLowDateTime = 0xFFFFFFFEu;
+  }
+}
+
+void SetSize(wfx::WIN32_FIND_DATAW& fd, uint64_t size) {
+  fd.nFileSizeHigh = static_cast<uint32_t>(size >> 32);
+  fd.nFileSizeLow = static_cast<uint32_t>(size);
+}
+
+void SetNoSize(wfx::WIN32_FIND_DATAW& fd) {
+  fd.nFileSizeHigh = 0xFFFFFFFFu;
+  fd.nFileSizeLow = 0xFFFFFFFEu;
+}
+
+void CopyToHostBuffer(std::string_view text, wfx::WCHAR* buffer, std::size_t maxUnits) {
+  if (!buffer || maxUnits == 0) return;
+  const std::u16string wide = Utf8ToUtf16(CutToUtf16Units(text, maxUnits - 1));
+  std::copy(wide.begin(), wide.end(), buffer);
+  buffer[wide.size()] = 0;
+}
+
+void SetFindName(wfx::WIN32_FIND_DATAW& fd, std::string_view name) {
+  CopyToHostBuffer(name, fd.cFileName, wfx::kMaxPath);
+}
+
+std::string GetFindName(const wfx::WIN32_FIND_DATAW& fd) {
+  return Utf16ToUtf8(std::u16string_view(fd.cFileName, Utf16Length(fd.cFileName, wfx::kMaxPath)));
+}
+
+void FillHelpEntry(wfx::WIN32_FIND_DATAW& fd, uint64_t helpSize) {
+  ClearFindData(fd);
+  fd.dwFileAttributes = kAttrHelp;
+  SetNoTime(fd);
+  SetSize(fd, helpSize);
+  SetFindName(fd, kHelpEntry);
+}
+
+void FillGotoSessionsEntry(wfx::WIN32_FIND_DATAW& fd) {
+  // Only attributes, times, size and name are set; the rest is left as the host gave it.
+  fd.dwFileAttributes = kAttrSpecial;
+  SetNoTime(fd);
+  SetNoSize(fd);
+  SetFindName(fd, kGotoSessionsEntry);
+}
+
+}  // namespace kof

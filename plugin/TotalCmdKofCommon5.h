@@ -1,0 +1,40 @@
+#pragma once
+// Names of the special entries and the filling of the host's find-data records.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "plugin/WfxAbi.h"
+
+namespace kof {
+
+inline constexpr std::string_view kHelpEntry = "__ use F3 to view HELP __";
+inline constexpr std::string_view kGotoSessionsEntry = "__Press Enter here to go to Sessions folder__";
+inline constexpr std::string_view kAccessoriesEntry = "!!_ Accessories _!!";
+inline constexpr std::string_view kBinEntry = "!!__Bin_Deleted__!!";
+inline constexpr std::string_view kLogoutEntry = "__Logout Session__";
+inline constexpr std::string_view kPanelExt = ".<KOF>";
+
+inline constexpr uint32_t kAttrFolder = 16;
+inline constexpr uint32_t kAttrRecord = 32;
+inline constexpr uint32_t kAttrHelp = 33;
+inline constexpr uint32_t kAttrSpecial = 0x80000000u;
+
+// Every byte zero.
+void ClearFindData(wfx::WIN32_FIND_DATAW& fd);
+// All three times "unknown" (high 0xFFFFFFFF, low 0xFFFFFFFE).
+void SetNoTime(wfx::WIN32_FIND_DATAW& fd);
+void SetSize(wfx::WIN32_FIND_DATAW& fd, uint64_t size);
+// The "unknown" size of sessions and the go-to-sessions entry.
+void SetNoSize(wfx::WIN32_FIND_DATAW& fd);
+// UTF-8 name, cut to 259 UTF-16 units and zero-terminated.
+void SetFindName(wfx::WIN32_FIND_DATAW& fd, std::string_view name);
+std::string GetFindName(const wfx::WIN32_FIND_DATAW& fd);
+
+void FillHelpEntry(wfx::WIN32_FIND_DATAW& fd, uint64_t helpSize);
+void FillGotoSessionsEntry(wfx::WIN32_FIND_DATAW& fd);
+
+// Copies UTF-8 text into a host buffer of maxUnits UTF-16 units, cut and zero-terminated.
+void CopyToHostBuffer(std::string_view text, wfx::WCHAR* buffer, std::size_t maxUnits);
+
+}  // namespace kof

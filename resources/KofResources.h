@@ -1,0 +1,16 @@
+#pragma once
+// Documents compiled into the library (the help texts, later the icons).
+#include <string>
+#include <string_view>
+
+namespace kof {
+
+// The raw bytes of a named resource ("Help1", "Help2"); empty when unknown.
+// Names compare without regard to case.
+std::string_view FindResource(std::string_view name);
+
+// major.minor.release of the library, and when it was built.
+std::string AppVersionText();
+std::string BuildTimeText();
+
+}  // namespace kof

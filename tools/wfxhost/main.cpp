@@ -1,0 +1,258 @@
+// wfxhost: a command-line host for file-system plugins, for tests, demos and
+// checks without a file manager.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/wfxhost/WfxLoader.h"
+
+namespace {
+
+using wfxhost::Plugin;
+
+const char* kUsage =
+    "usage: wfxhost [--plugin FILE] [--answers FILE] [-c 'CMD; CMD ...']\n"
+    "commands: ls [PATH] | cd PATH | pwd | get REMOTE LOCAL [overwrite] [move] | put LOCAL REMOTE [overwrite] [move]\n"
+    "          rm PATH | mkdir PATH | rmdir PATH | mv FROM TO [overwrite] | cp FROM TO [overwrite]\n"
+    "          exec VERB PATH | root | quit\n"
+    "Quote names with blanks: ls \"/__ use F3 to view HELP __\"\n";
+
+std::vector<std::string> Tokenize(const std::string& line) {
+  std::vector<std::string> out;
+  std::string cur;
+  bool any = false;
+  char quote = 0;
+  for (char c : line) {
+    if (quote) {
+      if (c == quote)
+        quote = 0;
+      else
+        cur += c;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+      any = true;
+    } else if (c == ' ' || c == '\t') {
+      if (any || !cur.empty()) out.push_back(cur);
+      cur.clear();
+      any = false;
+    } else {
+      cur += c;
+    }
+  }
+  if (any || !cur.empty()) out.push_back(cur);
+  return out;
+}
+
+// Splits -c text at ';' and newlines outside quotes.
+std::vector<std::string> SplitCommands(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  char quote = 0;
+  for (char c : text) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == ';' || c == '\n') {
+      out.push_back(cur);
+      cur.clear();
+      continue;
+    }
+    cur += c;
+  }
+  out.push_back(cur);
+  return out;
+}
+
+std::string Resolve(const std::string& cwd, const std::string& path) {
+  std::string full = path.empty() ? cwd : (path[0] == '/' ? path : (cwd == "/" ? "/" : cwd + "/") + path);
+  std::vector<std::string> parts;
+  std::stringstream ss(full);
+  for (std::string part; std::getline(ss, part, '/');) {
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out;
+  for (const auto& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+int Flags(const std::vector<std::string>& args, std::size_t from) {
+  int flags = 0;
+  for (std::size_t i = from; i < args.size(); ++i) {
+    if (args[i] == "overwrite") flags |= wfx::FS_COPYFLAGS_OVERWRITE;
+    if (args[i] == "move") flags |= wfx::FS_COPYFLAGS_MOVE;
+    if (args[i] == "resume") flags |= wfx::FS_COPYFLAGS_RESUME;
+  }
+  return flags;
+}
+
+void PrintFileResult(const wfxhost::Result& r) {
+  std::printf("result: %s (%d) lasterror=%d\n", wfxhost::FileResultName(r.Code).c_str(), r.Code, r.LastError);
+}
+
+void PrintBoolResult(const wfxhost::Result& r) {
+  std::printf("result: %s lasterror=%d\n", r.Code ? "TRUE" : "FALSE", r.LastError);
+}
+
+class Shell {
+ public:
+  explicit Shell(Plugin& plugin) : FPlugin(plugin) {}
+
+  // False on quit.
+  bool Run(const std::string& line) {
+    const std::vector<std::string> a = Tokenize(line);
+    if (a.empty()) return true;
+    const std::string& cmd = a[0];
+    auto arg = [&](std::size_t i) { return i < a.size() ? a[i] : std::string(); };
+    auto path = [&](std::size_t i) { return Resolve(FCwd, arg(i)); };
+    if (cmd == "quit" || cmd == "exit") return false;
+    if (cmd == "help") {
+      std::fputs(kUsage, stdout);
+    } else if (cmd == "pwd") {
+      std::printf("%s\n", FCwd.c_str());
+    } else if (cmd == "ls") {
+      List(path(1));
+    } else if (cmd == "cd") {
+      ChangeDir(path(1));
+    } else if (cmd == "get" && a.size() >= 3) {
+      PrintFileResult(FPlugin.Get(path(1), arg(2), Flags(a, 3)));
+    } else if (cmd == "put" && a.size() >= 3) {
+      PrintFileResult(FPlugin.Put(arg(1), path(2), Flags(a, 3)));
+    } else if (cmd == "rm" && a.size() >= 2) {
+      PrintBoolResult(FPlugin.Delete(path(1)));
+    } else if (cmd == "mkdir" && a.size() >= 2) {
+      PrintBoolResult(FPlugin.MkDir(path(1)));
+    } else if (cmd == "rmdir" && a.size() >= 2) {
+      PrintBoolResult(FPlugin.RmDir(path(1)));
+    } else if ((cmd == "mv" || cmd == "cp") && a.size() >= 3) {
+      PrintFileResult(FPlugin.RenMov(path(1), path(2), cmd == "mv", arg(3) == "overwrite"));
+    } else if (cmd == "exec" && a.size() >= 3) {
+      Exec(arg(1), path(2));
+    } else if (cmd == "root") {
+      std::printf("%s\n", FPlugin.RootName().c_str());
+    } else {
+      std::printf("unknown command or missing arguments: %s\n", line.c_str());
+      FFailed = true;
+    }
+    std::fflush(stdout);
+    return true;
+  }
+
+  bool Failed() const { return FFailed; }
+
+ private:
+  void List(const std::string& dir) {
+    wfxhost::Result r;
+    for (const auto& e : FPlugin.List(dir, &r)) std::printf("%s\n", wfxhost::FormatEntry(e).c_str());
+    if (r.Code != 0) std::printf("result: -1 lasterror=%d\n", r.LastError);
+  }
+
+  void ChangeDir(const std::string& dir) {
+    wfxhost::Result r;
+    FPlugin.List(dir, &r);  // a host lists a folder when it enters it
+    if (r.Code != 0 && r.LastError != wfx::ERROR_NO_MORE_FILES) {
+      std::printf("cd: cannot enter %s (lasterror=%d)\n", dir.c_str(), r.LastError);
+      return;
+    }
+    FCwd = dir;
+    std::printf("cd %s\n", FCwd.c_str());
+  }
+
+  void Exec(const std::string& verb, const std::string& target) {
+    std::string newPath;
+    const wfxhost::Result r = FPlugin.Exec(verb, target, &newPath);
+    std::printf("result: %s (%d) lasterror=%d", wfxhost::ExecResultName(r.Code).c_str(), r.Code, r.LastError);
+    if (r.Code == wfx::FS_EXEC_SYMLINK) std::printf(" newpath=%s", newPath.c_str());
+    std::printf("\n");
+    if (r.Code == wfx::FS_EXEC_SYMLINK) ChangeDir(Resolve("/", newPath));
+  }
+
+  Plugin& FPlugin;
+  std::string FCwd = "/";
+  bool FFailed = false;
+};
+
+std::optional<std::string> AskOnTerminal(const wfxhost::Request&) {
+  std::printf("  answer> ");
+  std::fflush(stdout);
+  std::string line;
+  if (!std::getline(std::cin, line)) return std::nullopt;
+  return line;
+}
+
+std::string DefaultPluginPath(const char* argv0) {
+  std::string self = argv0;
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n > 0) self.assign(buf, static_cast<std::size_t>(n));
+  const auto slash = self.find_last_of('/');
+  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/Koffra5.wfx";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string pluginPath = DefaultPluginPath(argv[0]);
+  std::string answersFile;
+  std::string commands;
+  bool haveCommands = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--plugin" && i + 1 < argc) {
+      pluginPath = argv[++i];
+    } else if (a == "--answers" && i + 1 < argc) {
+      answersFile = argv[++i];
+    } else if (a == "-c" && i + 1 < argc) {
+      commands = argv[++i];
+      haveCommands = true;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+
+  Plugin plugin;
+  try {
+    auto& answers = plugin.GetAnswers();
+    if (!answersFile.empty()) answers.LoadFile(answersFile);
+    const bool interactive = !haveCommands && isatty(STDIN_FILENO);
+    answers.SetObserver([](const wfxhost::Request& r) {
+      std::printf("request %s [%s] %s\n", wfxhost::RequestTypeName(r.Type).c_str(), r.Title.c_str(), r.Text.c_str());
+      std::fflush(stdout);
+    });
+    answers.SetFallback([&](const wfxhost::Request& r) -> std::optional<std::string> {
+      if (!interactive) return std::nullopt;
+      return AskOnTerminal(r);
+    });
+    plugin.Load(pluginPath);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "wfxhost: %s\n", e.what());
+    return 1;
+  }
+  std::printf("loaded %s: FsInitW=%d root=%s\n", pluginPath.c_str(), plugin.InitResult(), plugin.RootName().c_str());
+
+  Shell shell(plugin);
+  auto run = [&](const std::string& line) { return shell.Run(line); };
+  if (haveCommands) {
+    for (const auto& line : SplitCommands(commands))
+      if (!run(line)) break;
+  } else {
+    const bool tty = isatty(STDIN_FILENO);
+    for (std::string line;;) {
+      if (tty) std::printf("wfx> "), std::fflush(stdout);
+      if (!std::getline(std::cin, line) || !run(line)) break;
+    }
+  }
+  return shell.Failed() ? 1 : 0;
+}
