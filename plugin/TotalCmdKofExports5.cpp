@@ -63,14 +63,13 @@ KOF_EXPORT int FsInitW(int PluginNr, tProgressProcW pProgressProc, tLogProcW pLo
 
 KOF_EXPORT HANDLE FsFindFirstW(WCHAR* Path, WIN32_FIND_DATAW* FindData) {
   if (!FindData) return kInvalidHandle;
-  return Guarded(kInvalidHandle, [&](TTotalCmdKofPlugin& p) {
-    const TFindHandle h = p.FindFirst(0, HostToPluginPath(Path), *FindData);
-    if (h == kNoHandle) {
-      SetLastError(ERROR_NO_MORE_FILES);
-      return kInvalidHandle;
-    }
-    return ToHostHandle(h);
+  HANDLE h = Guarded(kInvalidHandle, [&](TTotalCmdKofPlugin& p) {
+    const TFindHandle found = p.FindFirst(0, HostToPluginPath(Path), *FindData);
+    return found == kNoHandle ? kInvalidHandle : ToHostHandle(found);
   });
+  // The host reads an empty or failed listing from this code alone.
+  if (h == kInvalidHandle) SetLastError(ERROR_NO_MORE_FILES);
+  return h;
 }
 
 KOF_EXPORT BOOL FsFindNextW(HANDLE Hdl, WIN32_FIND_DATAW* FindData) {

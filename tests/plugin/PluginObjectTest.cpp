@@ -1,0 +1,198 @@
+// The plugin object's routing to panels, with panels that stand in for a
+// logged-in session.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "platform/KofLastError.h"
+#include "platform/KofFolders.h"
+#include "plugin/TotalCmdKofClasses5.h"
+#include "plugin/TotalCmdKofCommon5.h"
+#include "sessions/PluginKofConfiguration5.h"
+#include "support/KofText.h"
+#include "tests/platform/KofTestConfigHome.h"
+
+namespace kof {
+namespace {
+
+struct Recorded {
+  std::vector<int> RequestTypes;
+  std::vector<std::string> Texts;
+  bool Answer = false;
+};
+Recorded gHost;
+
+wfx::BOOL RecordRequest(int, int type, wfx::WCHAR*, wfx::WCHAR* text, wfx::WCHAR*, int) {
+  gHost.RequestTypes.push_back(type);
+  gHost.Texts.push_back(text ? Utf16ToUtf8(text) : "");
+  return gHost.Answer ? wfx::kTrue : wfx::kFalse;
+}
+
+// A panel whose login and listing are scripted; it records the paths it was asked for.
+class FakePanel : public TPluginKofCommonPanel {
+ public:
+  FakePanel(TCommonKofPlugin& owner, const std::string& name, TFindHandle handle, bool loginOk,
+            std::vector<std::string>* visited)
+      : TPluginKofCommonPanel(owner, 1, name, handle), FLoginOk(loginOk), FVisited(visited) {}
+
+  bool LoginSession(int, const std::string&, bool, bool) override { return FConnected = FLoginOk; }
+  bool Connected() const override { return FConnected; }
+  bool MatchLevelTo(int, const std::string& path, TFileSysStatus) override {
+    FVisited->push_back(path);
+    return path.find("Missing") == std::string::npos;
+  }
+  TFindHandle FindFirst(int, const std::string& path, wfx::WIN32_FIND_DATAW& fd, bool) override {
+    ClearFindData(fd);
+    SetFindName(fd, "entry of " + path);
+    return PluginHandle();
+  }
+  int GetFile(int, const std::string&, const std::string&, int, wfx::RemoteInfoStruct*) override {
+    return wfx::FS_FILE_OK;
+  }
+
+ private:
+  bool FLoginOk;
+  bool FConnected = false;
+  std::vector<std::string>* FVisited;
+};
+
+class ScriptedPlugin : public TTotalCmdKofPlugin {
+ public:
+  ScriptedPlugin() : TTotalCmdKofPlugin(plugTotalCmd, 0) {}
+  std::unique_ptr<TPluginKofCommonPanel> CreatePanel(const std::string& name) override {
+    return std::make_unique<FakePanel>(*this, name, GlobalPluginHandle(), LoginOk, &Visited);
+  }
+  bool LoginOk = true;
+  std::vector<std::string> Visited;
+};
+
+class PluginObject : public test::TConfigHomeTest {
+ protected:
+  void SetUp() override {
+    TConfigHomeTest::SetUp();
+    gHost = {};
+    FPlugin = std::make_unique<ScriptedPlugin>();
+    FPlugin->SetProcedures({nullptr, nullptr, &RecordRequest});
+    ASSERT_TRUE(FPlugin->Init("/opt/koffra/Koffra5.wfx"));
+    for (const char* name : {"Work", "Home"}) {
+      const TKofPluginConfiguration defaults;
+      auto session = defaults.NewSession(name, "https://127.0.0.1:1/", "D", "u");
+      ASSERT_TRUE(FPlugin->ManageSession(*session, saNew));
+    }
+  }
+  void TearDown() override {
+    FPlugin.reset();
+    TConfigHomeTest::TearDown();
+  }
+
+  std::string ListFirst(const std::string& path, TFindHandle* handle = nullptr) {
+    wfx::WIN32_FIND_DATAW fd;
+    std::memset(&fd, 0, sizeof fd);
+    const TFindHandle h = FPlugin->FindFirst(0, path, fd);
+    if (handle) *handle = h;
+    return h == kNoHandle ? std::string() : GetFindName(fd);
+  }
+
+  std::unique_ptr<ScriptedPlugin> FPlugin;
+};
+
+TEST_F(PluginObject, ASessionPathWithoutPanelLogsInAndWalksDown) {
+  TFindHandle h;
+  EXPECT_EQ(ListFirst("\\Work\\Group\\Box", &h), "entry of \\Work\\Group\\Box");
+  EXPECT_EQ(FPlugin->Visited, (std::vector<std::string>{"\\Work", "\\Work\\Group", "\\Work\\Group\\Box"}));
+  ASSERT_EQ(FPlugin->Panels().Count(), 1);
+  EXPECT_EQ(h, FPlugin->Panels().GetPanel(0)->PluginHandle());
+  EXPECT_EQ(FPlugin->Module(), "/opt/koffra/Koffra5.wfx");
+  EXPECT_EQ(FPlugin->PureModule(), "Koffra5");
+
+  // The panel now exists: the next listing goes straight to it.
+  FPlugin->Visited.clear();
+  EXPECT_EQ(ListFirst("\\Work\\Other"), "entry of \\Work\\Other");
+  EXPECT_EQ(FPlugin->Visited, std::vector<std::string>{"\\Work\\Other"});
+}
+
+TEST_F(PluginObject, PathsThatCannotBeOpenedGiveTheWayBackEntry) {
+  struct Case {
+    const char* path;
+    bool loginOk;
+  } cases[] = {{"\\Nosuch\\Box", true}, {"\\Work\\Box", false}, {"\\Work\\Missing\\Box", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    FPlugin->LoginOk = c.loginOk;
+    TFindHandle h;
+    EXPECT_EQ(ListFirst(c.path, &h), "__Press Enter here to go to Sessions folder__");
+    EXPECT_EQ(h, kGotoSessionsHandle);
+    EXPECT_EQ(FPlugin->Panels().Count(), 0);
+    wfx::WIN32_FIND_DATAW fd;
+    EXPECT_FALSE(FPlugin->FindNext(h, fd));
+  }
+}
+
+TEST_F(PluginObject, ACopyToTheLocalDiskFreesTheOtherSessionsPanel) {
+  ListFirst("\\Work\\Box");
+  ListFirst("\\Home\\Box");
+  ASSERT_EQ(FPlugin->Panels().Count(), 2);
+  // A view copy in the temporary folder keeps both sessions.
+  EXPECT_EQ(FPlugin->GetFile(0, "\\Work\\Box\\a.pdf", TemporaryFolder() + "/a.pdf", 0, nullptr), wfx::FS_FILE_OK);
+  EXPECT_EQ(FPlugin->Panels().Count(), 2);
+  EXPECT_EQ(FPlugin->GetFile(0, "\\Work\\Box\\a.pdf", "/home/user/a.pdf", 0, nullptr), wfx::FS_FILE_OK);
+  ASSERT_EQ(FPlugin->Panels().Count(), 1);
+  EXPECT_EQ(FPlugin->Panels().NameAt(0), "Work");
+}
+
+TEST_F(PluginObject, OpeningAConnectedSessionAsksBeforeReusingIt) {
+  ListFirst("\\Work");
+  const TFindHandle old = FPlugin->Panels().GetPanel(0)->PluginHandle();
+  std::string newRemote;
+
+  gHost.Answer = false;
+  EXPECT_EQ(FPlugin->Execute(1, "\\Work.<KOF>", vtOpen, newRemote), wfx::FS_EXEC_OK);
+  ASSERT_EQ(gHost.RequestTypes, std::vector<int>{wfx::RT_MsgYesNo});
+  EXPECT_NE(gHost.Texts[0].find("already connected"), std::string::npos);
+  EXPECT_EQ(FPlugin->Panels().GetPanel(0)->PluginHandle(), old);
+
+  gHost.Answer = true;
+  EXPECT_EQ(FPlugin->Execute(1, "\\Work.<KOF>", vtOpen, newRemote), wfx::FS_EXEC_SYMLINK);
+  EXPECT_EQ(newRemote, "\\Work");
+  ASSERT_EQ(FPlugin->Panels().Count(), 1);
+  EXPECT_NE(FPlugin->Panels().GetPanel(0)->PluginHandle(), old);
+}
+
+TEST_F(PluginObject, MessageKindsFollowTheFlags) {
+  struct Case {
+    uint32_t flags;
+    int requestType;
+  } cases[] = {{0x40009, wfx::RT_MsgYesNo}, {0x30000, wfx::RT_MsgYesNo}, {0x10009, wfx::RT_MsgOK},
+               {0x10000, wfx::RT_MsgOK},   {0x20000, wfx::RT_MsgOKCancel}};
+  for (const auto& c : cases) {
+    gHost.RequestTypes.clear();
+    FPlugin->ShowMessageDlg("t", "m", c.flags);
+    EXPECT_EQ(gHost.RequestTypes, std::vector<int>{c.requestType}) << std::hex << c.flags;
+  }
+}
+
+TEST_F(PluginObject, HandlesWrapAfterTheLargestNumber) {
+  FPlugin->SetGlobalPluginHandle(kMaxGlobalHandle - 1);
+  EXPECT_EQ(FPlugin->GlobalPluginHandle(), kMaxGlobalHandle);
+  EXPECT_EQ(FPlugin->GlobalPluginHandle(), 1u);
+}
+
+TEST_F(PluginObject, EverySessionFolderFlagBlocksListing) {
+  for (TFileSysStatus op : {fsoGetSingle, fsoGetMulti, fsoGetMultiThread, fsoPutSingle, fsoPutMulti, fsoDelete,
+                            fsoSearch}) {
+    SCOPED_TRACE(op);
+    FPlugin->StatusInfo("\\", op, true);
+    SetLastError(0);
+    EXPECT_EQ(ListFirst("\\Work\\Box"), "");
+    EXPECT_EQ(GetLastError(), wfx::ERROR_NO_MORE_FILES);
+    EXPECT_EQ(FPlugin->Panels().Count(), 0);
+    FPlugin->StatusInfo("\\", op, false);
+  }
+  FPlugin->StatusInfo("\\", fsoRenMovMulti, true);  // not a sessions-folder flag
+  EXPECT_EQ(ListFirst("\\"), "__ use F3 to view HELP __");
+}
+
+}  // namespace
+}  // namespace kof
