@@ -1,0 +1,742 @@
+#include "sessions/PluginKofSessions5.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <optional>
+
+#include "platform/KofFolders.h"
+#include "platform/KofRegistry.h"
+#include "sessions/PluginKofConfiguration5.h"
+#include "support/KofText.h"
+#include "support/VarnokCommonCode.h"
+
+namespace kof {
+namespace {
+
+constexpr std::array<const char*, kVersionTypeCount> kVersionTypeNames = {
+    "Never",
+    "Filename_ver_(Date)_(User)_(Domain)",
+    "Filename_ver_(Number)",
+    "Filename_ver_(Date)_(User)",
+    "Filename_ver_(Date)_(User)_(Domain)~(Index)",
+    "Filename_ver_(Date)_(User)~(Index)",
+};
+
+constexpr const char* kSessionExts[] = {".KOF", ".CFG", ".INI"};
+constexpr char kLoopbackURL[] = "http://127.0.0.1";
+
+// Position of the extension's dot: the last dot after the last path or drive delimiter.
+std::size_t ExtPos(std::string_view fileName) {
+  const std::size_t dot = fileName.find_last_of(".\\/:");
+  return dot != std::string_view::npos && fileName[dot] == '.' ? dot : std::string_view::npos;
+}
+
+std::string_view ExtOf(std::string_view fileName) {
+  const std::size_t dot = ExtPos(fileName);
+  return dot == std::string_view::npos ? std::string_view() : fileName.substr(dot);
+}
+
+std::string ReplaceExt(std::string_view fileName, std::string_view ext) {
+  return std::string(fileName.substr(0, ExtPos(fileName))) + std::string(ext);
+}
+
+std::string Quoted(std::string_view text) { return "\"" + ReplaceAll(text, "\"", "\"\"") + "\""; }
+
+const char* OnOff(bool value) { return value ? "ON" : "OFF"; }
+
+bool IsOn(std::string_view text) { return SameText(text, "ON"); }
+
+std::optional<int> ParseInt(std::string_view text) {
+  int value = 0;
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+TVersionType VersionFromNumber(uint32_t number) {
+  // Only the low byte is the mode; an unknown mode must not reach a session file.
+  const uint32_t ordinal = number & 0xFF;
+  return ordinal < kVersionTypeCount ? static_cast<TVersionType>(ordinal) : verNone;
+}
+
+TSessionFileCheck Refused(TSessionFileResult result, std::string message) { return {result, std::move(message)}; }
+
+// Reads at most LIMIT + 1 bytes, so a huge file is never read whole.
+TSessionFileCheck ReadLimited(const std::string& fileName, std::string& bytes) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return Refused(TSessionFileResult::NotFound, "The session file " + Quoted(fileName) + " does not exist.");
+    return Refused(TSessionFileResult::Unreadable,
+                   "The session file " + Quoted(fileName) + " cannot be opened: " + std::strerror(errno) + ".");
+  }
+  TFileHandle file(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return Refused(TSessionFileResult::Unreadable, Quoted(fileName) + " is not a regular file.");
+  if (static_cast<std::size_t>(st.st_size) > kMaxSessionFileBytes)
+    return Refused(TSessionFileResult::TooLarge, Quoted(fileName) + " is too large to be a session file (over 1 MiB).");
+  bytes.clear();
+  char buffer[16384];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0)
+      return Refused(TSessionFileResult::Unreadable,
+                     "The session file " + Quoted(fileName) + " cannot be read: " + std::strerror(errno) + ".");
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+    if (bytes.size() > kMaxSessionFileBytes)
+      return Refused(TSessionFileResult::TooLarge, Quoted(fileName) + " is too large to be a session file (over 1 MiB).");
+  }
+  return {};
+}
+
+std::string_view WithoutBom(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  return bytes;
+}
+
+TSessionFileCheck CheckText(std::string_view bytes, std::string_view subject) {
+  if (bytes.size() > kMaxSessionFileBytes)
+    return Refused(TSessionFileResult::TooLarge, std::string(subject) + " is too large to be a session file (over 1 MiB).");
+  if (bytes.find('\0') != std::string_view::npos)
+    return Refused(TSessionFileResult::NotText, std::string(subject) + " is not a session file: it holds binary data.");
+  bytes = WithoutBom(bytes);
+  if (!IsValidUtf8(bytes))
+    return Refused(TSessionFileResult::NotText, std::string(subject) + " is not a session file: it is not UTF-8 text.");
+  if (!TKofSession::Valid(TKofIniFile(bytes)))
+    return Refused(TSessionFileResult::NoURL, std::string(subject) + " is not a session file: it has no section [" +
+                                                  kSessionSection + "] with a URL.");
+  return {};
+}
+
+TSessionFileCheck ReadSessionFile(const std::string& fileName, bool checkExtension, std::string& bytes) {
+  if (checkExtension && !TKofSession::ValidInputExt(ExtOf(fileName)))
+    return Refused(TSessionFileResult::BadExtension,
+                   Quoted(ExtractFileName(fileName)) + " is not a session file: its extension must be .KOF, .CFG or .INI.");
+  TSessionFileCheck check = ReadLimited(fileName, bytes);
+  if (!check.Ok()) return check;
+  return CheckText(bytes, Quoted(fileName));
+}
+
+bool WriteWhole(const std::string& fileName, std::string_view text) {
+  TFileHandle file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!file.Valid()) return false;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t put = ::write(file.Fd(), text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return ::close(file.Release()) == 0;
+}
+
+std::string SessionKey(std::string_view name) { return std::string(kSessionsKey) + "\\" + std::string(name); }
+
+}  // namespace
+
+const char* VersionTypeName(TVersionType type) {
+  return static_cast<int>(type) < kVersionTypeCount ? kVersionTypeNames[type] : kVersionTypeNames[verNone];
+}
+
+TVersionType VersionTypeFromName(std::string_view text) {
+  for (int i = 0; i < kVersionTypeCount; ++i)
+    if (SameText(text, kVersionTypeNames[static_cast<std::size_t>(i)])) return static_cast<TVersionType>(i);
+  return verNone;
+}
+
+// --- TKofIniFile -------------------------------------------------------------
+
+void TKofIniFile::SetText(std::string_view text) {
+  FSections.clear();
+  text = WithoutBom(text);
+  TSection* current = nullptr;
+  while (!text.empty()) {
+    const std::size_t end = text.find_first_of("\r\n");
+    const std::string line = Trim(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      current = &ForceSection(std::string_view(line).substr(1, line.size() - 2));
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    if (!current || eq == std::string::npos) continue;
+    current->Lines.emplace_back(Trim(std::string_view(line).substr(0, eq)), Trim(std::string_view(line).substr(eq + 1)));
+  }
+}
+
+std::string TKofIniFile::Text() const {
+  std::string text;
+  for (const TSection& section : FSections) {
+    text += "[" + section.Name + "]\r\n";
+    for (const auto& [name, value] : section.Lines) text += name + "=" + value + "\r\n";
+    text += "\r\n";
+  }
+  return text;
+}
+
+const TKofIniFile::TSection* TKofIniFile::FindSection(std::string_view section) const {
+  for (const TSection& s : FSections)
+    if (SameText(s.Name, section)) return &s;
+  return nullptr;
+}
+
+TKofIniFile::TSection& TKofIniFile::ForceSection(std::string_view section) {
+  if (const TSection* found = FindSection(section)) return const_cast<TSection&>(*found);
+  FSections.push_back({std::string(section), {}});
+  return FSections.back();
+}
+
+bool TKofIniFile::SectionExists(std::string_view section) const { return FindSection(section) != nullptr; }
+
+bool TKofIniFile::ValueExists(std::string_view section, std::string_view name) const {
+  const TSection* s = FindSection(section);
+  return s && std::any_of(s->Lines.begin(), s->Lines.end(), [&](const auto& line) { return SameText(line.first, name); });
+}
+
+std::string TKofIniFile::ReadString(std::string_view section, std::string_view name, std::string_view def) const {
+  if (const TSection* s = FindSection(section))
+    for (const auto& [key, value] : s->Lines)
+      if (SameText(key, name)) return value;
+  return std::string(def);
+}
+
+int TKofIniFile::ReadInteger(std::string_view section, std::string_view name, int def) const {
+  return ParseInt(ReadString(section, name, "")).value_or(def);
+}
+
+void TKofIniFile::WriteString(std::string_view section, std::string_view name, std::string_view value) {
+  // A line break inside a value would smuggle further keys into the file.
+  std::string line(value);
+  std::replace_if(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
+  TSection& s = ForceSection(section);
+  for (auto& [key, old] : s.Lines)
+    if (SameText(key, name)) {
+      old = line;
+      return;
+    }
+  s.Lines.emplace_back(std::string(name), line);
+}
+
+void TKofIniFile::WriteInteger(std::string_view section, std::string_view name, int value) {
+  WriteString(section, name, std::to_string(value));
+}
+
+bool TKofIniFile::UpdateFile(const std::string& path) const { return WriteWhole(path, Text()); }
+
+// --- TKofSession: names and files ---------------------------------------------
+
+std::string TKofSession::ExtractPureFileName(std::string_view fileName) {
+  return ValidInputExt(ExtOf(fileName)) ? std::string(fileName.substr(0, ExtPos(fileName))) : std::string(fileName);
+}
+
+std::string TKofSession::FileNameToPanelName(std::string_view fileName) {
+  return SameText(ExtOf(fileName), ".KOF") ? ReplaceExt(fileName, kSessionPanelExt) : std::string(fileName);
+}
+
+std::string TKofSession::PanelNameToFileName(std::string_view fileName) {
+  const std::string_view ext = ExtOf(fileName);
+  return SameText(ext, kSessionPanelExt) || SameText(ext, "._KOF_") ? ReplaceExt(fileName, ".KOF")
+                                                                     : std::string(fileName);
+}
+
+bool TKofSession::ValidInputExt(std::string_view ext) {
+  return std::any_of(std::begin(kSessionExts), std::end(kSessionExts), [&](const char* e) { return SameText(ext, e); });
+}
+
+std::string TKofSession::CheckName(std::string_view name) {
+  if (Trim(name).empty()) return "A session needs a name.";
+  if (!IsValidUtf8(name)) return "The session name is not valid text.";
+  const std::string shown = Quoted(name);
+  if (name.find('\\') != std::string_view::npos)
+    return "The session name " + shown + " cannot contain a backslash (\\).";
+  // The host's paths use '/' as separator here: such a session could never be entered.
+  if (name.find('/') != std::string_view::npos) return "The session name " + shown + " cannot contain a slash (/).";
+  if (!ValidRegistryKeyName(name)) {
+    if (Utf16Units(name) > 255) return "The session name " + shown + " is too long (at most 255 characters).";
+    return "The session name cannot contain control characters.";
+  }
+  return {};
+}
+
+bool TKofSession::Valid(const TKofIniFile& ini) { return !ini.ReadString(kSessionSection, "URL", "").empty(); }
+
+TSessionFileCheck TKofSession::CheckSessionFile(const std::string& fileName, bool checkExtension) {
+  std::string bytes;
+  return ReadSessionFile(fileName, checkExtension, bytes);
+}
+
+TSessionFileCheck TKofSession::CheckSessionText(std::string_view bytes) { return CheckText(bytes, "The file"); }
+
+std::string TKofSession::EnrichedAppendix(std::string_view, int accessCodeTimeout, bool editableRecords,
+                                          bool filesWithPasswords, TVersionType versionType) {
+  std::string suffix = "_AC" + std::to_string(accessCodeTimeout / 60) + "-";
+  suffix += filesWithPasswords ? "PWD-" : "NOPWD-";
+  suffix += editableRecords ? "EDIT-" : "RECRO-";
+  switch (versionType) {
+    case verUserDomainDaily: return suffix + "DAYDOM";
+    case verNumber: return suffix + "NUMVER";
+    case verUserDaily: return suffix + "DAYUSR";
+    case verUserDomainDailyIndex: return suffix + "DAYDOMIDX";
+    case verUserDailyIndex: return suffix + "DAYUSRIDX";
+    default: return suffix + "NOVER";
+  }
+}
+
+std::string TKofSession::Join(std::string_view prefix, std::string_view name) {
+  return std::string(prefix) + std::string(name);
+}
+
+std::string TKofSession::Separate(std::string_view prefix, std::string_view name) {
+  return StartsText(prefix, name) ? std::string(name.substr(prefix.size())) : std::string();
+}
+
+// --- TKofSession: construction -------------------------------------------------
+
+TKofSession::TKofSession(TKofSessionList* owner, std::string_view name, std::string shortName, std::string url,
+                         std::string domain, std::string username, int accessCodeTimeout, bool editableRecords,
+                         bool filesWithPasswords, TVersionType versionType, bool errorGrouping, bool clipCopyMessage,
+                         bool allowedVersionTypeChange, bool displayHelpFolders, bool encryptingFiles,
+                         bool storeAllFiles, int bufferSize)
+    : FOwner(owner),
+      FName(ExtractPureFileName(name)),
+      FShortName(std::move(shortName)),
+      FURL(std::move(url)),
+      FDomain(std::move(domain)),
+      FUsername(std::move(username)),
+      FAccessCodeTimeout(accessCodeTimeout),
+      FEditableRecords(editableRecords),
+      FFilesWithPasswords(filesWithPasswords),
+      FVersionType(versionType),
+      FErrorGrouping(errorGrouping),
+      FClipCopyMessage(clipCopyMessage),
+      FAllowedVersionTypeChange(allowedVersionTypeChange),
+      FDisplayHelpFolders(displayHelpFolders),
+      FEncryptingFiles(encryptingFiles),
+      FStoreAllFiles(storeAllFiles),
+      FBufferSize(bufferSize) {}
+
+std::unique_ptr<TKofSession> TKofSession::Clone(const TKofSession& source, std::string_view newName) {
+  std::unique_ptr<TKofSession> copy(new TKofSession(source));
+  copy->FOwner = nullptr;
+  copy->FName = newName.empty() ? source.FName : ExtractPureFileName(newName);
+  copy->FShortName.clear();
+  copy->FPreviousName.clear();
+  copy->FModified = false;
+  return copy;
+}
+
+const TKofPluginConfiguration* TKofSession::Configuration() const {
+  if (!FOwner || !FOwner->Owner()) return nullptr;
+  return FOwner->Owner()->Owner();
+}
+
+void TKofSession::ReadValues(const TKofRegistry& reg, TRegistryArea area) {
+  FURL = reg.TryReadString("URL").value_or("");
+  FDomain = reg.TryReadString("Domain").value_or("");
+  FUsername = reg.TryReadString("Username").value_or("");
+
+  // Without an owner chain the built-in defaults stand in for the configuration.
+  std::unique_ptr<TKofPluginConfiguration> builtIn;
+  const TKofPluginConfiguration* cfg = Configuration();
+  if (!cfg) cfg = (builtIn = std::make_unique<TKofPluginConfiguration>(false)).get();
+
+  bool missing = false;
+  auto number = [&](const char* name, uint32_t fallback) {
+    std::optional<uint32_t> value = reg.TryReadInteger(name);
+    missing = missing || !value;
+    return value.value_or(fallback);
+  };
+  auto flag = [&](const char* name, bool fallback) { return number(name, fallback ? 1u : 0u) != 0; };
+
+  FAccessCodeTimeout = static_cast<int32_t>(number("AccessCodeTimeout", static_cast<uint32_t>(cfg->AccessCodeTimeout())));
+  FEditableRecords = flag("Editable Records", cfg->EditableRecords());
+  FFilesWithPasswords = flag("Files with Passwords", cfg->FilesWithPasswords());
+  FVersionType = VersionFromNumber(number("Versions", cfg->VersionType()));
+  FErrorGrouping = flag("Error grouping", cfg->ErrorGrouping());
+  FClipCopyMessage = flag("Allowed Clipboard Message", cfg->ClipCopyMessage());
+  FAllowedVersionTypeChange = flag("Allowed Version Change", false);
+  FDisplayHelpFolders = flag("Display Help Folder", true);
+  FEncryptingFiles = flag("Encrypt Files", true);
+  FStoreAllFiles = flag("Store All Files", cfg->StoreAllFiles());
+  FBufferSize = static_cast<int32_t>(number("Buffer Size MB", static_cast<uint32_t>(cfg->BufferSize())));
+  // Incomplete and legacy sessions are written back in full to the per-user store.
+  FModified = missing || area == raHkcuOld;
+}
+
+std::unique_ptr<TKofSession> TKofSession::Load(TKofSessionList* owner, std::string_view name, TRegistryArea area,
+                                               const TKofRegistry& reg) {
+  std::unique_ptr<TKofSession> session(new TKofSession());
+  session->FOwner = owner;
+  session->FName = ExtractPureFileName(name);
+  session->ReadValues(reg, area);
+  return session;
+}
+
+std::unique_ptr<TKofSession> TKofSession::Load(TKofSessionList* owner, std::string_view name, const TKofIniFile& ini) {
+  std::unique_ptr<TKofSession> s(new TKofSession());
+  const char* section = kSessionSection;
+  s->FOwner = owner;
+  s->FName = ExtractPureFileName(name);
+  s->FURL = ini.ReadString(section, "URL", kLoopbackURL);
+  s->FDomain = ini.ReadString(section, "Domain", "SYSTEM");
+  s->FUsername = ini.ReadString(section, "Username", "Admin");
+  s->FAccessCodeTimeout = ini.ReadInteger(section, "Access Code Timeout [sec]", 300);
+  s->FVersionType = VersionTypeFromName(ini.ReadString(section, "File Versioning Mode", "Never"));
+  s->FAllowedVersionTypeChange = IsOn(ini.ReadString(section, "Allow Change File Versioning", "OFF"));
+  s->FEditableRecords = IsOn(ini.ReadString(section, "Allow Records Modification", "ON"));
+  s->FFilesWithPasswords = IsOn(ini.ReadString(section, "Save File Password", "OFF"));
+  s->FErrorGrouping = IsOn(ini.ReadString(section, "Error Print Grouping", "OFF"));
+  s->FClipCopyMessage = IsOn(ini.ReadString(section, "Allow Copy Password Msg", "OFF"));
+  s->FDisplayHelpFolders = IsOn(ini.ReadString(section, "Display Help Folder", "OFF"));
+  s->FEncryptingFiles = IsOn(ini.ReadString(section, "Encrypting Files", "OFF"));
+  s->FStoreAllFiles = IsOn(ini.ReadString(section, "Store All Files", "OFF"));
+  s->FBufferSize = ini.ReadInteger(section, "Buffer Size [MB]", 16);
+  return s;
+}
+
+std::unique_ptr<TKofSession> TKofSession::LoadFromFile(const std::string& fileName, std::string_view newName,
+                                                       TSessionFileCheck* check) {
+  std::string bytes;
+  TSessionFileCheck result = ReadSessionFile(fileName, false, bytes);
+  if (check) *check = result;
+  if (!result.Ok()) return nullptr;
+  // The file's own name, never its folder, names the session by default.
+  const std::string name = newName.empty() ? ExtractFileName(fileName) : std::string(newName);
+  return Load(nullptr, name, TKofIniFile(bytes));
+}
+
+// --- TKofSession: store and files ------------------------------------------------
+
+bool TKofSession::Save(std::recursive_mutex* lock, std::string_view newName) {
+  {
+    TKofRegistry probe(TRegRoot::CurrentUser);
+    if (!probe.OpenKey(kSessionsKey, true)) return false;
+  }
+  if (!newName.empty()) FName = ExtractPureFileName(newName);
+  if (!CheckName(FName).empty()) return false;
+  // The caller's lock comes before the store's file lock, in the same order
+  // as every other path that holds both.
+  std::unique_lock<std::recursive_mutex> held;
+  if (lock) held = std::unique_lock(*lock);
+  TKofRegistry reg(TRegRoot::CurrentUser);
+  // One locked replace for the whole session: nobody ever sees half of it.
+  reg.BeginUpdate();
+  if (!reg.OpenKey(SessionKey(FName), true)) return false;
+  reg.WriteString("URL", FURL);
+  reg.WriteString("Domain", FDomain);
+  reg.WriteString("Username", FUsername);
+  reg.WriteInteger("AccessCodeTimeout", static_cast<uint32_t>(FAccessCodeTimeout));
+  reg.WriteInteger("Editable Records", FEditableRecords);
+  reg.WriteInteger("Files with Passwords", FFilesWithPasswords);
+  reg.WriteInteger("Versions", FVersionType);
+  reg.WriteInteger("Error grouping", FErrorGrouping);
+  reg.WriteInteger("Allowed Clipboard Message", FClipCopyMessage);
+  reg.WriteInteger("Allowed Version Change", FAllowedVersionTypeChange);
+  reg.WriteInteger("Display Help Folder", FDisplayHelpFolders);
+  reg.WriteInteger("Encrypt Files", FEncryptingFiles);
+  reg.WriteInteger("Store All Files", FStoreAllFiles);
+  reg.WriteInteger("Buffer Size MB", static_cast<uint32_t>(FBufferSize));
+  if (!reg.EndUpdate()) throw ERegistryException("Failed to set data for '" + FName + "': " + reg.LastError());
+  FModified = false;
+  FPreviousName.clear();
+  return true;
+}
+
+bool TKofSession::SaveTo(TKofIniFile* ini) const {
+  if (!ini) return false;
+  const char* section = kSessionSection;
+  ini->WriteString(section, "URL", Trim(FURL));
+  ini->WriteString(section, "Domain", Trim(FDomain));
+  ini->WriteString(section, "Username", Trim(FUsername));
+  ini->WriteInteger(section, "Access Code Timeout [sec]", FAccessCodeTimeout);
+  ini->WriteString(section, "File Versioning Mode", VersionTypeName(FVersionType));
+  ini->WriteString(section, "Allow Change File Versioning", OnOff(FAllowedVersionTypeChange));
+  ini->WriteString(section, "Allow Records Modification", OnOff(FEditableRecords));
+  ini->WriteString(section, "Save File Password", OnOff(FFilesWithPasswords));
+  ini->WriteString(section, "Error Print Grouping", OnOff(FErrorGrouping));
+  ini->WriteString(section, "Allow Copy Password Msg", OnOff(FClipCopyMessage));
+  ini->WriteString(section, "Display Help Folder", OnOff(FDisplayHelpFolders));
+  ini->WriteString(section, "Encrypting Files", OnOff(FEncryptingFiles));
+  ini->WriteString(section, "Store All Files", OnOff(FStoreAllFiles));
+  ini->WriteInteger(section, "Buffer Size [MB]", FBufferSize);
+  return true;
+}
+
+std::string TKofSession::FileText() const {
+  TKofIniFile ini;
+  SaveTo(&ini);
+  return ini.Text();
+}
+
+bool TKofSession::SaveTo(const std::string& fileName) const { return WriteWhole(fileName, FileText()); }
+
+void TKofSession::Reload() {
+  TKofRegistry reg(TRegRoot::CurrentUser);
+  if (CheckName(FName).empty() && reg.OpenKeyReadOnly(SessionKey(FName))) ReadValues(reg, raHKCU);
+  FModified = false;
+}
+
+std::string TKofSession::DisplayName() const { return ExtractPureFileName(FName) + ".KOF"; }
+
+void TKofSession::SetName(std::string_view name) {
+  if (FPreviousName.empty()) FPreviousName = FName;
+  FName = std::string(name);
+}
+
+bool TKofSession::Versioning() const { return FVersionType != verNone && FVersionType < kVersionTypeCount; }
+
+// --- TKofSessionList ------------------------------------------------------------
+
+TKofSessionList::~TKofSessionList() {
+  for (auto& session : FItems) {
+    if (!session->Modified()) continue;
+    try {
+      session->Save();
+    } catch (const ERegistryException&) {
+      // At unload nobody is left to tell; the store keeps its previous copy.
+    }
+  }
+}
+
+int TKofSessionList::IndexOf(const TKofSession* session) const {
+  for (std::size_t i = 0; i < FItems.size(); ++i)
+    if (FItems[i].get() == session) return static_cast<int>(i);
+  return -1;
+}
+
+const TKofSession* TKofSessionList::Next() {
+  if (FReadIndex >= FItems.size()) return nullptr;
+  return FItems[FReadIndex++].get();
+}
+
+void TKofSessionList::SetError(int code, std::string message) {
+  FError = code;
+  FErrorMessage = std::move(message);
+}
+
+void TKofSessionList::ResetError() { SetError(0, {}); }
+
+bool TKofSessionList::Save() {
+  ResetError();
+  for (auto& session : FItems) {
+    if (!session->Modified()) continue;
+    std::string why;
+    bool ok = false;
+    try {
+      ok = session->Save();
+    } catch (const ERegistryException& e) {
+      why = std::string(": ") + e.what();
+    }
+    if (!ok) {
+      SetError(4, "The session " + Quoted(session->Name()) + " could not be saved" + why + ".");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TKofSessionList::LoadArea(TRegistryArea area) {
+  ResetError();
+  FSessionsExist = false;
+  Clear();
+  TRegRoot root = area == raHKLM ? TRegRoot::LocalMachine : TRegRoot::CurrentUser;
+  std::string key = area == raHkcuOld ? kLegacySessionsKey : kSessionsKey;
+  TKofRegistry reg(root);
+  if (area == raSelect) {
+    reg.SetRootKey(TRegRoot::LocalMachine);
+    if (!reg.KeyExists(key)) {
+      if (FOwner && FOwner->ReadOnly())
+        return SetError(3, "The machine-wide session store is missing."), false;
+      reg.SetRootKey(TRegRoot::CurrentUser);
+      if (!reg.KeyExists(key)) return SetError(2, "There is no session store yet."), false;
+    }
+  } else {
+    if (!reg.KeyExists(key)) return SetError(2, "There is no session store yet."), false;
+    if (area != raHkcuOld && FOwner) FOwner->FReadOnly = area == raHKLM;
+    FSessionsExist = true;
+  }
+  if (!reg.OpenKeyReadOnly(key)) return SetError(2, "The session store cannot be opened."), false;
+  // One snapshot for the whole list, so it never mixes two states of the store.
+  const std::vector<std::string> names = reg.GetKeyNames();
+  for (const std::string& name : names) {
+    if (reg.OpenKeyInSnapshot(key + "\\" + name))
+      FItems.push_back(TKofSession::Load(this, name, area, reg));
+    else
+      SetError(3, "The session " + Quoted(name) + " cannot be read from the store.");
+  }
+  return !FItems.empty();
+}
+
+bool TKofSessionList::Rebuild() { return LoadArea(raSelect); }
+
+bool TKofSessionList::AddToStore(TKofSession& ses, std::string_view newName) {
+  std::string why;
+  bool ok = false;
+  try {
+    ok = ses.Save(nullptr, newName);
+  } catch (const ERegistryException& e) {
+    why = std::string(": ") + e.what();
+  }
+  if (!ok) {
+    SetError(4, "The session " + Quoted(ses.Name()) + " could not be saved" + why + ".");
+    return false;
+  }
+  Rebuild();
+  return true;
+}
+
+bool TKofSessionList::DeleteFromStore(std::string_view name, const TKofSession* ses) {
+  TKofRegistry reg(TRegRoot::CurrentUser);
+  if (!ValidRegistryKeyName(name) || !reg.DeleteKey(SessionKey(name))) {
+    const std::string why = reg.LastError().empty() ? std::string() : ": " + reg.LastError();
+    SetError(2, "The session " + Quoted(name) + " could not be deleted" + why + ".");
+    return false;
+  }
+  if (const int index = IndexOf(ses); index >= 0) FItems.erase(FItems.begin() + index);
+  Rebuild();
+  return true;
+}
+
+bool TKofSessionList::RenMovCopySession(const TKofSession& ses, std::string_view newName, bool copy) {
+  std::unique_lock guard(FOwner ? std::unique_lock(FOwner->FLock) : std::unique_lock<std::recursive_mutex>());
+  ResetError();
+  // Clones first: the rebuild after the save destroys SES.
+  std::unique_ptr<TKofSession> added = TKofSession::Clone(ses);
+  const std::string oldName = ses.Name();
+  const std::string target = TKofSession::ExtractPureFileName(newName);
+  if (std::string problem = TKofSession::CheckName(target); !problem.empty()) return SetError(5, problem), false;
+  if (!AddToStore(*added, target)) return false;
+  if (copy || SameText(oldName, target)) return true;
+  return DeleteFromStore(oldName, nullptr);
+}
+
+// --- TKofSessionManager ---------------------------------------------------------
+
+TKofSessionManager::TKofSessionManager(TKofPluginConfiguration* owner)
+    : FOwner(owner), FSessionList(std::make_unique<TKofSessionList>(this)) {}
+
+TKofSessionManager::~TKofSessionManager() { FSessionList.reset(); }
+
+bool TKofSessionManager::LoadUnlocked(TRegistryArea area) { return FSessionList->LoadArea(area); }
+
+bool TKofSessionManager::Load(TRegistryArea area) {
+  std::lock_guard guard(FLock);
+  return LoadUnlocked(area);
+}
+
+bool TKofSessionManager::Reload(TRegistryArea area) {
+  std::lock_guard guard(FLock);
+  FSessionList->Clear();
+  return LoadUnlocked(area);
+}
+
+bool TKofSessionManager::Init() {
+  std::lock_guard guard(FLock);
+  // A machine-wide store hides the per-user one, even when it is empty.
+  LoadUnlocked(raHKLM);
+  if (FSessionList->Exist()) {
+    FReadOnly = true;
+    return true;
+  }
+  LoadUnlocked(raHKCU);
+  if (FSessionList->Exist()) {
+    FReadOnly = false;
+    return true;
+  }
+  LoadUnlocked(raHkcuOld);
+  if (FSessionList->Count() == 0) return false;
+  FReadOnly = false;
+  FSessionList->Save();
+  return true;
+}
+
+int TKofSessionManager::FindByName(std::string_view name) const {
+  for (int i = 0; i < FSessionList->Count(); ++i)
+    if (SameText(FSessionList->Items(i).Name(), name)) return i;
+  return -1;
+}
+
+int TKofSessionManager::FindByDisplayName(std::string_view name) const {
+  for (int i = 0; i < FSessionList->Count(); ++i)
+    if (SameText(FSessionList->Items(i).DisplayName(), name)) return i;
+  return -1;
+}
+
+int TKofSessionManager::FindByShortName(std::string_view shortName) const {
+  for (int i = 0; i < FSessionList->Count(); ++i)
+    if (SameText(FSessionList->Items(i).ShortName(), shortName)) return i;
+  return -1;
+}
+
+bool TKofSessionManager::SessionExists(std::string_view name) const {
+  if (!ValidRegistryKeyName(name)) return false;
+  TKofRegistry reg(TRegRoot::CurrentUser);
+  return reg.KeyExists(SessionKey(name));
+}
+
+template <class F>
+bool TKofSessionManager::Guarded(TKofSession& ses, F&& operation) {
+  std::lock_guard guard(FLock);
+  FSessionList->ResetError();
+  if (std::string problem = TKofSession::CheckName(ses.Name()); !problem.empty())
+    return FSessionList->SetError(5, problem), false;
+  return operation();
+}
+
+bool TKofSessionManager::Add(TKofSession& ses) {
+  return Guarded(ses, [&] { return FSessionList->AddToStore(ses, {}); });
+}
+
+bool TKofSessionManager::Update(TKofSession& ses) {
+  return Guarded(ses, [&] {
+    if (!SessionExists(ses.Name()))
+      return FSessionList->SetError(2, "The session " + Quoted(ses.Name()) + " no longer exists."), false;
+    TKofSessionList& list = *FSessionList;
+    if (!list.AddToStore(ses, {})) return false;
+    return list.Count() > 0;
+  });
+}
+
+bool TKofSessionManager::Copy(TKofSession& ses) {
+  return Guarded(ses, [&] {
+    if (SessionExists(ses.Name()))
+      return FSessionList->SetError(1, "Duplicate session name " + Quoted(ses.Name())), false;
+    std::unique_ptr<TKofSession> clone = TKofSession::Clone(ses);
+    return FSessionList->AddToStore(*clone, {});
+  });
+}
+
+bool TKofSessionManager::Rename(TKofSession& ses) {
+  std::lock_guard guard(FLock);
+  FSessionList->ResetError();
+  if (ses.PreviousName().empty())
+    return FSessionList->SetError(2, "The session " + Quoted(ses.Name()) + " has no previous name."), false;
+  return Guarded(ses, [&] {
+    if (SessionExists(ses.Name()))
+      return FSessionList->SetError(1, "Duplicate session name " + Quoted(ses.Name())), false;
+    const std::string previous = ses.PreviousName();
+    std::unique_ptr<TKofSession> clone = TKofSession::Clone(ses);
+    // Store the new entry before removing the old one: a failed write must not lose the session.
+    if (!FSessionList->AddToStore(*clone, {})) return false;
+    return FSessionList->DeleteFromStore(previous, nullptr);
+  });
+}
+
+bool TKofSessionManager::Delete(TKofSession& ses) {
+  std::lock_guard guard(FLock);
+  FSessionList->ResetError();
+  return FSessionList->DeleteFromStore(ses.Name(), &ses);
+}
+
+}  // namespace kof
