@@ -10,7 +10,7 @@
 
 #include "platform/KofRegistry.h"
 #include "sessions/PluginKofSessions5.h"
-#include "sessions/VarnokCommonTypes.h"
+#include "support/VarnokCommonTypes.h"
 
 namespace kof {
 

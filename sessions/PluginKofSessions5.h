@@ -32,7 +32,7 @@
 #include <utility>
 #include <vector>
 
-#include "sessions/VarnokCommonTypes.h"
+#include "support/VarnokCommonTypes.h"
 
 namespace kof {
 
