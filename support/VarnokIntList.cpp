@@ -276,7 +276,7 @@ std::string TIntegerList::GetDText() const {
   std::string out;
   for (const auto& item : FList) {
     if (!out.empty()) out += ' ';
-    out += "[" + std::to_string(item.FInteger) + ": " + std::to_string(item.FDWord) + "]";
+    out.append("[").append(std::to_string(item.FInteger)).append(": ").append(std::to_string(item.FDWord)).append("]");
   }
   return out;
 }
