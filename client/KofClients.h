@@ -1,0 +1,236 @@
+#pragma once
+// The connection of one session to the vault server: status, login by
+// password or certificate, the user's state, access codes and the second
+// factor, and the rule by which a failed request is repeated after the user
+// supplied what the server asked for.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "client/KofErrors.h"
+#include "client/KofRESTsend.h"
+#include "client/KofUri.h"
+#include "support/SecureString.h"
+
+namespace kof {
+
+class TKofClient;
+
+struct TRequirements {
+  int MinLength = 0;
+  int MinUpper = 0;
+  int MinLower = 0;
+  int MinDigits = 0;
+  int MinSpecials = 0;
+  double MinEntropy = 0;
+};
+
+struct TKofVersion {
+  int Version = 0;
+  int Revision = 0;
+  int Build = 0;
+  std::int64_t Encoded = 0;
+};
+
+enum class TWhatWipe : unsigned { wipPassword = 1, wipAccessCode = 2 };
+using TWhatWipeSet = unsigned;
+constexpr TWhatWipeSet operator|(TWhatWipe a, TWhatWipe b) { return unsigned(a) | unsigned(b); }
+
+// Writes a client certificate (DER bytes) and returns true when it supplied one.
+using TLoginGetCertificate = std::function<bool(std::string& ACertificate)>;
+// Asks for the password of a login; false when the user cancelled.
+using TLoginUserCallback = std::function<bool(const std::string& ABaseURL, const std::string& ADomain,
+                                              const std::string& AUserName, SecureString& APassword)>;
+// Asks for the access code; Invalid when the server rejected the last one.
+using TGetAccessCodeCallback = std::function<bool(SecureString& AAccessCode, bool Invalid)>;
+// Runs the second-factor check (through SecondFactor); false when cancelled.
+using TClientCheckSecondFactor = std::function<bool(TKofClient& AClient)>;
+
+class TKofClient : public TKofUri {
+ public:
+  TKofClient();
+  TKofClient(std::string_view ABaseURL, TKofLanguage ALanguage);
+  TKofClient(std::string_view ABaseURL, std::string_view AUserName, std::string_view APassword,
+             std::string_view AAccessCode, std::string_view ADomain, TKofLanguage ALanguage);
+  ~TKofClient() override;
+
+  // --- operations; each returns false and leaves the error state on failure
+  bool Status(bool DoLoadErrorMessages = true);
+  // ACertificate: DER bytes of a client certificate, or nullptr for a password login.
+  bool Connect(const std::string* ACertificate, std::string_view AClientName, std::string_view AClientVersion,
+               std::string_view AClientBuild, bool ForceDisconnect = false);
+  void Disconnect(bool AWipeStrings) override;
+  void WipeStrings(TWhatWipeSet WhatWipe);
+  void WipeStrings(TWhatWipe WhatWipe) { WipeStrings(unsigned(WhatWipe)); }
+  bool LoginStatus(bool& AAuthenticated, bool CallEvents);
+  bool GetUserConfiguration(std::string_view AUserCodeInURL, bool ACheckBase);
+  bool SetNewAccessCode(std::string_view ANewAccessCode);
+  bool SecondFactor(std::string_view ASecurityCode, std::string_view ATOTPKey);
+  bool RegisterSecondFactor(std::string& ASecretKeyUri, std::string_view ASecurityKey, std::string_view AIssuer,
+                            std::string_view AUsername, std::string_view ADomain);
+  bool GetSecondFactorQR(std::string_view ASecretKeyUri, std::string* APngImage);
+  bool LoadErrorMessages(std::string& JSONMessages) override;
+
+  // The linked TLS engine works (curl's TLS backend is OpenSSL).
+  static bool CheckSSL(std::string_view APath, bool AForceInit);
+  // 0 when the library (1: crypto, else TLS) is loaded, else an error code.
+  static int CheckSSLLib(int AWhat, std::string& LibPath);
+  static std::string CryptoLibraryName();
+  static std::string SSLLibraryName();
+
+  // --- error state
+  void ClearError(bool IncludeErrorKey = true);
+  void RestoreTraffic();
+  const std::string& ErrorKey() const { return FError.Key; }
+  int RecordId() const { return FError.RecordId; }
+  int ErrorCode() const { return FError.Code; }
+  const std::string& ErrorSubj() const { return FError.Subj; }
+  void SetErrorSubj(std::string_view AValue) { FError.Subj = AValue; }
+  std::string ErrorMsg() const;
+  int ResponseSize() const { return FResponseSize; }
+
+  // --- connection data
+  TRESTsend* HTTP() const { return FHTTP.get(); }
+  const std::string& ModulePath() const { return FModulePath; }
+  const std::string& DllPath() const { return FModulePath; }
+  void SetModulePath(std::string_view AValue) { FModulePath = AValue; }
+  const std::string& BaseURL() const { return FBaseURL; }
+  void SetBaseURL(std::string_view AValue) { FBaseURL = PrepareURL(AValue, true, false, true); }
+  const std::string& Domain() const { return FDomain; }
+  void SetDomain(std::string_view AValue) { FDomain = AValue; }
+  const std::string& UserName() const { return FUserName; }
+  void SetUserName(std::string_view AValue) { FUserName = AValue; }
+  const SecureString& Password() const { return FPassword; }
+  void SetPassword(std::string_view AValue) { FPassword.Assign(AValue); }
+  const SecureString& AccessCode() const { return FAccessCode; }
+  void SetAccessCode(std::string_view AValue);
+  bool Connected() const { return FConnected; }
+  void SetConnected(bool AValue);
+  bool ConnectedByCertificate() const { return FConnectedByCertificate; }
+  int ConnectionTimeout() const { return FConnectionTimeout; }
+  void SetConnectionTimeout(int AValue);
+  TKofLanguage Language() const { return ErrorMessages().Language(); }
+  void SetLanguage(TKofLanguage AValue) { ErrorMessages().SetLanguage(AValue); }
+  bool Authenticated();
+  bool DecryptNaCL() const { return NaCLEncryption() != nullptr; }
+  std::string CertifPubKey() const { return FHTTP ? FHTTP->SSL().PeerSubject() : std::string(); }
+
+  // --- what the server said
+  const std::string& KofProduct() const { return FKofProduct; }
+  const std::string& KofApiVersion() const { return FKofApiVersion; }
+  std::int64_t KofGmtTime() const { return FKofGmtTime; }
+  const std::string& KofServerTime() const { return FKofServerTime; }
+  const std::string& KofVersion() const { return FKofVersion; }
+  TKofVersion KofVersionEncoded() const;
+  int AccessCodeValidityTimoutSec() const { return FAccessCodeValidityTimeoutSec; }
+  bool SecondFactorRequired() const { return FSecondFactorRequired; }
+  bool HasAccessCode() const { return FHasAccessCode; }
+  bool KofUser() const { return FKofUser; }
+  bool KofAdmin() const { return FKofAdmin; }
+  bool CfgAdmin() const { return FCfgAdmin; }
+  bool UserManager() const { return FUserManager; }
+  bool SafeBoxUser() const { return FSafeBoxUser; }
+  bool SafeBoxAdmin() const { return FSafeBoxAdmin; }
+  bool SafeBoxManager() const { return FSafeBoxManager; }
+  bool Auditor() const { return FAuditor; }
+  bool SecurityOfficer() const { return FSecurityOfficer; }
+  bool MustConfigureSecondFactor() const { return FMustConfigureSecondFactor; }
+  const std::string& Uid() const { return FUid; }
+  const std::string& Locale() const { return FLocale; }
+  const TRequirements& LoginPasswordRequirements() const { return FLoginPasswordRequirements; }
+  const TRequirements& AccessCodeRequirements() const { return FAccessCodeRequirements; }
+
+  // --- TLS; a non-empty certificate or CA turns verification on
+  bool VerifyCertificate() const { return FTLS.VerifyCert(); }
+  void SetVerifyCertificate(bool AValue);
+  void SetCertificateFile(std::string_view AValue);
+  void SetCertificate(std::string_view AValue);
+  void SetCertCAFile(std::string_view AValue);
+  void SetCertCA(std::string_view AValue);
+  void SetCertCABytes(const TBytes& AValue);
+  void SetPFX(std::string_view AValue);
+  void SetImprint(std::string_view AValue);
+  const TKofOpenSSL& TLS() const { return FTLS; }
+
+  // --- callbacks
+  void SetOnGetCertificate(TLoginGetCertificate AValue) { FOnGetCertificate = std::move(AValue); }
+  void SetOnUserLogin(TLoginUserCallback AValue) { FOnUserLogin = std::move(AValue); }
+  void SetOnGetAccessCode(TGetAccessCodeCallback AValue) { FOnGetAccessCode = std::move(AValue); }
+  void SetOnCheckSecondFactor(TClientCheckSecondFactor AValue) { FOnCheckSecondFactor = std::move(AValue); }
+
+ protected:
+  // The steps every operation is made of.
+  void CreateHTTP();
+  std::string URL(std::string_view APath) const { return FBaseURL + std::string(APath); }
+  // Sends (again after each RetryRequest that answers true) until the answer is 200.
+  bool RunRequest(const std::function<bool(TRESTsend&)>& ASend, const std::string& AResponse, bool CallEvents = true);
+  // Records an exception of the body as error 999.
+  bool Guarded(const std::function<bool()>& ABody);
+  bool CheckResponse(bool AResult, const std::string& AResponse);
+  bool ParseErrorResponse(const std::string& AResponse);
+  bool ParseErrorText(std::string_view AText);
+  bool RetryRequest(bool CallEvents);
+  void SetError(int ACode, std::string_view AMessage, std::string_view AKey);
+  void SetDecryptError() { SetError(997, "NaCL Decrypt Error", "CRYPTO_ERR"); }
+
+ private:
+  bool ReloginThroughCallbacks();
+  bool AskForAccessCode(bool AInvalid, bool AEmptyFirst);
+  void ParseLoginStatus(const nlohmann::json& AObject, bool& AAuthenticated);
+  void ParseUserConfiguration(const nlohmann::json& AObject);
+  void ParseStatus(const nlohmann::json& AObject);
+  bool SwitchEncryptionFromStatus(const nlohmann::json& AObject);
+  void AddClientFields(TBodyStringList& AForm, std::string_view AClientName, std::string_view AClientVersion,
+                       std::string_view AClientBuild) const;
+  void SetStatusFailed();
+  void ChangeTLS(const std::function<void(TKofOpenSSL&)>& AChange, bool ATurnsVerificationOn);
+
+  std::unique_ptr<TRESTsend> FHTTP;
+  std::string FModulePath;
+  std::string FBaseURL;
+  std::string FDomain;
+  std::string FUserName;
+  SecureString FPassword;
+  SecureString FAccessCode;
+  TKofError FError;
+  bool FConnected = false;
+  bool FConnectedByCertificate = false;
+  std::string FKofProduct;
+  std::string FKofApiVersion;
+  std::int64_t FKofGmtTime = 0;
+  std::string FKofServerTime;
+  std::string FKofVersion;
+  int FResponseSize = 0;
+  int FConnectionTimeout = 0;
+  int FAccessCodeValidityTimeoutSec = -1;
+  bool FSecondFactorRequired = false;
+  bool FHasAccessCode = false;
+  bool FKofUser = false;
+  bool FKofAdmin = false;
+  bool FCfgAdmin = false;
+  bool FUserManager = false;
+  bool FSafeBoxUser = false;
+  bool FSafeBoxAdmin = false;
+  bool FSafeBoxManager = false;
+  bool FAuditor = false;
+  bool FSecurityOfficer = false;
+  bool FMustConfigureSecondFactor = false;
+  std::string FUid;
+  std::string FLocale;
+  TRequirements FLoginPasswordRequirements;
+  TRequirements FAccessCodeRequirements;
+  // TLS settings, kept here and copied into each new request object.
+  TKofOpenSSL FTLS;
+  bool FLoginCallbackRuns = false;
+  bool FAcCallbackRuns = false;
+  TLoginGetCertificate FOnGetCertificate;
+  TLoginUserCallback FOnUserLogin;
+  TGetAccessCodeCallback FOnGetAccessCode;
+  TClientCheckSecondFactor FOnCheckSecondFactor;
+};
+
+}  // namespace kof

@@ -1,0 +1,54 @@
+#pragma once
+// How the server's failures are worded: the built-in HTTP status texts, the
+// "m:key[params]" message form and the JSON error body.
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/KofTypes.h"
+
+namespace kof {
+
+// "%d %s " (code, text and a trailing blank) when the code is in the table;
+// Czech for koflngCzech, English otherwise.
+std::optional<std::string> GetHttpStatusText(int ACode, TKofLanguage ALanguage);
+
+struct TServerMessage {
+  std::string Key;
+  std::vector<std::string> Params;
+};
+// "m:key" or "m:key[p1,p2,...]"; nothing for any other text.
+std::optional<TServerMessage> ParseServerMessage(std::string_view AText);
+
+// The error state of a client.
+struct TKofError {
+  int Code = 0;
+  std::string Key;
+  std::string Msg;
+  std::string Subj;
+  int RecordId = 0;
+};
+
+// A server answer that has the error shape but not its members.
+class EKofResponseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Words an error body received with AStatus into AError (Code, Key, Msg,
+// RecordId; Subj emptied). False when the text is not an error body, leaving
+// Code = AStatus and Key empty. Throws EKofResponseError for a "msg" list
+// whose first entry lacks its members.
+bool ParseErrorText(std::string_view AText, int AStatus, const TKofErrorMessages& ACatalogue, TKofError& AError);
+
+// The text shown to the user for an error state; ALastStatus is the last
+// HTTP status of the connection (0 when there is none).
+std::string ComposeErrorMsg(const TKofError& AError, int ALastStatus, std::string_view AStatusLineText,
+                            TKofLanguage ALanguage);
+
+// The name of an exception's kind without namespaces, used as error key.
+std::string ExceptionClassName(const std::exception& AError);
+
+}  // namespace kof

@@ -1,0 +1,149 @@
+#include "client/KofOpenSSL.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <mutex>
+
+namespace kof {
+
+namespace {
+
+template <class T, void (*Free)(T*)>
+struct TFreeWith {
+  void operator()(T* p) const { Free(p); }
+};
+using TX509Ptr = std::unique_ptr<X509, TFreeWith<X509, X509_free>>;
+using TPkeyPtr = std::unique_ptr<EVP_PKEY, TFreeWith<EVP_PKEY, EVP_PKEY_free>>;
+using TPkcs12Ptr = std::unique_ptr<PKCS12, TFreeWith<PKCS12, PKCS12_free>>;
+
+void FreeX509Stack(STACK_OF(X509) * stack) { sk_X509_pop_free(stack, X509_free); }
+
+// The layer travels with each TLS context, so that two clients never check
+// each other's imprint.
+int LayerIndex() {
+  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+TX509Ptr ReadDER(std::string_view der) {
+  const auto* data = reinterpret_cast<const unsigned char*>(der.data());
+  return TX509Ptr(d2i_X509(nullptr, &data, static_cast<long>(der.size())));
+}
+
+bool DigestMatches(std::string_view imprint, X509* cert) {
+  const EVP_MD* md = imprint.size() == 20 ? EVP_sha1() : imprint.size() == 32 ? EVP_sha256() : nullptr;
+  if (md == nullptr) return false;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (X509_digest(cert, md, digest, &length) != 1 || length != imprint.size()) return false;
+  return CRYPTO_memcmp(digest, imprint.data(), length) == 0;
+}
+
+std::string SubjectText(X509* cert) {
+  char buffer[512] = {};
+  X509_NAME_oneline(X509_get_subject_name(cert), buffer, sizeof buffer - 1);
+  return buffer;
+}
+
+bool UsePFX(SSL_CTX* ctx, std::string_view pfx) {
+  const auto* data = reinterpret_cast<const unsigned char*>(pfx.data());
+  TPkcs12Ptr p12(d2i_PKCS12(nullptr, &data, static_cast<long>(pfx.size())));
+  if (!p12) return false;
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* chain = nullptr;
+  if (PKCS12_parse(p12.get(), "", &key, &cert, &chain) != 1) return false;
+  TPkeyPtr keyHolder(key);
+  TX509Ptr certHolder(cert);
+  std::unique_ptr<STACK_OF(X509), decltype(&FreeX509Stack)> chainHolder(chain, &FreeX509Stack);
+  if (!cert || !key) return false;
+  return SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1;
+}
+
+}  // namespace
+
+bool TKofOpenSSL::ImprintMatches(std::string_view AImprint, std::string_view ACertificateDER) {
+  const TX509Ptr cert = ReadDER(ACertificateDER);
+  return cert && DigestMatches(AImprint, cert.get());
+}
+
+bool TKofOpenSSL::TakeChanged() {
+  const bool changed = FChanged;
+  FChanged = false;
+  return changed;
+}
+
+CURLcode TKofOpenSSL::Apply(CURL* AHandle) {
+  const bool pinned = !FImprint.empty();
+  curl_easy_setopt(AHandle, CURLOPT_SSL_VERIFYPEER, FVerifyCert ? 1L : 0L);
+  // A pinned certificate names the server; without a pin a verified chain
+  // must also be issued for the host we asked for.
+  curl_easy_setopt(AHandle, CURLOPT_SSL_VERIFYHOST, FVerifyCert && !pinned ? 2L : 0L);
+  // A resumed session shows no certificate, so a pin could not be checked.
+  curl_easy_setopt(AHandle, CURLOPT_SSL_SESSIONID_CACHE, FVerifyCert || pinned ? 0L : 1L);
+  // The store is changed per context below; a cached one would be shared.
+  curl_easy_setopt(AHandle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+  if (!FCertificateFile.empty()) {
+    curl_easy_setopt(AHandle, CURLOPT_SSLCERT, FCertificateFile.c_str());
+    curl_easy_setopt(AHandle, CURLOPT_SSLCERTTYPE, "PEM");
+  }
+  curl_easy_setopt(AHandle, CURLOPT_SSL_CTX_FUNCTION, &TKofOpenSSL::SslCtxCallback);
+  return curl_easy_setopt(AHandle, CURLOPT_SSL_CTX_DATA, this);
+}
+
+CURLcode TKofOpenSSL::SslCtxCallback(CURL*, void* ASslCtx, void* AUserPtr) {
+  auto* layer = static_cast<TKofOpenSSL*>(AUserPtr);
+  auto* ctx = static_cast<SSL_CTX*>(ASslCtx);
+  if (!layer->KeySetup(ctx)) return CURLE_SSL_CERTPROBLEM;
+  SSL_CTX_set_ex_data(ctx, LayerIndex(), layer);
+  // Always installed: it records the server's subject and checks a pin even
+  // without chain verification. Chain failures are left to the result check
+  // after the handshake, which runs only when verification is on.
+  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, &TKofOpenSSL::ImprintVerifyCallback);
+  return CURLE_OK;
+}
+
+bool TKofOpenSSL::KeySetup(SSL_CTX* ACtx) {
+  if (!FCertificate.empty()) {
+    const TX509Ptr cert = ReadDER(FCertificate);
+    if (!cert || SSL_CTX_use_certificate(ACtx, cert.get()) != 1) return false;
+  }
+  if (!FPFX.Empty() && !UsePFX(ACtx, FPFX.View())) return false;
+  if (!FVerifyCert) return true;
+  if (!FCertCAFile.empty() && SSL_CTX_load_verify_locations(ACtx, FCertCAFile.c_str(), nullptr) != 1) return false;
+  return AddCAFromMemory(ACtx);
+}
+
+bool TKofOpenSSL::AddCAFromMemory(SSL_CTX* ACtx) {
+  std::string_view der = FCertCA;
+  if (der.empty()) der = std::string_view(reinterpret_cast<const char*>(FCertCABytes.data()), FCertCABytes.size());
+  if (der.empty()) return true;
+  const TX509Ptr cert = ReadDER(der);
+  if (!cert) return false;
+  if (X509_STORE_add_cert(SSL_CTX_get_cert_store(ACtx), cert.get()) == 1) return true;
+  // The same CA already in the store is no failure.
+  const unsigned long error = ERR_peek_last_error();
+  ERR_clear_error();
+  return ERR_GET_REASON(error) == X509_R_CERT_ALREADY_IN_HASH_TABLE;
+}
+
+int TKofOpenSSL::ImprintVerifyCallback(int APreverifyOk, X509_STORE_CTX* AStoreCtx) {
+  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(AStoreCtx, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* layer = ssl ? static_cast<TKofOpenSSL*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), LayerIndex())) : nullptr;
+  if (layer == nullptr || X509_STORE_CTX_get_error_depth(AStoreCtx) != 0) return 1;
+  X509* cert = X509_STORE_CTX_get_current_cert(AStoreCtx);
+  if (cert == nullptr) return layer->FImprint.empty() ? 1 : 0;
+  layer->FPeerSubject = SubjectText(cert);
+  if (layer->FImprint.empty()) return 1;
+  // With verification on, a broken chain already fails the request after the
+  // handshake; without it the pin alone decides.
+  if (!APreverifyOk && layer->FVerifyCert) return 1;
+  return DigestMatches(layer->FImprint, cert) ? 1 : 0;
+}
+
+}  // namespace kof

@@ -1,0 +1,472 @@
+#include "client/KofRESTsend.h"
+
+#include <cstdio>
+#include <mutex>
+#include <random>
+
+#include "crypto/KofUrlEncode.h"
+#include "support/KofText.h"
+
+namespace kof {
+
+namespace {
+
+constexpr const char* kHtmlAccept =
+    "text/html,application/xhtml+xml,application/xml;q=0.9,image/avif,image/webp,*/*;q=0.8";
+constexpr const char* kFormType = "application/x-www-form-urlencoded";
+constexpr const char* kJsonType = "application/json";
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+void AppendHex(std::string& out, unsigned char c) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[c >> 4];
+  out += kHex[c & 0x0F];
+}
+
+std::string MultipartBoundary() {
+  static thread_local std::mt19937 generator{std::random_device{}()};
+  std::uniform_int_distribution<unsigned> number(0, 0x7FFFFFFD);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%08X_Synapse_boundary", number(generator));
+  return buffer;
+}
+
+// A quote or a line break in a name would end the part header early.
+std::string MultipartName(std::string_view name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if (c == '"' || c == '\r' || c == '\n')
+      AppendHex(out, c);
+    else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
+struct TSlistFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+}  // namespace
+
+std::string EncodeRequestURL(std::string_view AURL) {
+  std::string out;
+  out.reserve(AURL.size());
+  for (unsigned char c : AURL) {
+    // Control bytes cannot travel in a request line, and "#" would cut the
+    // rest of the URL off as a fragment.
+    if (c <= 0x20 || c >= 0x7F || c == '#')
+      AppendHex(out, c);
+    else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
+SecureString BuildFormBody(const TBodyStringList& AList, bool AEncodeValues) {
+  SecureString body;
+  for (std::size_t i = 0; i < AList.Count(); ++i) {
+    const auto& entry = AList.Entries()[i];
+    if (i > 0) body.PushBack('&');
+    body.Append(entry.Name);
+    body.PushBack(AList.NameValueSeparator());
+    if (AList.NameValueSeparator() == ':') body.PushBack(' ');
+    if (AEncodeValues) {
+      std::string encoded = EncodeURLElementUTF8(entry.Value.View());
+      body.Append(encoded);
+      WipeString(encoded);
+    } else {
+      body.Append(entry.Value.View());
+    }
+  }
+  return body;
+}
+
+TRESTsend::TRESTsend(TKofClientBase* AOwner, const SecureString& AAccessCode)
+    : FOwner(AOwner), FAccessCode(AAccessCode) {
+  InitCurlOnce();
+  FHandle.reset(curl_easy_init());
+}
+
+TRESTsend::~TRESTsend() {
+  WipeString(FDocument);
+  FCookies.clear();
+}
+
+void TRESTsend::RestoreTraffic() {
+  if (FStoreTimeout > 0) FTimeout = FStoreTimeout;
+  FStoreTimeout = 0;
+}
+
+// --- preparation ---
+
+void TRESTsend::PrepareRequest(std::string* AResponse, bool UseAccessCode, bool UseEncryption, bool HtmlAccept,
+                               bool AEncryptionOff) {
+  WipeString(FDocument);
+  FHeaders.Clear();
+  if (FTextResponse) {
+    FHeaders.Add("Accept", "text/plain");
+    FTextResponse = false;
+  } else {
+    FHeaders.Add("Accept", HtmlAccept ? kHtmlAccept : kJsonType);
+  }
+  const bool encrypting = !AEncryptionOff && FOwner != nullptr && FOwner->NaCLEncryption() != nullptr;
+  if (encrypting) {
+    if (UseEncryption) FOwner->SetNaCLProperties(FHeaders, FAccessCode);
+  } else if (UseAccessCode && UseEncryption && !FAccessCode.Empty()) {
+    std::string encoded = EncodeURLElementUTF8(FAccessCode.View());
+    FHeaders.Add("KOF-Access-Code", encoded);
+    WipeString(encoded);
+  }
+  if (AResponse) WipeString(*AResponse);
+}
+
+// --- operations ---
+
+bool TRESTsend::SendGet(const std::string& URI, std::string* AResponse, bool UseAccessCode, bool AEncryptionOff) {
+  PrepareRequest(AResponse, UseAccessCode, true, false, AEncryptionOff);
+  return Execute("GET", URI, nullptr, AResponse);
+}
+
+bool TRESTsend::SendPostBytes(const std::string& URI, const std::string* Body, std::string* AResponse,
+                              bool AEncryptionOff) {
+  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+  TBody body;
+  if (Body) body = {SecureString(*Body), kJsonType};
+  return Execute("POST", URI, Body ? &body : nullptr, AResponse);
+}
+
+bool TRESTsend::SendPostForm(const std::string& URI, const TBodyStringList& Body, std::string* AResponse,
+                             bool AEncryptionOff) {
+  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+  const TBody body{BuildFormBody(Body, true), kFormType};
+  return Execute("POST", URI, &body, AResponse);
+}
+
+bool TRESTsend::SendPut(const std::string& URI, const std::string* Body, std::string* AResponse, bool UseAccessCode,
+                        bool AEncryptionOff) {
+  PrepareRequest(AResponse, UseAccessCode, true, false, AEncryptionOff);
+  TBody body;
+  if (Body) body = {SecureString(*Body), kJsonType};
+  return Execute("PUT", URI, Body ? &body : nullptr, AResponse);
+}
+
+bool TRESTsend::SendDelete(const std::string& URI, const std::string& Body, std::string* AResponse,
+                           bool AEncryptionOff) {
+  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+  const TBody body{SecureString(Body), kJsonType};
+  return Execute("DELETE", URI, &body, AResponse);
+}
+
+bool TRESTsend::SendOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool,
+                            bool AEncryptionOff) {
+  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+  TBody body;
+  if (Body) body = {BuildFormBody(*Body, true), kFormType};
+  return Execute("OPTIONS", URI, Body ? &body : nullptr, AResponse);
+}
+
+bool TRESTsend::Get(const std::string& URI, std::string* AResponse, bool UseAccessCode) {
+  return SendGet(URI, AResponse, UseAccessCode, false);
+}
+bool TRESTsend::OpenGet(const std::string& URI, std::string* AResponse, bool UseAccessCode) {
+  return SendGet(URI, AResponse, UseAccessCode, true);
+}
+bool TRESTsend::GetPage(const std::string& URI) { return SendGet(URI, nullptr, true, false); }
+bool TRESTsend::OpenGetPage(const std::string& URI) { return SendGet(URI, nullptr, true, true); }
+
+bool TRESTsend::GetFile(const std::string& URI, const TBodyStringList& Body, std::string* AResponse) {
+  PrepareRequest(AResponse, false, false, true, false);
+  const TBody body{BuildFormBody(Body, false), kFormType};
+  // File content is limited by the server's own file size limit, not ours.
+  return Execute("POST", URI, &body, AResponse, false);
+}
+
+bool TRESTsend::Post(const std::string& URI, const std::string* Body, std::string* AResponse) {
+  return SendPostBytes(URI, Body, AResponse, false);
+}
+bool TRESTsend::OpenPost(const std::string& URI, const std::string* Body, std::string* AResponse) {
+  return SendPostBytes(URI, Body, AResponse, true);
+}
+bool TRESTsend::Post(const std::string& URI, const TBodyStringList& Body, std::string* AResponse) {
+  return SendPostForm(URI, Body, AResponse, false);
+}
+bool TRESTsend::OpenPost(const std::string& URI, const TBodyStringList& Body, std::string* AResponse) {
+  return SendPostForm(URI, Body, AResponse, true);
+}
+
+bool TRESTsend::PostCert(const std::string& URI, const TBodyStringList& List, std::string* AResponse) {
+  PrepareRequest(AResponse, false, false, false, false);
+  TBodyStringList form('=');
+  for (const auto& entry : List.Entries()) form.Add(entry.Name, entry.Value.View());
+  const TBody body{BuildFormBody(form, true), kFormType};
+  return Execute("POST", URI, &body, AResponse);
+}
+
+bool TRESTsend::PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
+                         std::string_view Data, std::string* AResponse) {
+  PrepareRequest(AResponse, true, true, false, false);
+  const std::string boundary = MultipartBoundary();
+  TBody body;
+  body.Bytes.Append("--" + boundary + "\r\n");
+  body.Bytes.Append("content-disposition: form-data; name=\"" + MultipartName(FieldName) + "\"; filename=\"" +
+                    MultipartName(FileName) + "\"\r\n");
+  body.Bytes.Append("Content-Type: Application/octet-string\r\n\r\n");
+  body.Bytes.Append(Data);
+  body.Bytes.Append("\r\n--" + boundary + "--\r\n");
+  body.ContentType = "multipart/form-data; boundary=" + boundary;
+  return Execute("POST", URI, &body, AResponse);
+}
+
+bool TRESTsend::Put(const std::string& URI, const std::string* Body, std::string* AResponse, bool UseAccessCode) {
+  return SendPut(URI, Body, AResponse, UseAccessCode, false);
+}
+bool TRESTsend::OpenPut(const std::string& URI, const std::string* Body, std::string* AResponse,
+                        bool UseAccessCode) {
+  return SendPut(URI, Body, AResponse, UseAccessCode, true);
+}
+
+bool TRESTsend::Delete(const std::string& URI, std::string* AResponse) {
+  PrepareRequest(AResponse, true, true, false, false);
+  return Execute("DELETE", URI, nullptr, AResponse);
+}
+bool TRESTsend::Delete(const std::string& URI, const std::string& Body, std::string* AResponse) {
+  return SendDelete(URI, Body, AResponse, false);
+}
+bool TRESTsend::OpenDelete(const std::string& URI, const std::string& Body, std::string* AResponse) {
+  return SendDelete(URI, Body, AResponse, true);
+}
+
+bool TRESTsend::Options(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool PostUrl) {
+  return SendOptions(URI, Body, AResponse, PostUrl, false);
+}
+bool TRESTsend::OpenOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse,
+                            bool PostUrl) {
+  return SendOptions(URI, Body, AResponse, PostUrl, true);
+}
+
+// --- the exchange ---
+
+bool TRESTsend::Fail(int ACode, std::string ADesc) {
+  FLastError = ACode;
+  FLastErrorDesc = std::move(ADesc);
+  WipeString(FDocument);
+  return false;
+}
+
+void TRESTsend::SetMethodAndBody(const char* AMethod, const TBody* ABody) {
+  CURL* h = FHandle.get();
+  const std::string_view method = AMethod;
+  if (ABody == nullptr && method != "POST" && method != "PUT") {
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    if (method != "GET") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, AMethod);
+    return;
+  }
+  // Bodies go through the read callback, so the monitor sees them and a
+  // request repeated on a fresh connection can rewind.
+  curl_easy_setopt(h, CURLOPT_POST, 1L);
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody ? ABody->Bytes.Size() : 0));
+  curl_easy_setopt(h, CURLOPT_READFUNCTION, &TRESTsend::ReadCallback);
+  curl_easy_setopt(h, CURLOPT_READDATA, this);
+  curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &TRESTsend::SeekCallback);
+  curl_easy_setopt(h, CURLOPT_SEEKDATA, this);
+  if (method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, AMethod);
+}
+
+curl_slist* TRESTsend::BuildHeaderList(const TBody* ABody) const {
+  std::unique_ptr<curl_slist, TSlistFree> list;
+  auto append = [&list](std::string_view line) {
+    const std::string text(line);
+    curl_slist* grown = curl_slist_append(list.get(), text.c_str());
+    if (grown == nullptr) throw std::bad_alloc();
+    list.release();
+    list.reset(grown);
+  };
+  for (std::size_t i = 0; i < FHeaders.Count(); ++i) append(FHeaders.Line(i).View());
+  append("Connection: keep-alive");
+  append("Keep-Alive: 300");
+  if (!FCookies.empty()) {
+    SecureString cookie("Cookie: ");
+    for (std::size_t i = 0; i < FCookies.size(); ++i) {
+      if (i > 0) cookie.Append("; ");
+      cookie.Append(FCookies[i].first);
+      cookie.PushBack('=');
+      cookie.Append(FCookies[i].second.View());
+    }
+    append(cookie.View());
+  }
+  // An empty value keeps curl from adding a type of its own.
+  if (ABody && !ABody->Bytes.Empty())
+    append("Content-Type: " + ABody->ContentType);
+  else
+    append("Content-Type:");
+  append("Expect:");
+  return list.release();
+}
+
+bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody* ABody, std::string* AResponse,
+                        bool ABounded) {
+  CURL* h = FHandle.get();
+  if (h == nullptr) return Fail(CURLE_FAILED_INIT, "The HTTP engine could not be started");
+  curl_easy_reset(h);
+  FResultCode = 0;
+  FResultString.clear();
+  FMimeType.clear();
+  FLastError = 0;
+  FLastErrorDesc.clear();
+  FUpload = ABody;
+  FUploadPos = 0;
+  FBounded = ABounded;
+  FTooLarge = FTimedOut = false;
+  FLastProgress = -1;
+  FLastActivity = std::chrono::steady_clock::now();
+
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  const std::string url = EncodeRequestURL(URI);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(h, CURLOPT_PROXY, "");  // no proxy, whatever the environment says
+  if (FConnectionTimeout > 0) curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectionTimeout));
+  if (ABounded) curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerSize));
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TRESTsend::WriteCallback);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TRESTsend::HeaderCallback);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TRESTsend::ProgressCallback);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+  if (FSSL.TakeChanged()) curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+  FSSL.Apply(h);
+  SetMethodAndBody(AMethod, ABody);
+  const std::unique_ptr<curl_slist, TSlistFree> headers(BuildHeaderList(ABody));
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+  const CURLcode rc = curl_easy_perform(h);
+  FUpload = nullptr;
+  long connects = 0;
+  if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) FConnectionCount += connects;
+  if (rc != CURLE_OK) {
+    if (FTooLarge || rc == CURLE_FILESIZE_EXCEEDED)
+      return Fail(CURLE_FILESIZE_EXCEEDED, "The server's answer is larger than 64 MiB and was refused");
+    if (FTimedOut)
+      return Fail(CURLE_OPERATION_TIMEDOUT, "No answer from the server within " + std::to_string(FTimeout) + " ms");
+    return Fail(rc, errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(rc)));
+  }
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  FResultCode = static_cast<int>(status);
+  if (AResponse) std::swap(*AResponse, FDocument);
+  return true;
+}
+
+// --- callbacks ---
+
+std::size_t TRESTsend::WriteCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
+  auto* self = static_cast<TRESTsend*>(AUser);
+  const std::size_t length = ASize * ACount;
+  if (self->FBounded && self->FDocument.size() + length > kMaxAnswerSize) {
+    self->FTooLarge = true;
+    return 0;
+  }
+  self->FDocument.append(AData, length);
+  self->FLastActivity = std::chrono::steady_clock::now();
+  if (self->FOnMonitor) self->FOnMonitor(*self, false, AData, length);
+  return length;
+}
+
+std::size_t TRESTsend::ReadCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
+  auto* self = static_cast<TRESTsend*>(AUser);
+  if (self->FUpload == nullptr) return 0;
+  const std::string_view bytes = self->FUpload->Bytes.View();
+  const std::size_t length = std::min(ASize * ACount, bytes.size() - std::min(self->FUploadPos, bytes.size()));
+  std::copy_n(bytes.data() + self->FUploadPos, length, AData);
+  self->FUploadPos += length;
+  self->FLastActivity = std::chrono::steady_clock::now();
+  if (length > 0 && self->FOnMonitor) self->FOnMonitor(*self, true, AData, length);
+  return length;
+}
+
+int TRESTsend::SeekCallback(void* AUser, curl_off_t AOffset, int AOrigin) {
+  auto* self = static_cast<TRESTsend*>(AUser);
+  if (self->FUpload == nullptr || AOrigin != SEEK_SET || AOffset < 0 ||
+      static_cast<std::size_t>(AOffset) > self->FUpload->Bytes.Size())
+    return CURL_SEEKFUNC_FAIL;
+  self->FUploadPos = static_cast<std::size_t>(AOffset);
+  return CURL_SEEKFUNC_OK;
+}
+
+std::size_t TRESTsend::HeaderCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
+  const std::size_t length = ASize * ACount;
+  static_cast<TRESTsend*>(AUser)->ParseHeaderLine(std::string_view(AData, length));
+  return length;
+}
+
+void TRESTsend::ParseHeaderLine(std::string_view ALine) {
+  while (!ALine.empty() && (ALine.back() == '\n' || ALine.back() == '\r')) ALine.remove_suffix(1);
+  FLastActivity = std::chrono::steady_clock::now();
+  if (ALine.starts_with("HTTP/")) {
+    // A new answer begins (also after an interim 100 answer).
+    const std::size_t codeStart = ALine.find(' ');
+    FResultCode = 0;
+    FResultString.clear();
+    FMimeType.clear();
+    if (codeStart == std::string_view::npos) return;
+    const std::string_view rest = ALine.substr(codeStart + 1);
+    const std::size_t textStart = rest.find(' ');
+    for (char c : rest.substr(0, textStart))
+      if (c >= '0' && c <= '9' && FResultCode < 1000) FResultCode = FResultCode * 10 + (c - '0');
+    if (textStart != std::string_view::npos) FResultString = Trim(rest.substr(textStart + 1));
+    return;
+  }
+  const std::size_t colon = ALine.find(':');
+  if (colon == std::string_view::npos) return;
+  const std::string_view name = ALine.substr(0, colon);
+  const std::string_view value = ALine.substr(colon + 1);
+  if (SameText(name, "Content-Type"))
+    FMimeType = Trim(value);
+  else if (SameText(name, "Set-Cookie"))
+    StoreCookie(value);
+}
+
+void TRESTsend::StoreCookie(std::string_view ALine) {
+  const std::string_view pair = ALine.substr(0, ALine.find(';'));
+  const std::size_t equals = pair.find('=');
+  if (equals == std::string_view::npos) return;
+  const std::string name = Trim(pair.substr(0, equals));
+  if (name.empty()) return;
+  SecureString value(Trim(pair.substr(equals + 1)));
+  for (auto& cookie : FCookies) {
+    if (cookie.first == name) {
+      cookie.second = std::move(value);
+      return;
+    }
+  }
+  FCookies.emplace_back(name, std::move(value));
+}
+
+int TRESTsend::ProgressCallback(void* AUser, curl_off_t, curl_off_t ADlNow, curl_off_t, curl_off_t AUlNow) {
+  auto* self = static_cast<TRESTsend*>(AUser);
+  const auto now = std::chrono::steady_clock::now();
+  const curl_off_t progress = ADlNow + AUlNow;
+  if (progress != self->FLastProgress) {
+    self->FLastProgress = progress;
+    self->FLastActivity = now;
+    return 0;
+  }
+  if (self->FTimeout > 0 && now - self->FLastActivity > std::chrono::milliseconds(self->FTimeout)) {
+    self->FTimedOut = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace kof

@@ -1,0 +1,403 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "client/KofClients.h"
+#include "tests/client/KofRawServer.h"
+
+namespace kof {
+namespace {
+
+using test::JsonReply;
+using test::TRawRequest;
+using test::TRawServer;
+using test::TReply;
+using TRoute = std::function<TReply(const TRawRequest&)>;
+
+std::string ErrorBody(const std::string& message) {
+  return R"({"msg":[{"severity":"ERROR","message":")" + message + R"(","translationKey":"","recordId":null}]})";
+}
+
+// A vault that answers the login flow; tests replace single routes.
+class ClientTest : public ::testing::Test {
+ protected:
+  ClientTest()
+      : FServer([this](const TRawRequest& r) {
+          std::lock_guard lock(FRoutesLock);
+          const std::string path = r.Target.substr(1, r.Target.find('?') - 1);
+          const auto route = FRoutes.find(path);
+          return route == FRoutes.end() ? test::TextReply(404, "") : route->second(r);
+        }) {
+    Route("public/api/status", R"({"product":"Koffra5","apiVersion":"2","version":"5.3.12b","gmtTime":1700000000000})");
+    Route("public/api/messages/en",
+          R"({"login.failed":"Login failed!","AccessCodeValidator.invalid.password":"Wrong access code",)"
+          R"("AccessCodeValidator.missing":"Access code missing","err.secondfactor.invalid":"Bad code"})");
+    Route("public/api/messages/cs", R"({"login.failed":"Přihlášení selhalo"})");
+    Route("api/login", R"({"authenticated":true,"uid":"u1","KOF_USER":true,"accessCodeTimeout":300,)"
+                       R"("hasAccessCode":true,"locale":"en"})");
+    Route("api/certlogin", R"({"authenticated":true})");
+    Route("public/api/loginStatus", R"({"authenticated":true})");
+    FClient = std::make_unique<TKofClient>(FServer.BaseURL(), "user", "pa&ss", "", "DOM", TKofLanguage::koflngEnglish);
+    FClient->SetConnectionTimeout(3000);
+  }
+
+  void Route(const std::string& path, TRoute route) {
+    std::lock_guard lock(FRoutesLock);
+    FRoutes[path] = std::move(route);
+  }
+  void Route(const std::string& path, const std::string& json) {
+    Route(path, [json](const TRawRequest&) { return JsonReply(200, json); });
+  }
+  std::vector<TRawRequest> RequestsTo(const std::string& path) const {
+    std::vector<TRawRequest> result;
+    for (const auto& r : FServer.Requests())
+      if (r.Target.substr(1, r.Target.find('?') - 1) == path) result.push_back(r);
+    return result;
+  }
+  void Login() {
+    ASSERT_TRUE(FClient->Status(true)) << FClient->ErrorMsg();
+    ASSERT_TRUE(FClient->Connect(nullptr, "TotalCmd plugin", "5.0", "1", false)) << FClient->ErrorMsg();
+  }
+
+  std::mutex FRoutesLock;
+  std::map<std::string, TRoute> FRoutes;
+  TRawServer FServer;
+  std::unique_ptr<TKofClient> FClient;
+};
+
+TEST_F(ClientTest, StatusAcceptsOnlyTheVaultProductsAndLoadsTheCatalogue) {
+  struct Case {
+    const char* Product;
+    bool Accepted;
+  };
+  for (const Case c : {Case{"Koffra5", true}, Case{"Koffra", true}, Case{"koffra", false}, Case{"", false}}) {
+    Route("public/api/status", std::string(R"({"product":")") + c.Product + R"(","version":"5.3.12b"})");
+    TKofClient client(FServer.BaseURL(), TKofLanguage::koflngEnglish);
+    EXPECT_EQ(client.Status(true), c.Accepted) << c.Product;
+    if (!c.Accepted) {
+      EXPECT_EQ(client.ErrorMsg(), "Getting Koffra server status failed. This is probably not a valid Koffra URL.");
+    }
+    EXPECT_FALSE(client.ErrorMessages().Empty());
+  }
+  Route("public/api/status", R"({"product":"Koffra5","version":"5.3.12b","gmtTime":1700000000000})");
+  const TKofVersion v = FClient->Status(true) ? FClient->KofVersionEncoded() : TKofVersion{};
+  EXPECT_EQ(v.Encoded, 5003012);
+  EXPECT_EQ(FClient->KofGmtTime(), 1700000000000);
+}
+
+TEST_F(ClientTest, StatusOfAnUnreachableOrBrokenServerKeepsTheUnderlyingCode) {
+  TKofClient dead("http://127.0.0.1:1/", TKofLanguage::koflngEnglish);
+  dead.SetConnectionTimeout(2000);
+  EXPECT_FALSE(dead.Status(true));
+  EXPECT_EQ(dead.ErrorCode(), CURLE_COULDNT_CONNECT);
+  EXPECT_EQ(dead.ErrorMsg(), "Getting Koffra server status failed. This is probably not a valid Koffra URL.");
+
+  Route("public/api/status", [](const TRawRequest&) { return test::TextReply(502, "<html>proxy</html>"); });
+  EXPECT_FALSE(FClient->Status(true));
+  EXPECT_EQ(FClient->ErrorCode(), 502);
+  Route("public/api/status", [](const TRawRequest&) { return test::TextReply(200, "<html>not json</html>"); });
+  EXPECT_FALSE(FClient->Status(true));
+}
+
+TEST(KofVersion, IsEncodedFromItsLeadingNumbers) {
+  struct Case {
+    const char* Text;
+    TKofVersion Expected;
+  };
+  const Case cases[] = {
+      {"5.3.12b", {5, 3, 12, 5003012}},
+      {"", {1, 0, 0, 1000000}},
+      {"7", {7, 0, 0, 7000000}},
+      {"6.x.2", {6, 0, 2, 6000002}},
+  };
+  for (const auto& c : cases) {
+    // The version only arrives through a status answer.
+    TRawServer server([&](const TRawRequest&) {
+      return JsonReply(200, std::string(R"({"product":"Koffra","version":")") + c.Text + "\"}");
+    });
+    TKofClient client(server.BaseURL(), TKofLanguage::koflngEnglish);
+    client.Status(true);
+    const TKofVersion v = client.KofVersionEncoded();
+    EXPECT_EQ(v.Version, c.Expected.Version) << c.Text;
+    EXPECT_EQ(v.Revision, c.Expected.Revision) << c.Text;
+    EXPECT_EQ(v.Build, c.Expected.Build) << c.Text;
+    EXPECT_EQ(v.Encoded, c.Expected.Encoded) << c.Text;
+  }
+}
+
+TEST_F(ClientTest, PasswordLoginSendsTheFormAndWipesThePassword) {
+  Login();
+  const auto logins = RequestsTo("api/login");
+  ASSERT_EQ(logins.size(), 1u);
+  EXPECT_EQ(logins[0].Body,
+            "username=user&domain=DOM&login=DOM%5Cuser&password=pa%26ss&clientName=TotalCmd%20plugin&clientVersion=5.0&"
+            "clientBuild=1");
+  EXPECT_TRUE(FClient->Connected());
+  EXPECT_TRUE(FClient->Password().Empty());
+  EXPECT_TRUE(FClient->KofUser());
+  EXPECT_EQ(FClient->AccessCodeValidityTimoutSec(), 300);
+
+  EXPECT_TRUE(FClient->Connect(nullptr, "", "", "", false));  // already connected: nothing sent
+  EXPECT_EQ(RequestsTo("api/login").size(), 1u);
+}
+
+TEST_F(ClientTest, LoginAnswersThatDoNotAuthenticate) {
+  Route("api/login", R"({"authenticated":false})");
+  EXPECT_FALSE(FClient->Connect(nullptr, "", "", "", false));
+  EXPECT_FALSE(FClient->Connected());
+  EXPECT_EQ(FClient->ErrorCode(), 0);
+  EXPECT_TRUE(FClient->Password().Empty());
+
+  FClient->SetPassword("secret-pw");
+  Route("api/login", [](const TRawRequest&) { return JsonReply(401, ErrorBody("m:login.failed")); });
+  EXPECT_FALSE(FClient->Connect(nullptr, "", "", "", false));
+  EXPECT_EQ(FClient->ErrorCode(), 401);
+  EXPECT_EQ(FClient->ErrorKey(), "login.failed");  // Connect loads the English catalogue first
+  EXPECT_EQ(FClient->ErrorMsg(), "Login failed!");
+  EXPECT_EQ(FClient->ErrorMsg().find("secret-pw"), std::string::npos);
+
+  Route("api/login", [](const TRawRequest&) { return test::TextReply(200, "<html>"); });
+  EXPECT_FALSE(FClient->Connect(nullptr, "", "", "", false));
+  EXPECT_EQ(FClient->ErrorCode(), 999);
+  EXPECT_EQ(FClient->ErrorKey(), "EKofResponseError");
+}
+
+TEST_F(ClientTest, CertificateLoginSendsBase64AndNoAccessCode) {
+  FClient->SetAccessCode("1234");
+  const std::string cert("\x30\x82\x01\xff", 4);
+  ASSERT_TRUE(FClient->Connect(&cert, "n", "", "", false));
+  const auto logins = RequestsTo("api/certlogin");
+  ASSERT_EQ(logins.size(), 1u);
+  EXPECT_EQ(logins[0].Body, "authCert=MIIB%2Fw%3D%3D&clientName=n");
+  EXPECT_EQ(logins[0].Header("KOF-Access-Code"), nullptr);
+  EXPECT_TRUE(FClient->ConnectedByCertificate());
+}
+
+TEST_F(ClientTest, StatusOfAConnectedClientRenewsTheEncryptionEngine) {
+  Login();
+  EXPECT_FALSE(FClient->DecryptNaCL());
+  TBytes serverKey;
+  SecureBytes serverSecret;
+  ASSERT_TRUE(TSaltyClientEncryption::GetKeyPair(serverKey, serverSecret));
+  Route("public/api/status", R"({"product":"Koffra5","ceAlgorithm":"NaCL","cePublicKey":")" +
+                                 Base64Encode(serverKey) + "\"}");
+  ASSERT_TRUE(FClient->Status(true));
+  ASSERT_TRUE(FClient->DecryptNaCL());
+  const std::string first = FClient->NaCLEncryption()->ClientPublicKeyAsBase64();
+  ASSERT_TRUE(FClient->Status(true));
+  EXPECT_NE(FClient->NaCLEncryption()->ClientPublicKeyAsBase64(), first);
+  EXPECT_EQ(FClient->KOFServerPublicKeyBytes(), serverKey);
+
+  Route("public/api/status", R"({"product":"Koffra5","ceAlgorithm":"NaCL","cePublicKey":"c2hvcnQ="})");
+  EXPECT_FALSE(FClient->Status(true));  // a 5-byte key cannot encrypt anything
+}
+
+TEST_F(ClientTest, FailedRequestWordingFromTheStatusTable) {
+  Login();
+  Route("public/api/loginStatus", [](const TRawRequest&) { return test::TextReply(404, ""); });
+  bool authenticated = true;
+  EXPECT_FALSE(FClient->LoginStatus(authenticated, false));
+  EXPECT_FALSE(authenticated);
+  EXPECT_EQ(FClient->ErrorCode(), 404);
+  EXPECT_EQ(FClient->ErrorKey(), "");
+  EXPECT_EQ(FClient->ErrorMsg(), "404 Not found ");
+}
+
+TEST_F(ClientTest, ReloginThroughTheCallbackRepeatsTheRequest) {
+  Login();
+  int statusCalls = 0;
+  Route("public/api/loginStatus", [&](const TRawRequest&) {
+    return ++statusCalls == 1 ? JsonReply(401, ErrorBody("m:login.failed")) : JsonReply(200, R"({"authenticated":true})");
+  });
+  std::vector<std::string> asked;
+  FClient->SetOnUserLogin([&](const std::string& url, const std::string& domain, const std::string& user,
+                              SecureString& password) {
+    asked.push_back(url + "|" + domain + "|" + user);
+    password.Assign("new&pw");
+    return true;
+  });
+  bool authenticated = false;
+  ASSERT_TRUE(FClient->LoginStatus(authenticated, true)) << FClient->ErrorMsg();
+  EXPECT_TRUE(authenticated);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0], FServer.BaseURL() + "|DOM|user");
+  const auto logins = RequestsTo("api/login");
+  ASSERT_EQ(logins.size(), 2u);
+  EXPECT_NE(logins[1].Body.find("password=new%26pw"), std::string::npos);
+  EXPECT_EQ(logins[1].Body.find("clientName"), std::string::npos);
+  EXPECT_TRUE(FClient->Password().Empty());
+}
+
+TEST_F(ClientTest, CancelledReloginEndsWithAClearedError) {
+  Login();
+  Route("public/api/loginStatus", [](const TRawRequest&) { return JsonReply(401, ErrorBody("m:login.failed")); });
+  FClient->SetOnUserLogin([](const std::string&, const std::string&, const std::string&, SecureString&) {
+    return false;
+  });
+  bool authenticated = true;
+  EXPECT_FALSE(FClient->LoginStatus(authenticated, true));
+  EXPECT_EQ(FClient->ErrorCode(), 0);
+  EXPECT_EQ(FClient->ErrorKey(), "");
+}
+
+TEST_F(ClientTest, SecondFactorRefusedAfterReloginLogsOut) {
+  Login();
+  Route("public/api/loginStatus", [](const TRawRequest&) { return JsonReply(401, ErrorBody("m:login.failed")); });
+  Route("api/login", R"({"authenticated":true,"secondFactorRequired":true})");
+  FClient->SetOnUserLogin([](const std::string&, const std::string&, const std::string&, SecureString& pw) {
+    pw.Assign("x");
+    return true;
+  });
+  int checks = 0;
+  FClient->SetOnCheckSecondFactor([&](TKofClient&) { return ++checks, false; });
+  bool authenticated = true;
+  EXPECT_FALSE(FClient->LoginStatus(authenticated, true));
+  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(FClient->ErrorCode(), 401);
+  EXPECT_EQ(FClient->ErrorKey(), "login.failed");
+  EXPECT_EQ(FClient->ErrorMsg(), "You have been logged out");
+  EXPECT_FALSE(FClient->Connected());
+}
+
+TEST_F(ClientTest, AccessCodeRequestsAskTheCallback) {
+  struct Case {
+    const char* Name;
+    int Status;
+    std::string Body;
+    bool ExpectInvalid;
+  };
+  const Case cases[] = {
+      {"invalid code", 403, ErrorBody("m:AccessCodeValidator.invalid.password"), true},
+      {"missing code", 403, ErrorBody("m:AccessCodeValidator.missing"), false},
+      {"missing header", 400, "err,Missing query parameter (KOF-Access-Code) in request", false},
+  };
+  Login();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    int calls = 0;
+    Route("public/api/loginStatus", [&](const TRawRequest& r) {
+      ++calls;
+      const std::string* code = r.Header("KOF-Access-Code");
+      return code && *code == "99%2099" ? JsonReply(200, R"({"authenticated":true})") : JsonReply(c.Status, c.Body);
+    });
+    FClient->SetAccessCode("old");
+    std::vector<bool> invalidFlags;
+    FClient->SetOnGetAccessCode([&](SecureString& code, bool invalid) {
+      invalidFlags.push_back(invalid);
+      code.Assign("99 99");
+      return true;
+    });
+    bool authenticated = false;
+    EXPECT_TRUE(FClient->LoginStatus(authenticated, true)) << FClient->ErrorMsg();
+    EXPECT_EQ(invalidFlags, std::vector<bool>{c.ExpectInvalid});
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(FClient->AccessCode().View(), "99 99");
+  }
+}
+
+TEST_F(ClientTest, AccessCodeCallbackIsNotReentered) {
+  Login();
+  Route("public/api/loginStatus",
+        [](const TRawRequest&) { return JsonReply(403, ErrorBody("m:AccessCodeValidator.missing")); });
+  int calls = 0;
+  FClient->SetOnGetAccessCode([&](SecureString& code, bool) {
+    ++calls;
+    bool inner = true;
+    EXPECT_FALSE(FClient->LoginStatus(inner, true));  // a request made while asking does not ask again
+    code.Assign("1");
+    return false;
+  });
+  bool authenticated = true;
+  EXPECT_FALSE(FClient->LoginStatus(authenticated, true));
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(ClientTest, ServerFaultGetsTheInternalErrorKey) {
+  Login();
+  Route("public/api/loginStatus", [](const TRawRequest&) { return JsonReply(500, ErrorBody("Database down")); });
+  bool authenticated = true;
+  EXPECT_FALSE(FClient->LoginStatus(authenticated, true));
+  EXPECT_EQ(FClient->ErrorCode(), 500);
+  EXPECT_EQ(FClient->ErrorKey(), "internal.server.Error");
+}
+
+TEST_F(ClientTest, WrongAccessCodeAnswerWipesTheCode) {
+  Login();
+  FClient->SetAccessCode("4321");
+  Route("public/api/loginStatus",
+        [](const TRawRequest&) { return JsonReply(403, ErrorBody("m:AccessCodeValidator.invalid.password")); });
+  bool authenticated = true;
+  EXPECT_FALSE(FClient->LoginStatus(authenticated, false));
+  EXPECT_TRUE(FClient->AccessCode().Empty());
+  EXPECT_TRUE(FClient->HTTP()->AccessCode().Empty());
+  EXPECT_EQ(FClient->ErrorMsg(), "Wrong access code");
+}
+
+TEST_F(ClientTest, UserConfigurationFromAnInvitationLink) {
+  TKofClient fresh("", TKofLanguage::koflngEnglish);
+  Route("public/api", R"({"username":"new","domain":"D","lang":"cs","loginPasswordRequirements":)"
+                      R"({"minLength":12,"minSpecial":2,"minEntropy":40.5}})");
+  const std::string link = FServer.BaseURL() + "static/inituser.page?INV42";
+  ASSERT_TRUE(fresh.GetUserConfiguration(link, true)) << fresh.ErrorMsg();
+  EXPECT_EQ(fresh.BaseURL(), FServer.BaseURL());
+  const auto requests = RequestsTo("public/api");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Target, "/public/api?code=INV42");
+  EXPECT_EQ(fresh.UserName(), "new");
+  EXPECT_EQ(fresh.LoginPasswordRequirements().MinLength, 12);
+  EXPECT_EQ(fresh.LoginPasswordRequirements().MinSpecials, 2);
+  EXPECT_DOUBLE_EQ(fresh.LoginPasswordRequirements().MinEntropy, 40.5);
+  EXPECT_EQ(fresh.Language(), TKofLanguage::koflngCzech);
+  EXPECT_EQ(RequestsTo("public/api/messages/cs").size(), 1u);
+
+  EXPECT_FALSE(FClient->GetUserConfiguration("https://elsewhere.example/static/inituser.page?X", true));
+  EXPECT_EQ(FClient->ErrorCode(), -1);
+  EXPECT_EQ(RequestsTo("public/api").size(), 1u);
+}
+
+TEST_F(ClientTest, NewAccessCodeNeedsAConnection) {
+  EXPECT_FALSE(FClient->SetNewAccessCode("1111"));
+  EXPECT_TRUE(RequestsTo("api/user/accesscode/new").empty());
+  Login();
+  Route("api/user/accesscode/new", "{}");
+  ASSERT_TRUE(FClient->SetNewAccessCode("1\"1"));
+  EXPECT_EQ(RequestsTo("api/user/accesscode/new")[0].Body, R"({"accesscode_new":"1\"1","accesscode_repeat":"1\"1"})");
+  EXPECT_EQ(FClient->AccessCode().View(), "1\"1");
+}
+
+TEST_F(ClientTest, SecondFactorAndRegistration) {
+  Login();
+  Route("api/user/secondfactor", "{}");
+  Route("api/user/secondfactor-reg", R"({"secretKeyUri":"otpauth://totp/x"})");
+  ASSERT_TRUE(FClient->SecondFactor("123456", "K"));
+  EXPECT_EQ(RequestsTo("api/user/secondfactor")[0].Body, "securityCode=123456&key=K");
+  std::string uri;
+  ASSERT_TRUE(FClient->RegisterSecondFactor(uri, "KEY", "Koffra", "", ""));
+  EXPECT_EQ(uri, "otpauth://totp/x");
+  const auto reg = RequestsTo("api/user/secondfactor-reg");
+  EXPECT_EQ(reg[0].Method, "OPTIONS");
+  EXPECT_EQ(reg[0].Body, "issuer=Koffra&account=user%20(DOM)&key=KEY");
+  ASSERT_TRUE(FClient->RegisterSecondFactor(uri, "KEY", "", "", ""));
+  EXPECT_EQ(RequestsTo("api/user/secondfactor-reg")[1].Method, "POST");
+}
+
+TEST_F(ClientTest, DisconnectDropsTheSessionAndWipes) {
+  Login();
+  FClient->SetAccessCode("777");
+  FClient->Disconnect(true);
+  EXPECT_FALSE(FClient->Connected());
+  EXPECT_EQ(FClient->HTTP(), nullptr);
+  EXPECT_TRUE(FClient->AccessCode().Empty());
+}
+
+TEST(CheckSSL, TheLinkedEngineIsOpenSSL) {
+  EXPECT_TRUE(TKofClient::CheckSSL("", false));
+  std::string name;
+  EXPECT_EQ(TKofClient::CheckSSLLib(1, name), 0);
+  EXPECT_EQ(name.rfind("libcrypto", 0), 0u);
+  EXPECT_EQ(TKofClient::CheckSSLLib(2, name), 0);
+  EXPECT_EQ(name.rfind("libssl", 0), 0u);
+}
+
+}  // namespace
+}  // namespace kof

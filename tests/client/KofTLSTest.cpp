@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include "client/KofClients.h"
+#include "tests/client/KofTestTLS.h"
+
+namespace kof {
+namespace {
+
+class TLSTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { FCert = new test::TTestCertificate(test::MakeSelfSignedCertificate()); }
+  static void TearDownTestSuite() { delete FCert; }
+
+  TLSTest() : FServer(*FCert) {
+    FServer.Server().Get("/ping", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(R"({"pong":true})", "application/json");
+    });
+    FServer.Server().Get("/public/api/status", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(R"({"product":"Koffra5"})", "application/json");
+    });
+    FServer.Start();
+  }
+  bool Ping(TRESTsend& http) {
+    std::string answer;
+    return http.Get(FServer.BaseURL() + "ping", &answer) && answer == R"({"pong":true})";
+  }
+  TBytes CABytes() const { return TBytes(FCert->DER.begin(), FCert->DER.end()); }
+
+  static test::TTestCertificate* FCert;
+  test::THttpsServer FServer;
+  TRESTsend FHttp{nullptr, SecureString()};
+};
+test::TTestCertificate* TLSTest::FCert = nullptr;
+
+TEST_F(TLSTest, WithoutVerificationAnyCertificateIsAcceptedOverOneConnection) {
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(Ping(FHttp)) << FHttp.LastErrorDesc();
+  EXPECT_EQ(FHttp.ConnectionCount(), 1);
+  EXPECT_NE(FHttp.SSL().PeerSubject().find("CN=127.0.0.1"), std::string::npos);
+}
+
+TEST_F(TLSTest, VerificationNeedsTheCAFromMemory) {
+  FHttp.SSL().SetVerifyCert(true);
+  EXPECT_FALSE(Ping(FHttp));
+  EXPECT_NE(FHttp.LastError(), 0);
+  FHttp.SSL().SetCertCABytes(CABytes());
+  EXPECT_TRUE(Ping(FHttp)) << FHttp.LastErrorDesc();
+  FHttp.SSL().SetCertCABytes({});
+  FHttp.SSL().SetCertCA(FCert->DER);
+  EXPECT_TRUE(Ping(FHttp)) << FHttp.LastErrorDesc();
+}
+
+TEST_F(TLSTest, BrokenCAInMemoryFailsTheRequest) {
+  FHttp.SSL().SetVerifyCert(true);
+  FHttp.SSL().SetCertCA("not a certificate");
+  EXPECT_FALSE(Ping(FHttp));
+}
+
+TEST_F(TLSTest, ImprintDecidesWhichServerIsAccepted) {
+  struct Case {
+    const char* Name;
+    bool Verify;
+    std::string Imprint;
+    bool Accepted;
+  };
+  const std::string sha1 = FCert->Digest(EVP_sha1());
+  const std::string sha256 = FCert->Digest(EVP_sha256());
+  std::string wrong = sha1;
+  wrong[0] = static_cast<char>(wrong[0] ^ 1);
+  const Case cases[] = {
+      {"SHA-1 match", true, sha1, true},
+      {"SHA-256 match", true, sha256, true},
+      {"SHA-1 mismatch", true, wrong, false},
+      {"19 bytes never match", true, sha1.substr(0, 19), false},
+      {"pin without chain check, match", false, sha1, true},
+      {"pin without chain check, mismatch", false, wrong, false},
+  };
+  for (const auto& c : cases) {
+    TRESTsend http(nullptr, SecureString());
+    http.SSL().SetVerifyCert(c.Verify);
+    if (c.Verify) http.SSL().SetCertCABytes(CABytes());
+    http.SSL().SetImprint(c.Imprint);
+    EXPECT_EQ(Ping(http), c.Accepted) << c.Name << ": " << http.LastErrorDesc();
+  }
+}
+
+TEST_F(TLSTest, ChangedPinIsCheckedOnTheOpenConnectionToo) {
+  ASSERT_TRUE(Ping(FHttp));
+  FHttp.SSL().SetImprint(std::string(20, 'x'));
+  EXPECT_FALSE(Ping(FHttp));
+}
+
+TEST_F(TLSTest, ClientSettingsReachItsConnection) {
+  TKofClient client(FServer.BaseURL(), TKofLanguage::koflngEnglish);
+  client.SetCertCABytes(CABytes());
+  EXPECT_TRUE(client.VerifyCertificate());
+  client.SetImprint(std::string(20, 'x'));
+  EXPECT_FALSE(client.Status(true));
+  EXPECT_NE(client.ErrorCode(), 0);
+  EXPECT_EQ(client.ErrorMsg(), "Getting Koffra server status failed. This is probably not a valid Koffra URL.");
+  client.SetImprint(FCert->Digest(EVP_sha256()));
+  EXPECT_TRUE(client.Status(true)) << client.ErrorMsg();
+  EXPECT_NE(client.CertifPubKey().find("127.0.0.1"), std::string::npos);
+}
+
+TEST(ImprintMatches, ComparesByLength) {
+  const auto cert = test::MakeSelfSignedCertificate();
+  EXPECT_TRUE(TKofOpenSSL::ImprintMatches(cert.Digest(EVP_sha1()), cert.DER));
+  EXPECT_TRUE(TKofOpenSSL::ImprintMatches(cert.Digest(EVP_sha256()), cert.DER));
+  EXPECT_FALSE(TKofOpenSSL::ImprintMatches(cert.Digest(EVP_sha512()), cert.DER));
+  EXPECT_FALSE(TKofOpenSSL::ImprintMatches(cert.Digest(EVP_sha1()), "garbage"));
+}
+
+}  // namespace
+}  // namespace kof
