@@ -1,0 +1,172 @@
+#include "tests/server/KofTestServerApp.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "tests/server/KofTestAuthRoutes.h"
+#include "tests/server/KofTestBinRoutes.h"
+#include "tests/server/KofTestBoxRoutes.h"
+#include "tests/server/KofTestRecordRoutes.h"
+#include "tests/server/KofTestRequest.h"
+#include "tests/server/KofTestSeed.h"
+#include "tests/server/KofTestTls.h"
+
+namespace kof::testserver {
+namespace {
+
+constexpr const char* kHost = "127.0.0.1";
+
+class TFd {
+ public:
+  explicit TFd(int fd = -1) : FFd(fd) {}
+  ~TFd() {
+    if (FFd >= 0) close(FFd);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return FFd; }
+
+ private:
+  int FFd;
+};
+
+// Waits for SIGTERM/SIGINT, the end of standard input or a wake-up from the
+// main thread, whichever comes first, and then stops the server.
+class TStopWatcher {
+ public:
+  TStopWatcher(httplib::Server& server, bool watchStdin) : FServer(server), FWatchStdin(watchStdin) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    FSignals = std::make_unique<TFd>(signalfd(-1, &signals, SFD_CLOEXEC));
+    FWake = std::make_unique<TFd>(eventfd(0, EFD_CLOEXEC));
+    FThread = std::thread([this] { Watch(); });
+  }
+  ~TStopWatcher() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto written = write(FWake->Get(), &one, sizeof one);
+    FThread.join();
+  }
+
+ private:
+  void Watch() {
+    pollfd fds[3] = {{FWake->Get(), POLLIN, 0}, {FSignals->Get(), POLLIN, 0}, {FWatchStdin ? 0 : -1, POLLIN, 0}};
+    for (;;) {
+      if (poll(fds, 3, -1) < 0 && errno == EINTR) continue;
+      if (fds[0].revents || fds[1].revents) break;
+      if (fds[2].revents && StdinClosed()) break;
+    }
+    FServer.stop();
+  }
+  static bool StdinClosed() {
+    char buffer[256];
+    return read(0, buffer, sizeof buffer) <= 0;
+  }
+
+  httplib::Server& FServer;
+  bool FWatchStdin;
+  std::unique_ptr<TFd> FSignals;
+  std::unique_ptr<TFd> FWake;
+  std::thread FThread;
+};
+
+void BlockStopSignals() {
+  // Blocked before any thread starts, so that every thread inherits the mask
+  // and only the watcher receives them (through its signalfd).
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+std::unique_ptr<httplib::SSLServer> MakeServer(const TServerOptions& options, TTlsIdentity& identity) {
+  if (!options.CertFile.empty())
+    return std::make_unique<httplib::SSLServer>(options.CertFile.c_str(), options.KeyFile.c_str());
+  identity = GenerateSelfSigned();
+  if (!options.CertOut.empty()) {
+    std::ofstream out(options.CertOut, std::ios::binary | std::ios::trunc);
+    out << CertificateToPem(identity.Cert.get());
+    if (!out) throw std::runtime_error("cannot write " + options.CertOut);
+  }
+  return std::make_unique<httplib::SSLServer>(identity.Cert.get(), identity.Key.get());
+}
+
+void OnException(const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+  std::string what = "unexpected failure";
+  try {
+    std::rethrow_exception(ep);
+  } catch (const nlohmann::json::exception& e) {
+    SendError(res, 400, "err.request.invalid", {e.what()});
+    return;
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  SendError(res, 500, "err.request.invalid", {what});
+}
+
+void RegisterRoutes(httplib::Server& server, TServerContext& ctx) {
+  server.set_pre_routing_handler([&](const auto& req, auto& res) { return ApplyFaults(ctx, req, res); });
+  server.set_logger([&](const auto& req, const auto& res) { ctx.Log.Add(req, res); });
+  server.set_exception_handler(OnException);
+  RegisterAuthRoutes(server, ctx);
+  RegisterBoxRoutes(server, ctx);
+  RegisterRecordRoutes(server, ctx);
+  RegisterBinRoutes(server, ctx);
+  RegisterControlRoutes(server, ctx);
+}
+
+int BindLoopback(httplib::Server& server, int port) {
+  if (port == 0) return server.bind_to_any_port(kHost);
+  return server.bind_to_port(kHost, port) ? port : -1;
+}
+
+}  // namespace
+
+int RunServer(const TServerOptions& options) {
+  BlockStopSignals();
+  auto ctx = std::make_unique<TServerContext>();
+  TTlsIdentity identity;
+  std::unique_ptr<httplib::SSLServer> server;
+  try {
+    ctx->Seed = options.SeedFile.empty() ? DefaultSeed() : ReadSeedFile(options.SeedFile);
+    ctx->State = LoadSeed(ctx->Seed);
+    server = MakeServer(options, identity);
+  } catch (const std::exception& e) {
+    std::cerr << "kof-test-server: " << e.what() << "\n";
+    return 2;
+  }
+  if (!server->is_valid()) {
+    std::cerr << "kof-test-server: the TLS certificate or key cannot be used\n";
+    return 2;
+  }
+  RegisterRoutes(*server, *ctx);
+  // A client keeps one connection for a whole session; answer at once (no Nagle delay).
+  server->set_keep_alive_max_count(100000);
+  server->set_keep_alive_timeout(60);
+  server->set_tcp_nodelay(true);
+  const int port = BindLoopback(*server, options.Port);
+  if (port <= 0) {
+    std::cerr << "kof-test-server: cannot listen on " << kHost << ":" << options.Port << "\n";
+    return 2;
+  }
+  std::printf("listening on https://%s:%d/\n", kHost, port);
+  std::fflush(stdout);
+  TStopWatcher watcher(*server, options.WatchStdin);
+  server->listen_after_bind();
+  return 0;
+}
+
+}  // namespace kof::testserver

@@ -1,0 +1,31 @@
+#pragma once
+// The server's TLS identity: a self-signed certificate for 127.0.0.1 made at start.
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <string>
+
+namespace kof::testserver {
+
+struct TX509Free {
+  void operator()(X509* p) const { X509_free(p); }
+};
+struct TPKeyFree {
+  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+using TX509Ptr = std::unique_ptr<X509, TX509Free>;
+using TPKeyPtr = std::unique_ptr<EVP_PKEY, TPKeyFree>;
+
+struct TTlsIdentity {
+  TX509Ptr Cert;
+  TPKeyPtr Key;
+};
+
+// Throws std::runtime_error when OpenSSL refuses.
+TTlsIdentity GenerateSelfSigned();
+std::string CertificateToPem(X509* cert);
+// SHA-1 of the DER certificate, for tests that pin by imprint.
+std::string CertificateSha1(X509* cert);
+
+}  // namespace kof::testserver
