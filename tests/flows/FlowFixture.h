@@ -16,7 +16,6 @@ namespace kof::test {
 class PluginFlow : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Not below the temporary folder: the plugin treats files there as the host's view copies.
     FDir = std::filesystem::path(BuildDir()) / "flow-data" /
            (std::to_string(::getpid()) + "-" + std::to_string(++Counter()));
     std::filesystem::remove_all(FDir);
@@ -25,6 +24,10 @@ class PluginFlow : public ::testing::Test {
     std::filesystem::create_directories(FDir / "local");
     ::setenv("KOFFRA_CONFIG_HOME", (FDir / "user").c_str(), 1);
     ::setenv("KOFFRA_SYSTEM_CONFIG_DIR", (FDir / "system").c_str(), 1);
+    // The plugin treats files in the temporary folders as the host's view copies; keep
+    // "local" outside them wherever the checkout lives (it may itself be below /tmp).
+    std::filesystem::create_directories(FDir / "tmp");
+    for (const char* name : {"TMPDIR", "TEMP", "TMP"}) ::setenv(name, (FDir / "tmp").c_str(), 1);
     LoadPlugin();
   }
 
