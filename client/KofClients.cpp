@@ -213,7 +213,11 @@ bool TKofClient::RunRequest(const std::function<bool(TRESTsend&)>& ASend, const 
   for (;;) {
     CreateHTTP();  // a relogin replaces the request object
     const bool sent = ASend(*FHTTP);
-    if (CheckResponse(sent, AResponse)) return true;
+    if (CheckResponse(sent, AResponse)) {
+      // A repeat that went through leaves no error of the attempts before it.
+      ClearError(true);
+      return true;
+    }
     if (!RetryRequest(CallEvents)) return false;
   }
 }
@@ -226,7 +230,8 @@ bool TKofClient::RetryRequest(bool CallEvents) {
   const bool invalid = SameText(FError.Key, kKeyInvalidAccessCode);
   if (invalid || SameText(FError.Key, kKeyMissingAccessCode)) return AskForAccessCode(invalid, true);
   if (FError.Code == 400 && StartsText(kMissingAccessCodeHeader, ErrorMsg())) return AskForAccessCode(false, false);
-  if (FError.Code == 500) FError.Key = "internal.server.Error";
+  // A mistyped second-factor code keeps its key, so a relogin can ask for the code again.
+  if (FError.Code == 500 && !SameText(FError.Key, kKeySecondFactorInvalid)) FError.Key = "internal.server.Error";
   return false;
 }
 

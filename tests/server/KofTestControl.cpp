@@ -251,6 +251,12 @@ std::optional<TFault> FaultFromJson(const json& in, std::string& error) {
   return fault;
 }
 
+// Faults answer before the request body is read; on a kept-alive connection the
+// unread body would be taken for the next request, so such a connection ends here.
+void CloseAfterUnreadBody(const httplib::Request& req, httplib::Response& res) {
+  if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) res.set_header("Connection", "close");
+}
+
 httplib::Server::HandlerResponse ApplyFaults(TServerContext& ctx, const httplib::Request& req, httplib::Response& res) {
   using R = httplib::Server::HandlerResponse;
   if (req.path.rfind(kControlPrefix, 0) == 0) return R::Unhandled;
@@ -266,10 +272,12 @@ httplib::Server::HandlerResponse ApplyFaults(TServerContext& ctx, const httplib:
     case TFaultKind::Fail:
       res.status = fault->Status;
       res.set_content(fault->Body, fault->ContentType);
+      CloseAfterUnreadBody(req, res);
       return R::Handled;
     case TFaultKind::Garbage:
       res.status = fault->Status;
       res.set_content(fault->Body.empty() ? GarbageBody() : fault->Body, fault->ContentType);
+      CloseAfterUnreadBody(req, res);
       return R::Handled;
     case TFaultKind::Drop:
       AnswerDrop(res, fault->Status);
