@@ -185,36 +185,27 @@ TCryptoNonce RandomNonce() {
 
 }  // namespace
 
-TBytes TSaltyClientEncryption::EncryptBuffer(TByteSpan ARemotePublicKey, TByteSpan APlain) {
+std::optional<TEncryptedData> TSaltyClientEncryption::Seal(TByteSpan ARemotePublicKey, TByteSpan APlain) {
   FCryptError = false;
   const TCurve25519XSalsa20Poly1305* box = BoxFor(ARemotePublicKey);
-  TBytes output;
-  if (!box) {
-    FCryptError = true;
-    return {};
-  }
   const TCryptoNonce nonce = RandomNonce();
-  if (!box->EncryptBuffer(APlain, output, nonce)) {
+  TBytes output;
+  if (!box || !box->EncryptBuffer(APlain, output, nonce)) {
     FCryptError = true;
-    return {};
+    return std::nullopt;
   }
-  return TEncryptedData(nonce, TByteSpan(output)).CopyToBuffer();
+  return TEncryptedData(nonce, TByteSpan(output));
+}
+
+TBytes TSaltyClientEncryption::EncryptBuffer(TByteSpan ARemotePublicKey, TByteSpan APlain) {
+  const auto sealed = Seal(ARemotePublicKey, APlain);
+  return sealed ? sealed->CopyToBuffer() : TBytes();
 }
 
 std::string TSaltyClientEncryption::Encrypt(TByteSpan ARemotePublicKey, std::string_view APlainText) {
-  FCryptError = false;
-  const TCurve25519XSalsa20Poly1305* box = BoxFor(ARemotePublicKey);
-  TBytes output;
-  if (!box) {
-    FCryptError = true;
-    return {};
-  }
-  const TCryptoNonce nonce = RandomNonce();
-  if (!box->Encrypt(APlainText, output, nonce)) {
-    FCryptError = true;
-    return {};
-  }
-  return TEncryptedData(nonce, TByteSpan(output)).ToString();
+  const TByteSpan plain(reinterpret_cast<const uint8_t*>(APlainText.data()), APlainText.size());
+  const auto sealed = Seal(ARemotePublicKey, plain);
+  return sealed ? sealed->ToString() : std::string();
 }
 
 SecureBytes TSaltyClientEncryption::DecryptBuffer(TByteSpan ARemotePublicKey, std::string_view ACipherText) {

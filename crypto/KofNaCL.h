@@ -129,6 +129,8 @@ class TSaltyClientEncryption {
  private:
   // The box for the remote key, kept for the next value for the same key.
   const TCurve25519XSalsa20Poly1305* BoxFor(TByteSpan ARemotePublicKey);
+  // Seals with a fresh nonce; sets the error state and gives nothing on failure.
+  std::optional<TEncryptedData> Seal(TByteSpan ARemotePublicKey, TByteSpan APlain);
   std::optional<TCurve25519XSalsa20Poly1305> FBox;
 
   TPublicKey FClientPublicKey{};

@@ -257,21 +257,7 @@ TEST_F(RegistryTest, ConcurrentThreadsLoseNoChange) {
 
 TEST_F(RegistryTest, ConcurrentProcessesLoseNoChange) {
   constexpr int kWriters = 4, kCount = 25;
-  std::vector<pid_t> children;
-  for (int w = 0; w < kWriters; ++w) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      WriteValues("w" + std::to_string(w), kCount);
-      _exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  test::RunInChildProcesses(kWriters, [&](int w) { WriteValues("w" + std::to_string(w), kCount); });
   ExpectAllValues(kWriters, kCount);
 }
 

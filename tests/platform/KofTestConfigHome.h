@@ -3,12 +3,16 @@
 // the life of a test, and puts the environment back afterwards.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/KofRegistry.h"
 
@@ -30,6 +34,26 @@ class TScopedEnv {
   std::string FName;
   std::optional<std::string> FOld;
 };
+
+// Runs WORK(i) for i in 0..COUNT-1, each in a forked child process, and
+// expects every child to exit with 0 (another process is another host).
+inline void RunInChildProcesses(int count, const std::function<void(int)>& work) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < count; ++i) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      work(i);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+}
 
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -493,21 +493,7 @@ TEST_F(SessionAreaTest, ConcurrentThreadsLoseNoSession) {
 
 TEST_F(SessionAreaTest, ConcurrentProcessesLoseNoSession) {
   constexpr int kWriters = 4, kCount = 8;
-  std::vector<pid_t> children;
-  for (int w = 0; w < kWriters; ++w) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      AddSessions("P" + std::to_string(w) + "-", kCount);
-      _exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  test::RunInChildProcesses(kWriters, [&](int w) { AddSessions("P" + std::to_string(w) + "-", kCount); });
   EXPECT_EQ(StoredSessionCount(), static_cast<std::size_t>(kWriters * kCount));
 }
 
