@@ -6,6 +6,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -61,12 +62,22 @@ class TStopWatcher {
  private:
   void Watch() {
     pollfd fds[3] = {{FWake->Get(), POLLIN, 0}, {FSignals->Get(), POLLIN, 0}, {FWatchStdin ? 0 : -1, POLLIN, 0}};
+    bool fromOwner = false;
     for (;;) {
       if (poll(fds, 3, -1) < 0 && errno == EINTR) continue;
-      if (fds[0].revents || fds[1].revents) break;
+      if (fds[0].revents) {
+        fromOwner = true;
+        break;
+      }
+      if (fds[1].revents) break;
       if (fds[2].revents && StdinClosed()) break;
     }
+    // A stop asked for before the listen loop has started would be lost.
+    if (!fromOwner) WaitUntilListening();
     FServer.stop();
+  }
+  void WaitUntilListening() {
+    for (int i = 0; i < 1000 && !FServer.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   static bool StdinClosed() {
     char buffer[256];
