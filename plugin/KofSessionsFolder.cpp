@@ -66,8 +66,23 @@ std::string TKofSessionsFolder::SessionNameFor(const std::string& panelName) con
 }
 
 std::string TKofSessionsFolder::SessionNameForEntry(const std::string& path) const {
-  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(path)));
+  const int index = FindEntry(path);
   return index < 0 ? std::string() : Manager().Sessions().Items(index).Name();
+}
+
+int TKofSessionsFolder::FindEntry(const std::string& entryPath) const {
+  return Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
+}
+
+bool TKofSessionsFolder::AskConnection(const std::string& name, SecureString& url, SecureString& domain,
+                                       SecureString& user) {
+  // Without a dialog of its own the plugin asks through the host, one field at a time.
+  FPlugin.ClipLock(true);
+  const bool answered = FPlugin.RequestText(wfx::RT_URL, name, "", url) &&
+                        FPlugin.RequestText(wfx::RT_Account, name, "Domain", domain) &&
+                        FPlugin.RequestText(wfx::RT_UserName, name, "", user);
+  FPlugin.ClipLock(false);
+  return answered;
 }
 
 void TKofSessionsFolder::ShowStoreError() const {
@@ -91,7 +106,7 @@ int TKofSessionsFolder::Export(const std::string& entryPath, const std::string& 
   std::string target = local;
   if (!FPlugin.InTemporary(local)) target = TKofSession::PanelNameToFileName(local);
   if (!(flags & wfx::FS_COPYFLAGS_OVERWRITE) && FileExists(target)) return wfx::FS_FILE_EXISTS;
-  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
+  const int index = FindEntry(entryPath);
   if (index < 0) return wfx::FS_FILE_NOTFOUND;
   TKofSession& session = Manager().Sessions().Items(index);
   if (!session.SaveTo(target)) return wfx::FS_FILE_WRITEERROR;
@@ -119,7 +134,7 @@ int TKofSessionsFolder::Import(const std::string& local, const std::string& entr
 }
 
 bool TKofSessionsFolder::Delete(const std::string& entryPath) {
-  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
+  const int index = FindEntry(entryPath);
   if (index < 0) return false;
   return FPlugin.ManageSession(Manager().Sessions().Items(index), saDelete);
 }
@@ -132,11 +147,7 @@ bool TKofSessionsFolder::NewSession(const std::string& requested) {
     return false;
   }
   SecureString url, domain, user;
-  FPlugin.ClipLock(true);
-  const bool answered = FPlugin.RequestText(wfx::RT_URL, name, "", url) &&
-                        FPlugin.RequestText(wfx::RT_Account, name, "Domain", domain) &&
-                        FPlugin.RequestText(wfx::RT_UserName, name, "", user);
-  FPlugin.ClipLock(false);
+  const bool answered = AskConnection(name, url, domain, user);
   if (!answered) return false;
   if (Trim(url.View()).empty()) {
     FPlugin.ShowMessageDlg("Session", "A session needs the address (URL) of its Koffra server.", 0x10000);
@@ -156,7 +167,7 @@ bool TKofSessionsFolder::NewSession(const std::string& requested) {
 }
 
 int TKofSessionsFolder::RenMov(const std::string& oldPath, const std::string& newPath, bool move, bool overwrite) {
-  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(oldPath)));
+  const int index = FindEntry(oldPath);
   if (index < 0) return wfx::FS_FILE_NOTFOUND;
   const std::string oldName = Manager().Sessions().Items(index).Name();
   const std::string newName = PureName(EntryName(newPath));
@@ -171,7 +182,7 @@ int TKofSessionsFolder::RenMov(const std::string& oldPath, const std::string& ne
 }
 
 int TKofSessionsFolder::Properties(const std::string& entryPath) {
-  const int index = Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
+  const int index = FindEntry(entryPath);
   if (index < 0) {
     SecureString none;
     FPlugin.RequestText(wfx::RT_MsgOK, "Advice",
@@ -180,15 +191,10 @@ int TKofSessionsFolder::Properties(const std::string& entryPath) {
                         none, 0);
     return wfx::FS_EXEC_OK;
   }
-  // Without a dialog of its own, the plugin edits the connection fields through the host's prompts.
   TKofSession& session = Manager().Sessions().Items(index);
   const std::string name = session.Name();
   SecureString url(session.URL()), domain(session.Domain()), user(session.Username());
-  FPlugin.ClipLock(true);
-  const bool answered = FPlugin.RequestText(wfx::RT_URL, name, "", url) &&
-                        FPlugin.RequestText(wfx::RT_Account, name, "Domain", domain) &&
-                        FPlugin.RequestText(wfx::RT_UserName, name, "", user);
-  FPlugin.ClipLock(false);
+  const bool answered = AskConnection(name, url, domain, user);
   if (!answered || Trim(url.View()).empty()) return wfx::FS_EXEC_OK;
   session.SetURL(Trim(url.View()));
   session.SetDomain(Trim(domain.View()));

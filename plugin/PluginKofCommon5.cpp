@@ -30,10 +30,6 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-bool IsSessionFileExt(std::string_view ext) {
-  return SameText(ext, ".KOF") || SameText(ext, ".CFG") || SameText(ext, ".INI");
-}
-
 }  // namespace
 
 TRoutedPath RoutePath(std::string_view path, bool asSource) {
@@ -46,7 +42,7 @@ TRoutedPath RoutePath(std::string_view path, bool asSource) {
   if (parts.empty()) return {"", "\\"};
 
   const std::string ext = ExtractFileExt(parts[0]);
-  if (parts.size() == 1 && (SameText(ext, kPanelExt) || (!asSource && IsSessionFileExt(ext))))
+  if (parts.size() == 1 && (SameText(ext, kPanelExt) || (!asSource && TKofSession::ValidInputExt(ext))))
     return {"", std::string(path)};
 
   std::string panelPath;

@@ -43,7 +43,6 @@ TTotalCmdKofPlugin::TTotalCmdKofPlugin(TPluginType pluginType, int globalNumber)
 TTotalCmdKofPlugin::~TTotalCmdKofPlugin() {
   std::lock_guard guard(Lock());
   Disconnect();
-  FreePanels();
   SetNumber(0);
 }
 
@@ -90,10 +89,7 @@ bool TTotalCmdKofPlugin::ShowMessageDlg(std::string_view title, std::string_view
   return answer;
 }
 
-void TTotalCmdKofPlugin::Disconnect() {
-  Panels().Clear();
-  FLastUsedPanelIndex = -1;
-}
+void TTotalCmdKofPlugin::Disconnect() { FreePanels(); }
 
 bool TTotalCmdKofPlugin::SessionsFolderBusy() const {
   return (FDeleting && FRemovePanel) || FPutPanel || FGetPanel || FSearchPanel;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "support/KofText.h"
+#include "support/SecureString.h"
 
 namespace kof {
 
@@ -28,9 +29,13 @@ void SetNoSize(wfx::WIN32_FIND_DATAW& fd) {
 
 void CopyToHostBuffer(std::string_view text, wfx::WCHAR* buffer, std::size_t maxUnits) {
   if (!buffer || maxUnits == 0) return;
-  const std::u16string wide = Utf8ToUtf16(CutToUtf16Units(text, maxUnits - 1));
-  std::copy(wide.begin(), wide.end(), buffer);
-  buffer[wide.size()] = 0;
+  // The text may be a secret prefilled into a prompt: one temporary copy, wiped.
+  std::u16string wide = Utf8ToUtf16(text);
+  std::size_t n = std::min(wide.size(), maxUnits - 1);
+  if (n > 0 && n < wide.size() && wide[n - 1] >= 0xD800 && wide[n - 1] <= 0xDBFF) --n;  // keep pairs whole
+  std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(n), buffer);
+  buffer[n] = 0;
+  WipeString(wide);
 }
 
 void SetFindName(wfx::WIN32_FIND_DATAW& fd, std::string_view name) {
