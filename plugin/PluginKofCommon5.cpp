@@ -207,8 +207,10 @@ bool TCommonKofPlugin::Progress(std::string_view source, std::string_view target
 
 bool TCommonKofPlugin::InTemporary(std::string_view path) const {
   if (path.empty()) return false;
-  for (const std::string& folder : TemporaryFolders())
-    if (!folder.empty() && StartsText(folder, path)) return true;
+  std::vector<std::string> folders = TemporaryFolders();
+  folders.push_back(LocalAppDataFolder() + "/");
+  for (const std::string& folder : folders)
+    if (folder.size() > 1 && StartsText(folder, path)) return true;
   return false;
 }
 
