@@ -20,8 +20,6 @@ constexpr const char* kStatusFailed =
     "Getting Koffra server status failed. This is probably not a valid Koffra URL.";
 constexpr const char* kKeyLoginFailed = "login.failed";
 constexpr const char* kKeySecondFactorInvalid = "err.secondfactor.invalid";
-constexpr const char* kKeyInvalidAccessCode = "AccessCodeValidator.invalid.password";
-constexpr const char* kKeyMissingAccessCode = "AccessCodeValidator.missing";
 constexpr const char* kKeyBannedAccessCode = "AccessCode.banned";
 constexpr const char* kMissingAccessCodeHeader = "missing query parameter (KOF-Access-Code)";
 
@@ -142,6 +140,7 @@ void TKofClient::CreateHTTP() {
   if (FHTTP) return;
   FHTTP = std::make_unique<TRESTsend>(this, FAccessCode);
   if (FConnectionTimeout != 0) FHTTP->SetConnectionTimeout(FConnectionTimeout);
+  if (FReadTimeout > 0) FHTTP->SetTimeout(FReadTimeout);
   FHTTP->SSL() = FTLS;
 }
 
@@ -184,7 +183,7 @@ bool TKofClient::CheckResponse(bool AResult, const std::string& AResponse) {
   }
   const int status = FHTTP->ResultCode();
   if (status == 200) {
-    FResponseSize = static_cast<int>(std::min<std::size_t>(AResponse.size(), std::numeric_limits<int>::max()));
+    SetResponseSize(AResponse.size());
     return true;
   }
   if (ParseErrorResponse(AResponse)) {
@@ -526,6 +525,11 @@ void TKofClient::SetConnected(bool AValue) {
     Connect(nullptr, "", "", "", false);
   else if (!AValue && FConnected)
     Disconnect(true);
+}
+
+void TKofClient::SetReadTimeout(int AValue) {
+  FReadTimeout = AValue;
+  if (FHTTP && AValue > 0) FHTTP->SetTimeout(AValue);
 }
 
 void TKofClient::SetConnectionTimeout(int AValue) {

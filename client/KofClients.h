@@ -8,13 +8,16 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
 #include "client/KofErrors.h"
 #include "client/KofRESTsend.h"
 #include "client/KofUri.h"
+#include "model/KofClasses.h"
 #include "support/SecureString.h"
+#include "support/VarnokIntList.h"
 
 namespace kof {
 
@@ -50,6 +53,9 @@ using TGetAccessCodeCallback = std::function<bool(SecureString& AAccessCode, boo
 // Runs the second-factor check (through SecondFactor); false when cancelled.
 using TClientCheckSecondFactor = std::function<bool(TKofClient& AClient)>;
 
+// What a search path asks for: nothing appended, "?queryType=DEFAULT", "?queryType=STANDARD".
+enum class TSearchQueryType { qtNone, qtDefault, qtStandard };
+
 class TKofClient : public TKofUri {
  public:
   TKofClient();
@@ -74,6 +80,49 @@ class TKofClient : public TKofUri {
                             std::string_view AUsername, std::string_view ADomain);
   bool GetSecondFactorQR(std::string_view ASecretKeyUri, std::string* APngImage);
   bool LoadErrorMessages(std::string& JSONMessages) override;
+
+  // --- vault content. Lists are filled in place (a nil list gives false
+  // without a request); returned objects belong to the caller. Missing
+  // objects, ids of 0 or less, a wrong kind or a missing stream raise
+  // EKofError to the caller instead of ending in the error state.
+  bool GetSafeBoxes(int BoxId, TKofList* List, bool ExpandAll, bool IncludeGroupBoxes, bool RecordsCount);
+  std::unique_ptr<TKofSafeBox> GetSafeBox(int BoxId);
+  // SecretFields and Download are accepted for the callers' sake and change nothing.
+  bool GetRecords(int BoxId, TKofList* List, bool SecretFields, bool Download, bool GetFileSizes);
+  std::unique_ptr<TKofRecord> GetRecord(int RecId, bool InclSecretFields, bool Download,
+                                        const THookMonitor& AFileMonitor = {});
+  bool ReadSecretFields(TKofObject* AObj, bool ADownload, bool AToBeDecrypted, const THookMonitor& AFileMonitor = {});
+  // Appends the content to Stream, or to the record's own stream when Stream is nullptr.
+  bool DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonitor& AFileMonitor = {});
+  // An object with an id of 1 or more is updated instead unless ForceAdd.
+  bool Add(int BoxId, TKofObject* KofObj, std::int32_t& Id, bool ForceAdd = false,
+           const THookMonitor& AFileMonitor = {}, bool ForceCreateTag = false);
+  // With FreeObj the object is freed when the add succeeded (not when it became an update).
+  bool Add(int BoxId, std::unique_ptr<TKofObject>& KofObj, std::int32_t& Id, bool ForceAdd, bool FreeObj,
+           const THookMonitor& AFileMonitor = {}, bool ForceCreateTag = false);
+  bool Update(TKofObject* KofObj, bool AUploadFileOrChangePasswords);
+  bool UpdatePassword(TKofObject* Acc);
+  // Sends the record's own stream, or Stream when the record has none.
+  bool UploadFile(TKofFile* KofObj, const TBytes* Stream);
+  bool Delete(TKofObject* Obj);
+  bool GetRecordTags(int BoxId, TDomainTagsList* List);
+  bool GetRecordTags(int BoxId, std::vector<std::string>* List);
+  bool GetRecordTags(TDomainTagsList* List, std::string_view ADomain);
+  bool GetRecordTags(std::vector<std::string>* List, std::string_view ADomain);
+  bool Search(std::string_view AExpression, TSearchResultList* List,
+              TSearchQueryType AQueryType = TSearchQueryType::qtNone);
+  // Record ids, each with its box id (0xFFFFFFFF when unknown) as DWord.
+  bool SearchByNote(std::string_view APattern, TIntegerList* List);
+  bool GetDeletedRecords(TDeletedItemList* List);
+  bool RestoreDeletedRecords(const TIntegerList* List);
+  bool RestoreDeletedRecord(std::int32_t Id);
+  bool RemoveDeletedRecords(const TIntegerList* List);
+  bool RemoveDeletedRecord(std::int32_t Id);
+  bool SetWatched(TKofSafeBox* ABox, bool WithRecords);
+  // -1 when unknown; keeps the error state of the operation before it.
+  std::int64_t GetFileSizeLimit();
+  bool GetExternalFileParams(int ABoxId, SecureString& AKey, SecureString& AIv, SecureString& AAad,
+                             std::string& AFilePath);
 
   // The linked TLS engine works (curl's TLS backend is OpenSSL).
   static bool CheckSSL(std::string_view APath, bool AForceInit);
@@ -113,6 +162,9 @@ class TKofClient : public TKofUri {
   bool ConnectedByCertificate() const { return FConnectedByCertificate; }
   int ConnectionTimeout() const { return FConnectionTimeout; }
   void SetConnectionTimeout(int AValue);
+  // How long to wait for an answer, in ms; 0 keeps the request layer's default.
+  int ReadTimeout() const { return FReadTimeout; }
+  void SetReadTimeout(int AValue);
   TKofLanguage Language() const { return ErrorMessages().Language(); }
   void SetLanguage(TKofLanguage AValue) { ErrorMessages().SetLanguage(AValue); }
   bool Authenticated();
@@ -179,6 +231,30 @@ class TKofClient : public TKofUri {
 
  private:
   bool ReloginThroughCallbacks();
+  void SetResponseSize(std::size_t ASize);
+  // The GET every plain read is made of, with the usual retry.
+  bool Read(const std::string& APath, std::string& AAnswer, bool AOpen = true, bool UseAccessCode = true);
+  // Read, then the objects of the answer's member AObjectName appended to AList.
+  bool ReadObjects(const std::string& APath, const char* AObjectName, TKofList& AList, bool AClear, bool AOpen);
+  // Decrypts an object read with client encryption; false (error 997) when it does not open.
+  bool DecryptObject(TKofObject& AObj);
+  // The JSON text an add or update sends; it may hold secrets, so the caller wipes it.
+  std::string PrepareObjectBody(const TKofObject& AObj, bool AUpdate);
+  // Sends an add or update with the usual retry; an encrypted record body is
+  // made again after the user gave a new access code.
+  bool SendObject(const TKofObject& AObj, bool AUpdate,
+                  const std::function<bool(TRESTsend&, const std::string& ABody)>& ASend, const std::string& AAnswer);
+  bool AddObject(int BoxId, TKofObject& KofObj, std::int32_t& Id, bool ForceAdd, const THookMonitor& AFileMonitor,
+                 bool ForceCreateTag, bool& AUpdated);
+  bool SendFile(const TKofFile& AFile, const TBytes& AData, const THookMonitor& AFileMonitor);
+  // Asks for an access code when none is held; false when there is none to be had.
+  bool EnsureAccessCode();
+  bool ReadRecordSecrets(TKofObject& AObj, bool ADownload, const THookMonitor& AFileMonitor);
+  bool MergePasswords(TKofObject& AObj, bool AToBeDecrypted);
+  bool ReadTags(const std::string& APath, TDomainTagsList* List);
+  bool ChangeDeletedRecords(const TIntegerList* List, bool ARestore);
+  bool SendWatched(int ABoxId, TWatchedType AKind, bool AOn, bool WithRecords);
+  bool ReadExternalFileParam(const TJSONObject& ADoc, const char* AName, SecureString& AValue);
   bool AskForAccessCode(bool AInvalid, bool AEmptyFirst);
   void ParseLoginStatus(const nlohmann::json& AObject, bool& AAuthenticated);
   void ParseUserConfiguration(const nlohmann::json& AObject);
@@ -206,6 +282,7 @@ class TKofClient : public TKofUri {
   std::string FKofVersion;
   int FResponseSize = 0;
   int FConnectionTimeout = 0;
+  int FReadTimeout = 0;
   int FAccessCodeValidityTimeoutSec = -1;
   bool FSecondFactorRequired = false;
   bool FHasAccessCode = false;

@@ -22,6 +22,10 @@ struct TServerMessage {
 // "m:key" or "m:key[p1,p2,...]"; nothing for any other text.
 std::optional<TServerMessage> ParseServerMessage(std::string_view AText);
 
+// Message keys the client acts on.
+inline constexpr const char* kKeyInvalidAccessCode = "AccessCodeValidator.invalid.password";
+inline constexpr const char* kKeyMissingAccessCode = "AccessCodeValidator.missing";
+
 // The error state of a client.
 struct TKofError {
   int Code = 0;

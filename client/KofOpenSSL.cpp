@@ -44,6 +44,20 @@ bool DigestMatches(std::string_view imprint, X509* cert) {
   return CRYPTO_memcmp(digest, imprint.data(), length) == 0;
 }
 
+std::string Sha256Of(X509* cert) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (X509_digest(cert, EVP_sha256(), digest, &length) != 1) return {};
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::string SubjectText(X509* cert) {
   char buffer[512] = {};
   X509_NAME_oneline(X509_get_subject_name(cert), buffer, sizeof buffer - 1);
@@ -72,13 +86,53 @@ bool TKofOpenSSL::ImprintMatches(std::string_view AImprint, std::string_view ACe
   return cert && DigestMatches(AImprint, cert.get());
 }
 
+std::string TKofOpenSSL::FingerprintText(std::string_view ADigest) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (const char byte : ADigest) {
+    if (!text.empty()) text += ':';
+    text += kDigits[static_cast<unsigned char>(byte) >> 4];
+    text += kDigits[static_cast<unsigned char>(byte) & 0x0F];
+  }
+  return text;
+}
+
+std::optional<std::string> TKofOpenSSL::Sha256FromFingerprint(std::string_view AText) {
+  std::string digest;
+  std::size_t i = 0;
+  while (i < AText.size()) {
+    if (AText[i] == ':' || AText[i] == ' ') {
+      ++i;
+      continue;
+    }
+    // Separators only between whole pairs: "A:BC" is no fingerprint.
+    if (i + 1 >= AText.size()) return std::nullopt;
+    const int high = HexValue(AText[i]);
+    const int low = HexValue(AText[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    digest += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  if (digest.size() != 32) return std::nullopt;
+  return digest;
+}
+
 bool TKofOpenSSL::TakeChanged() {
   const bool changed = FChanged;
   FChanged = false;
   return changed;
 }
 
+void TKofOpenSSL::ForgetFailure() {
+  FChainFailed = false;
+  FChainError.clear();
+  FPinRefused = false;
+}
+
 CURLcode TKofOpenSSL::Apply(CURL* AHandle) {
+  // A request over the open connection makes no handshake: an earlier
+  // refusal must not be blamed on it.
+  ForgetFailure();
   const bool pinned = !FImprint.empty();
   curl_easy_setopt(AHandle, CURLOPT_SSL_VERIFYPEER, FVerifyCert ? 1L : 0L);
   // A pinned certificate names the server; without a pin a verified chain
@@ -99,6 +153,10 @@ CURLcode TKofOpenSSL::Apply(CURL* AHandle) {
 CURLcode TKofOpenSSL::SslCtxCallback(CURL*, void* ASslCtx, void* AUserPtr) {
   auto* layer = static_cast<TKofOpenSSL*>(AUserPtr);
   auto* ctx = static_cast<SSL_CTX*>(ASslCtx);
+  // A new handshake: what the last one saw no longer describes the server.
+  layer->FPeerSubject.clear();
+  layer->FPeerDigest.clear();
+  layer->ForgetFailure();
   if (!layer->KeySetup(ctx)) return CURLE_SSL_CERTPROBLEM;
   SSL_CTX_set_ex_data(ctx, LayerIndex(), layer);
   // Always installed: it records the server's subject and checks a pin even
@@ -135,15 +193,24 @@ bool TKofOpenSSL::AddCAFromMemory(SSL_CTX* ACtx) {
 int TKofOpenSSL::ImprintVerifyCallback(int APreverifyOk, X509_STORE_CTX* AStoreCtx) {
   auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(AStoreCtx, SSL_get_ex_data_X509_STORE_CTX_idx()));
   auto* layer = ssl ? static_cast<TKofOpenSSL*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), LayerIndex())) : nullptr;
-  if (layer == nullptr || X509_STORE_CTX_get_error_depth(AStoreCtx) != 0) return 1;
+  if (layer == nullptr) return 1;
+  // The first complaint names the cause; later ones follow from it.
+  if (!APreverifyOk && layer->FVerifyCert && !layer->FChainFailed) {
+    layer->FChainFailed = true;
+    layer->FChainError = X509_verify_cert_error_string(X509_STORE_CTX_get_error(AStoreCtx));
+  }
+  if (X509_STORE_CTX_get_error_depth(AStoreCtx) != 0) return 1;
   X509* cert = X509_STORE_CTX_get_current_cert(AStoreCtx);
   if (cert == nullptr) return layer->FImprint.empty() ? 1 : 0;
   layer->FPeerSubject = SubjectText(cert);
+  layer->FPeerDigest = Sha256Of(cert);
   if (layer->FImprint.empty()) return 1;
   // With verification on, a broken chain already fails the request after the
   // handshake; without it the pin alone decides.
   if (!APreverifyOk && layer->FVerifyCert) return 1;
-  return DigestMatches(layer->FImprint, cert) ? 1 : 0;
+  if (DigestMatches(layer->FImprint, cert)) return 1;
+  layer->FPinRefused = true;
+  return 0;
 }
 
 }  // namespace kof

@@ -1,9 +1,10 @@
 #pragma once
 // TLS settings of one request object and the OpenSSL hooks that carry them
 // out: client certificates, a CA held in memory, and pinning of the server's
-// certificate by its digest.
+// certificate by its digest; and what the last handshake saw of the server.
 #include <curl/curl.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,9 +46,24 @@ class TKofOpenSSL {
   bool TakeChanged();
   // Subject name of the server certificate seen in the last handshake.
   const std::string& PeerSubject() const { return FPeerSubject; }
+  // SHA-256 digest (32 bytes) of that certificate; empty before any handshake.
+  const std::string& PeerDigest() const { return FPeerDigest; }
+  std::string PeerFingerprint() const { return FingerprintText(FPeerDigest); }
+  // Why the last request failed in its handshake, if it did there: the chain
+  // did not verify against the trusted CAs (ChainError has OpenSSL's reason),
+  // or the certificate is not the pinned one. Both stay false for failures
+  // elsewhere (connect, timeout, a name mismatch curl finds after the chain).
+  bool ChainFailed() const { return FChainFailed; }
+  const std::string& ChainError() const { return FChainError; }
+  bool PinRefused() const { return FPinRefused; }
 
   // Whether an imprint matches a DER certificate.
   static bool ImprintMatches(std::string_view AImprint, std::string_view ACertificateDER);
+  // A digest as the user sees it: upper-case hex pairs joined by ':'.
+  static std::string FingerprintText(std::string_view ADigest);
+  // The 32 digest bytes of a SHA-256 fingerprint written in hex, pairs
+  // optionally separated by ':' or blanks, any case; nullopt for anything else.
+  static std::optional<std::string> Sha256FromFingerprint(std::string_view AText);
 
  private:
   template <class T>
@@ -59,6 +75,7 @@ class TKofOpenSSL {
   static int ImprintVerifyCallback(int APreverifyOk, X509_STORE_CTX* AStoreCtx);
   bool KeySetup(SSL_CTX* ACtx);
   bool AddCAFromMemory(SSL_CTX* ACtx);
+  void ForgetFailure();
 
   bool FVerifyCert = false;
   std::string FCertificateFile;
@@ -69,6 +86,10 @@ class TKofOpenSSL {
   SecureString FPFX;
   std::string FImprint;
   std::string FPeerSubject;
+  std::string FPeerDigest;
+  bool FChainFailed = false;
+  std::string FChainError;
+  bool FPinRefused = false;
   bool FChanged = false;
 };
 

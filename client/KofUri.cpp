@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "model/KofClasses.h"
+
 namespace kof {
 
 namespace {

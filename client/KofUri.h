@@ -3,6 +3,7 @@
 // links, and the relative path of every endpoint the client calls. Paths are
 // returned unencoded; the request layer encodes the whole URL once.
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,7 +12,8 @@
 namespace kof {
 
 enum class TGenerationType { gtPassword, gtAccessCode };
-enum class TWatchedType { wtChanges, wtAccesses };
+// Declared with the safe box, which keeps the watch flags.
+enum TWatchedType : std::uint8_t;
 
 struct TUrlParts {
   std::string Protocol;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "client/KofClients.h"
@@ -388,6 +389,124 @@ TEST_F(ClientTest, DisconnectDropsTheSessionAndWipes) {
   EXPECT_FALSE(FClient->Connected());
   EXPECT_EQ(FClient->HTTP(), nullptr);
   EXPECT_TRUE(FClient->AccessCode().Empty());
+}
+
+// --- vault operations: guards and wire shapes
+
+TEST(VaultGuards, MissingObjectsIdsKindsAndStreamsRaiseToTheCaller) {
+  TKofClient client;
+  TKofAccount noId("a", "", "", "", "", "pw", "", "", "");
+  TKofCreditCard card("c", "", "", "", "", "4111", "", "", "");
+  card.SetId(5);
+  TKofFile streamless("f", "", "", "", "", "f.txt", nullptr, false);
+  streamless.SetId(5);
+  std::int32_t id = 0;
+  struct TCase {
+    const char* Message;
+    std::function<void()> Call;
+  };
+  const TCase cases[] = {
+      {"Object is nil", [&] { client.Update(nullptr, false); }},
+      {"Object is nil", [&] { client.Delete(nullptr); }},
+      {"Object is nil", [&] { client.Add(0, static_cast<TKofObject*>(nullptr), id); }},
+      {"Object.Id = 0", [&] { client.Update(&noId, false); }},
+      {"Object.Id = 0", [&] { client.UpdatePassword(&noId); }},
+      {"Object must be Account or Secret Account", [&] { client.UpdatePassword(&card); }},
+      {"Stream not assigned", [&] { client.DownloadFile(&streamless, nullptr); }},
+      {"Stream not assigned", [&] { client.UploadFile(&streamless, nullptr); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Message);
+    try {
+      c.Call();
+      ADD_FAILURE() << "no exception";
+    } catch (const EKofError& e) {
+      EXPECT_STREQ(e.what(), c.Message);
+    }
+    EXPECT_EQ(client.ErrorCode(), 0);
+  }
+}
+
+TEST_F(ClientTest, MissingListsGiveFalseWithoutARequest) {
+  Login();
+  const std::size_t before = FServer.Requests().size();
+  EXPECT_FALSE(FClient->GetSafeBoxes(0, nullptr, true, true, false));
+  EXPECT_FALSE(FClient->GetRecords(1, nullptr, false, false, false));
+  EXPECT_FALSE(FClient->GetRecordTags(1, static_cast<TDomainTagsList*>(nullptr)));
+  EXPECT_FALSE(FClient->GetRecordTags(static_cast<std::vector<std::string>*>(nullptr), ""));
+  EXPECT_FALSE(FClient->Search("x", nullptr));
+  EXPECT_FALSE(FClient->SearchByNote("x", nullptr));
+  EXPECT_FALSE(FClient->GetDeletedRecords(nullptr));
+  EXPECT_FALSE(FClient->RemoveDeletedRecords(nullptr));
+  EXPECT_EQ(FServer.Requests().size(), before);
+}
+
+TEST_F(ClientTest, BinChangesSendTheIdsUnderBoxesInListOrder) {
+  Route("safe/deleted", "{}");
+  Login();
+  TIntegerList ids;
+  ids.SetSorted(false);
+  ids.Add(9);
+  ids.Add(5);
+  ASSERT_TRUE(FClient->RestoreDeletedRecords(&ids)) << FClient->ErrorMsg();
+  ASSERT_TRUE(FClient->RemoveDeletedRecord(5)) << FClient->ErrorMsg();
+  const auto sent = RequestsTo("safe/deleted");
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].Method, "PUT");
+  EXPECT_EQ(sent[0].Body, R"({"boxes":[9,5]})");
+  EXPECT_EQ(sent[1].Method, "DELETE");
+  EXPECT_EQ(sent[1].Body, R"({"boxes":[5]})");
+}
+
+TEST_F(ClientTest, SearchByNoteKeepsPositiveWholeIdsWithTheirBox) {
+  Route("safe/searchIdsByNote/vpn",
+        R"({"recordIds":[{"id":11,"parentId":2},{"id":12},{"id":0,"parentId":3},7,-4,2.5,"13",{"id":1.5}]})");
+  Login();
+  TIntegerList ids;
+  ASSERT_TRUE(FClient->SearchByNote("vpn", &ids)) << FClient->ErrorMsg();
+  ASSERT_EQ(ids.Count(), 3);
+  const struct {
+    std::int32_t Id;
+    std::uint32_t Box;
+  } expected[] = {{7, 0}, {11, 2}, {12, 0xFFFFFFFFu}};
+  for (const auto& e : expected) {
+    const int index = ids.IndexOf(e.Id);
+    ASSERT_GE(index, 0) << e.Id;
+    EXPECT_EQ(ids.GetDWord(index), e.Box) << e.Id;
+  }
+}
+
+TEST_F(ClientTest, AddAsksForTagCreationOnlyForATaggedRecord) {
+  Route("safe/boxes/2/records", R"({"id":40})");
+  Login();
+  struct TCase {
+    const char* Tags;
+    bool Force;
+    const char* Target;
+  };
+  const TCase cases[] = {
+      {"mail", true, "/safe/boxes/2/records?forceCreateTags=true"},
+      {"", true, "/safe/boxes/2/records"},
+      {"mail", false, "/safe/boxes/2/records"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Tags) + (c.Force ? " forced" : ""));
+    TKofAccount account("a", "", c.Tags, "", "", "pw", "", "", "");
+    std::int32_t id = 0;
+    ASSERT_TRUE(FClient->Add(2, &account, id, false, {}, c.Force)) << FClient->ErrorMsg();
+    EXPECT_EQ(id, 40);
+    EXPECT_EQ(RequestsTo("safe/boxes/2/records").back().Target, c.Target);
+  }
+}
+
+TEST_F(ClientTest, FailedSecretReadKeepsNoObject) {
+  Route("safe/records/21", R"({"record":{"id":21,"template":"account","name":"a"}})");
+  Route("safe/records/21/passwords", [](const TRawRequest&) { return test::TextReply(503, "err,maintenance"); });
+  Login();
+  FClient->SetAccessCode("1234");
+  EXPECT_FALSE(FClient->GetRecord(21, true, false));
+  EXPECT_EQ(FClient->ErrorCode(), 503);
+  EXPECT_NE(FClient->ErrorMsg().find("maintenance"), std::string::npos);
 }
 
 TEST(CheckSSL, TheLinkedEngineIsOpenSSL) {

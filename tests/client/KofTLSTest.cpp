@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
+
 #include "client/KofClients.h"
+#include "support/KofText.h"
 #include "tests/client/KofTestTLS.h"
 
 namespace kof {
@@ -100,6 +104,81 @@ TEST_F(TLSTest, ClientSettingsReachItsConnection) {
   client.SetImprint(FCert->Digest(EVP_sha256()));
   EXPECT_TRUE(client.Status(true)) << client.ErrorMsg();
   EXPECT_NE(client.CertifPubKey().find("127.0.0.1"), std::string::npos);
+}
+
+// What the last handshake saw, so a caller can tell an untrusted server from
+// a changed pin and from any other failure.
+TEST_F(TLSTest, HandshakeRecordsTheCertificateAndWhyItWasRefused) {
+  struct Case {
+    const char* Name;
+    bool Verify;
+    bool WrongPin;
+    bool Accepted;
+    bool ChainFailed;
+    bool PinRefused;
+  };
+  const Case cases[] = {
+      {"no checks", false, false, true, false, false},
+      {"chain not trusted", true, false, false, true, false},
+      {"pin does not match", false, true, false, false, true},
+  };
+  for (const auto& c : cases) {
+    TRESTsend http(nullptr, SecureString());
+    http.SSL().SetVerifyCert(c.Verify);
+    if (c.WrongPin) http.SSL().SetImprint(std::string(32, 'x'));
+    EXPECT_EQ(Ping(http), c.Accepted) << c.Name;
+    EXPECT_EQ(http.SSL().PeerDigest(), FCert->Digest(EVP_sha256())) << c.Name;
+    EXPECT_EQ(http.SSL().ChainFailed(), c.ChainFailed) << c.Name;
+    EXPECT_EQ(http.SSL().ChainError().empty(), !c.ChainFailed) << c.Name << ": " << http.SSL().ChainError();
+    EXPECT_EQ(http.SSL().PinRefused(), c.PinRefused) << c.Name;
+    // A later failure that never reaches a handshake is not blamed on the certificate.
+    EXPECT_FALSE(http.Get("https://127.0.0.1:1/ping", nullptr)) << c.Name;
+    EXPECT_FALSE(http.SSL().ChainFailed()) << c.Name;
+    EXPECT_FALSE(http.SSL().PinRefused()) << c.Name;
+  }
+}
+
+TEST_F(TLSTest, TheClientsRequestObjectShowsTheFingerprint) {
+  TKofClient client(FServer.BaseURL(), TKofLanguage::koflngEnglish);
+  client.SetVerifyCertificate(true);
+  EXPECT_FALSE(client.Status(true));
+  ASSERT_NE(client.HTTP(), nullptr);
+  const std::string digest = FCert->Digest(EVP_sha256());
+  std::string expected;
+  for (const unsigned char byte : digest) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, "%02X", byte);
+    expected += (expected.empty() ? "" : ":") + std::string(pair);
+  }
+  EXPECT_EQ(client.HTTP()->SSL().PeerFingerprint(), expected);
+  EXPECT_TRUE(client.HTTP()->SSL().ChainFailed());
+  EXPECT_EQ(TKofOpenSSL::Sha256FromFingerprint(expected), digest);
+}
+
+TEST(Fingerprint, TextAndDigestConvert) {
+  EXPECT_EQ(TKofOpenSSL::FingerprintText(std::string("\x0a\xff\x00", 3)), "0A:FF:00");
+  EXPECT_EQ(TKofOpenSSL::FingerprintText(""), "");
+  const std::string digest(32, '\xab');
+  struct Case {
+    const char* Name;
+    std::string Text;
+    bool Valid;
+  };
+  const std::string pairs = TKofOpenSSL::FingerprintText(digest);
+  const Case cases[] = {
+      {"upper case with colons", pairs, true},
+      {"lower case without separators", LowerCase(ReplaceAll(pairs, ":", "")), true},
+      {"blanks between pairs", ReplaceAll(pairs, ":", " "), true},
+      {"one pair short", pairs.substr(3), false},
+      {"one pair too many", pairs + ":AB", false},
+      {"not hex", ReplaceAll(pairs, "B", "G"), false},
+      {"separator inside a pair", "A:B" + pairs.substr(2), false},
+      {"empty", "", false},
+  };
+  for (const auto& c : cases) {
+    const std::optional<std::string> parsed = TKofOpenSSL::Sha256FromFingerprint(c.Text);
+    EXPECT_EQ(parsed.value_or(""), c.Valid ? digest : "") << c.Name;
+  }
 }
 
 TEST(ImprintMatches, ComparesByLength) {

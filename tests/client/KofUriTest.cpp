@@ -2,6 +2,7 @@
 
 #include "client/KofRESTsend.h"
 #include "client/KofUri.h"
+#include "model/KofClasses.h"
 
 namespace kof {
 namespace {

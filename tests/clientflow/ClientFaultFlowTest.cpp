@@ -19,7 +19,7 @@ constexpr int kCurlTimeout = 28;  // CURLE_OPERATION_TIMEDOUT
 constexpr int kAnySocketError = -1;
 constexpr const char* kStatusFailed = "Getting Koffra server status failed. This is probably not a valid Koffra URL.";
 
-enum class TOperation { opStatus, opLogin, opLoginStatus, opReadPassword };
+enum class TOperation { opStatus, opLogin, opLoginStatus, opReadPassword, opGetRecords };
 
 struct TFaultCase {
   const char* Name;
@@ -69,6 +69,14 @@ const TFaultCase kFaultCases[] = {
      Fault("/public/api/status", "delay", {{"delayMs", 4000}}), kCurlTimeout, "", kStatusFailed},
     {"status answered with garbage", TOperation::opStatus, Fault("/public/api/status", "garbage"), 0, nullptr,
      kStatusFailed},
+    {"records delayed past the read timeout", TOperation::opGetRecords,
+     Fault("/safe/boxes/2/records", "delay", {{"delayMs", 4000}}), kCurlTimeout, "", nullptr},
+    {"records failure with a text body", TOperation::opGetRecords,
+     Fault("/safe/boxes/2/records", "fail", {{"status", 503}, {"body", "err,maintenance"}}), 503, "", "maintenance"},
+    {"records connection dropped", TOperation::opGetRecords, Fault("/safe/boxes/2/records", "drop"),
+     kAnySocketError, "", nullptr},
+    {"records answered with garbage", TOperation::opGetRecords, Fault("/safe/boxes/2/records", "garbage"), 999,
+     nullptr, nullptr},
 };
 
 // A fault that answers a request with a body leaves that body unread on the
@@ -105,6 +113,10 @@ class FaultFlow : public ClientFlowTest, public ::testing::WithParamInterface<TF
         return AClient.LoginStatus(authenticated, true) && authenticated;
       case TOperation::opReadPassword:
         return AClient.ReadPassword(11, password) && password.View() == "pop3pw";
+      case TOperation::opGetRecords: {
+        TKofList records;
+        return AClient.GetRecords(2, &records, false, false, true) && records.Count() == 2;
+      }
     }
     return false;
   }

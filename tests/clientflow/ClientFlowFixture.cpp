@@ -36,15 +36,8 @@ bool TFlowClient::ReadPassword(int ARecordId, SecureString& APassword) {
 }
 
 bool TFlowClient::ReadBoxes() {
-  return Guarded([&] {
-    CreateHTTP();
-    ClearError(true);
-    std::string answer;
-    const std::string url = URL(api::SafeBoxes(0, false));
-    const auto send = [&](TRESTsend& http) { return http.OpenGet(url, &answer, true); };
-    if (!RunRequest(send, answer)) return false;
-    return json::parse(answer).at("safeboxes").is_array();
-  });
+  TKofList boxes;
+  return GetSafeBoxes(0, &boxes, false, true, false);
 }
 
 void ClientFlowTest::StartServer(const json& seed) { FServer = std::make_unique<TServerProcess>(seed); }

@@ -14,8 +14,8 @@
 
 namespace kof::clientflow {
 
-// The two vault reads the flows need, built like every client operation:
-// clear the error state, send, and let RetryRequest decide about a repeat.
+// The client with a password read that keeps the password's wire form, so
+// tests can see what travelled; built like every client operation.
 class TFlowClient : public TKofClient {
  public:
   using TKofClient::TKofClient;
@@ -23,7 +23,7 @@ class TFlowClient : public TKofClient {
   // GET safe/records/ID/passwords (access code in the headers); decrypted
   // when client encryption is on.
   bool ReadPassword(int ARecordId, SecureString& APassword);
-  // GET safe/boxes (the top level).
+  // The top-level boxes (GetSafeBoxes), as any vault request.
   bool ReadBoxes();
   // The raw text of the last password answer's "password" member.
   const std::string& LastWirePassword() const { return FLastWirePassword; }

@@ -29,10 +29,10 @@ TRecord* RecordWithRight(TServerContext& ctx, int id, char right, const char* ac
 void GetRecords(TServerContext& ctx, TCaller& caller, const httplib::Request& req, httplib::Response& res) {
   const int boxId = PathId(req);
   if (!BoxOr404(ctx, boxId, res)) return;
+  const auto detail = QueryFlag(req, "fileInfo") ? TRecordDetail::ListingWithFileSizes : TRecordDetail::Listing;
   json list = json::array();
   for (const auto& [id, record] : ctx.State.Records) {
-    if (record.BoxId == boxId && !record.Deleted)
-      list.push_back(RecordToWire(ctx, caller, record, TRecordDetail::Listing));
+    if (record.BoxId == boxId && !record.Deleted) list.push_back(RecordToWire(ctx, caller, record, detail));
   }
   SendJson(res, {{"records", list}});
 }

@@ -91,14 +91,17 @@ json RecordToWire(TServerContext& ctx, const TCaller& caller, const TRecord& rec
   json plain = record.Data;
   plain.erase("password");
   plain.erase("passwordRe");
-  if (detail == TRecordDetail::Listing) {
+  if (detail != TRecordDetail::WithSecrets) {
     // The pattern is no secret: listings show it at the top, where clients
     // look when the attributes are absent, so that an update keeps it.
-    const json& attributes = plain.value("attributes", json::object());
+    const json attributes = plain.value("attributes", json::object());
     if (IsPasswordKind(record.Template()) && attributes.is_object() && attributes.contains("passwordPattern") &&
         !plain.contains("passwordPattern"))
       plain["passwordPattern"] = attributes["passwordPattern"];
     plain.erase("attributes");
+    if (detail == TRecordDetail::ListingWithFileSizes && record.Template() == "external-file" &&
+        attributes.is_object() && attributes.contains("fileSize"))
+      plain["attributes"] = {{"fileSize", attributes["fileSize"]}};
   }
   if (record.HasContent) plain["fileSizeApprox"] = static_cast<std::int64_t>(record.Content.size());
   if (!Encrypting(ctx, caller) || !IsRecordTemplate(record.Template())) return plain;

@@ -8,7 +8,9 @@
 
 namespace kof::testserver {
 
-enum class TRecordDetail { Listing, WithSecrets };
+// ListingWithFileSizes: a listing whose external-file records keep only
+// {"fileSize": N} of their attributes, so sizes come without a request per record.
+enum class TRecordDetail { Listing, ListingWithFileSizes, WithSecrets };
 
 nlohmann::json BoxToWire(const TVaultState& state, const TBox& box, bool withRecordsCount, bool withExternalPath);
 nlohmann::json RecordToWire(TServerContext& ctx, const TCaller& caller, const TRecord& record, TRecordDetail detail);

@@ -113,6 +113,28 @@ TEST_F(VaultTest, ListingsNeverCarrySecretsAndRecordReadsOnlyWithAccessCode) {
   EXPECT_EQ(JsonOf(api.Get("/safe/records/13/passwords"))["msg"][0]["message"], "m:err.record.kind[13]");
 }
 
+TEST_F(VaultTest, FileInfoListingsGiveExternalFilesTheirSizeOnly) {
+  TApi api = LoggedIn();
+  const json added = JsonOf(api.PostJson(
+      "/safe/boxes/2/records",
+      {{"template", "external-file"},
+       {"name", "Video"},
+       {"attributes", {{"efFileName", "v.mp4"}, {"efKey", "00FF"}, {"efIV", "11"}, {"fileSize", 42}}}}));
+  ASSERT_TRUE(added.contains("id")) << added;
+  for (const bool fileInfo : {false, true}) {
+    SCOPED_TRACE(fileInfo ? "with fileInfo" : "without fileInfo");
+    const json listing =
+        JsonOf(api.Get(fileInfo ? "/safe/boxes/2/records?fileInfo=true" : "/safe/boxes/2/records"))["records"];
+    ASSERT_EQ(listing.size(), 3u);
+    EXPECT_FALSE(listing[0].contains("attributes")) << listing[0];
+    EXPECT_FALSE(listing[1].contains("attributes")) << listing[1];
+    if (fileInfo)
+      EXPECT_EQ(listing[2]["attributes"], json({{"fileSize", 42}}));
+    else
+      EXPECT_FALSE(listing[2].contains("attributes")) << listing[2];
+  }
+}
+
 TEST_F(VaultTest, EveryRecordKindIsStoredAndReadBack) {
   TApi api = LoggedIn();
   api.SetAccessCode("1234");
@@ -442,11 +464,11 @@ void CollectRecords(TApi& api, int boxId, std::set<std::string>& kinds) {
   }
 }
 
-TEST(DemoVault, HoldsEveryRecordKindAGroupInAGroupAndTheBin) {
+TEST(DemoVault, HoldsEveryRecordKindTwoGroupsAndTheBin) {
   TServerProcess server(ReadSeedFile(DemoVaultPath()));
   TApi api(server);
   ASSERT_EQ(api.Login("demo", "demo")->status, 200);
-  EXPECT_EQ(Names(JsonOf(api.Get("/safe/boxes"))["safeboxes"]), (std::vector<std::string>{"Company", "Personal"}));
+  EXPECT_EQ(Names(JsonOf(api.Get("/safe/boxes"))["safeboxes"]), (std::vector<std::string>{"Company", "Projects", "Personal"}));
   std::set<std::string> kinds;
   CollectRecords(api, 0, kinds);
   EXPECT_EQ(kinds, (std::set<std::string>{"account", "account-sec", "file", "cert", "ccard", "external-file"}));
