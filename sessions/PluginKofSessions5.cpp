@@ -370,6 +370,8 @@ void TKofSession::ReadValues(const TKofRegistry& reg, TRegistryArea area) {
   FEncryptingFiles = flag("Encrypt Files", true);
   FStoreAllFiles = flag("Store All Files", cfg->StoreAllFiles());
   FBufferSize = static_cast<int32_t>(number("Buffer Size MB", static_cast<uint32_t>(cfg->BufferSize())));
+  // Most sessions have no pin: its absence is no gap to write back.
+  FCertificatePin = reg.TryReadString(kCertificatePinValue).value_or("");
   // Incomplete and legacy sessions are written back in full to the per-user store.
   FModified = missing || area == raHkcuOld;
 }
@@ -402,6 +404,7 @@ std::unique_ptr<TKofSession> TKofSession::Load(TKofSessionList* owner, std::stri
   s->FEncryptingFiles = IsOn(ini.ReadString(section, "Encrypting Files", "OFF"));
   s->FStoreAllFiles = IsOn(ini.ReadString(section, "Store All Files", "OFF"));
   s->FBufferSize = ini.ReadInteger(section, "Buffer Size [MB]", 16);
+  s->FCertificatePin = ini.ReadString(section, kCertificatePinKey, "");
   return s;
 }
 
@@ -447,6 +450,10 @@ bool TKofSession::Save(std::recursive_mutex* lock, std::string_view newName) {
   reg.WriteInteger("Encrypt Files", FEncryptingFiles);
   reg.WriteInteger("Store All Files", FStoreAllFiles);
   reg.WriteInteger("Buffer Size MB", static_cast<uint32_t>(FBufferSize));
+  if (!FCertificatePin.empty())
+    reg.WriteString(kCertificatePinValue, FCertificatePin);
+  else
+    reg.DeleteValue(kCertificatePinValue);  // a forgotten pin must not come back on the next load
   if (!reg.EndUpdate()) throw ERegistryException("Failed to set data for '" + FName + "': " + reg.LastError());
   FModified = false;
   FPreviousName.clear();
@@ -470,6 +477,7 @@ bool TKofSession::SaveTo(TKofIniFile* ini) const {
   ini->WriteString(section, "Encrypting Files", OnOff(FEncryptingFiles));
   ini->WriteString(section, "Store All Files", OnOff(FStoreAllFiles));
   ini->WriteInteger(section, "Buffer Size [MB]", FBufferSize);
+  if (!FCertificatePin.empty()) ini->WriteString(section, kCertificatePinKey, Trim(FCertificatePin));
   return true;
 }
 

@@ -49,6 +49,10 @@ inline constexpr char kLegacyKey[] = "Software\\VarnokOld\\KofPlugin";
 inline constexpr char kLegacySessionsKey[] = "Software\\VarnokOld\\KofPlugin\\Sessions";
 inline constexpr char kSessionSection[] = "Koffra Session";
 inline constexpr char kSessionPanelExt[] = ".<KOF>";
+// Where a session keeps its pinned server certificate. Both are written only
+// while a pin is set, so sessions without one look as they always did.
+inline constexpr char kCertificatePinValue[] = "CertificatePin";
+inline constexpr char kCertificatePinKey[] = "Certificate Pin (SHA-256)";
 // A session file is a few hundred bytes; anything this large is not one.
 inline constexpr std::size_t kMaxSessionFileBytes = 1u << 20;
 
@@ -194,6 +198,10 @@ class TKofSession {
   void SetStoreAllFiles(bool value) { FStoreAllFiles = value; }
   int BufferSize() const { return FBufferSize; }
   void SetBufferSize(int value) { FBufferSize = value; }
+  // SHA-256 fingerprint ("AB:CD:..." hex) of the server certificate the user
+  // chose to trust; empty when the server must verify against the trusted CAs.
+  const std::string& CertificatePin() const { return FCertificatePin; }
+  void SetCertificatePin(std::string value) { FCertificatePin = std::move(value); }
   int ClipboardTimeoutSec() const { return FClipboardTimeoutSec; }
   virtual bool Versioning() const;
   bool Modified() const { return FModified; }
@@ -224,6 +232,7 @@ class TKofSession {
   bool FEncryptingFiles = true;
   bool FStoreAllFiles = false;
   int FBufferSize = 16;
+  std::string FCertificatePin;
   int FClipboardTimeoutSec = 60;
   std::string FPreviousName;
 };

@@ -386,6 +386,59 @@ TEST_F(SessionStoreTest, ImportedFileBecomesASession) {
   EXPECT_EQ(Manager().Sessions().Items(index).FileText(), kFullSessionFile);
 }
 
+// A pinned server certificate lives beside the fourteen values and keys,
+// written only while it is set, and survives every path a session travels.
+TEST_F(SessionStoreTest, CertificatePinTravelsThroughStoreFilesAndCopies) {
+  const std::string pin =
+      "0A:1B:2C:3D:4E:5F:60:71:82:93:A4:B5:C6:D7:E8:F9:0A:1B:2C:3D:4E:5F:60:71:82:93:A4:B5:C6:D7:E8:F9";
+  std::unique_ptr<TKofSession> pinned = SampleSession("Pinned");
+  pinned->SetCertificatePin(pin);
+  ASSERT_TRUE(Manager().Add(*pinned)) << Manager().ErrorMessage();
+  Add("Plain");
+  {
+    TKofRegistry reg(TRegRoot::CurrentUser);
+    ASSERT_TRUE(reg.OpenKeyReadOnly(SessionKey("Pinned")));
+    EXPECT_EQ(reg.GetValueNames().size(), 15u);
+    EXPECT_EQ(reg.ReadString(kCertificatePinValue), pin);
+  }
+  TKofSession& loaded = Manager().Sessions().Items(Manager().FindByName("Pinned"));
+  EXPECT_EQ(loaded.CertificatePin(), pin);
+  // Sessions stored before pins existed are complete without one.
+  const TKofSession& plain = Manager().Sessions().Items(Manager().FindByName("Plain"));
+  EXPECT_EQ(plain.CertificatePin(), "");
+  EXPECT_FALSE(plain.Modified());
+  EXPECT_FALSE(loaded.Modified());
+
+  EXPECT_EQ(TKofSession::Clone(loaded, "Other")->CertificatePin(), pin);
+  std::string expectedFile = kFullSessionFile;
+  expectedFile.insert(expectedFile.size() - 2, "Certificate Pin (SHA-256)=" + pin + "\r\n");
+  EXPECT_EQ(loaded.FileText(), expectedFile);
+  const std::string path = Root() + "/Pinned.KOF";
+  ASSERT_TRUE(loaded.SaveTo(path));
+  std::unique_ptr<TKofSession> imported = TKofSession::LoadFromFile(path);
+  ASSERT_TRUE(imported);
+  EXPECT_EQ(imported->CertificatePin(), pin);
+
+  // Forgetting the pin removes it from the store, not just from memory.
+  loaded.SetCertificatePin("");
+  ASSERT_TRUE(Manager().Update(loaded)) << Manager().ErrorMessage();
+  TKofSession& forgotten = Manager().Sessions().Items(Manager().FindByName("Pinned"));
+  EXPECT_EQ(forgotten.CertificatePin(), "");
+  forgotten.Reload();
+  EXPECT_EQ(forgotten.CertificatePin(), "");
+  EXPECT_EQ(forgotten.FileText(), kFullSessionFile);
+}
+
+TEST_F(SessionFileTest, KeysThisVersionDoesNotKnowAreIgnored) {
+  std::string text = kFullSessionFile;
+  text.insert(text.size() - 2, "Some Later Setting=42\r\n");
+  const std::string path = Root() + "/Later.KOF";
+  WriteBytes(path, text);
+  std::unique_ptr<TKofSession> s = TKofSession::LoadFromFile(path);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->FileText(), kFullSessionFile);
+}
+
 class SessionAreaTest : public test::TConfigHomeTest {};
 
 void PutSessionValue(TRegRoot root, const std::string& key, const char* name, uint32_t value) {
