@@ -196,6 +196,14 @@ int TKofSessionsFolder::Properties(const std::string& entryPath) {
   SecureString url(session.URL()), domain(session.Domain()), user(session.Username());
   const bool answered = AskConnection(name, url, domain, user);
   if (!answered || Trim(url.View()).empty()) return wfx::FS_EXEC_OK;
+  // A trusted certificate belongs to one server: another address drops it, and
+  // the user may drop it on purpose after the server's certificate was renewed.
+  if (!session.CertificatePin().empty() &&
+      (Trim(url.View()) != session.URL() ||
+       FPlugin.ShowMessageDlg("Session", "Forget the trusted certificate of the server of \"" + name +
+                                             "\"? The next login will ask again whether to trust it.",
+                              0x40009)))
+    session.SetCertificatePin("");
   session.SetURL(Trim(url.View()));
   session.SetDomain(Trim(domain.View()));
   session.SetUsername(Trim(user.View()));

@@ -14,23 +14,21 @@
 #include "support/VarnokCommonCode.h"
 
 namespace kof {
-namespace {
 
-std::vector<std::string> SplitPath(std::string_view path) {
+std::vector<std::string> SplitHostPath(std::string_view path) {
+  while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
+  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   std::vector<std::string> parts;
+  if (path.empty()) return parts;
   std::size_t start = 0;
-  while (start <= path.size()) {
+  for (;;) {
     const std::size_t hit = path.find('\\', start);
-    const std::size_t end = hit == std::string_view::npos ? path.size() : hit;
-    parts.emplace_back(path.substr(start, end - start));
+    parts.emplace_back(path.substr(start, hit == std::string_view::npos ? std::string_view::npos : hit - start));
     if (hit == std::string_view::npos) break;
     start = hit + 1;
   }
-  if (parts.size() == 1 && parts[0].empty()) parts.clear();
   return parts;
 }
-
-}  // namespace
 
 TRoutedPath RoutePath(std::string_view path, bool asSource) {
   if (path == "\\") return {"", "\\"};
@@ -38,7 +36,7 @@ TRoutedPath RoutePath(std::string_view path, bool asSource) {
   std::string_view rest = path;
   if (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
   if (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
-  const std::vector<std::string> parts = SplitPath(rest);
+  const std::vector<std::string> parts = SplitHostPath(rest);
   if (parts.empty()) return {"", "\\"};
 
   const std::string ext = ExtractFileExt(parts[0]);
@@ -128,9 +126,36 @@ int TPanelList::Refresh(int focusedIndex, std::string_view name1, std::string_vi
 
 // ---------------------------------------------------------------------------
 TCommonKofPlugin::TCommonKofPlugin()
-    : FCfg(std::make_unique<TKofPluginConfiguration>()), FAppVersion(AppVersionText()) {}
+    : FCfg(std::make_unique<TKofPluginConfiguration>()), FAppVersion(AppVersionText()), FClipboardTimer([this] {
+        // Runs on the timer's thread: host callbacks wait for the next host call.
+        std::lock_guard guard(FLock);
+        FClipboard.ClearOwn();
+        FClipboardCleared = true;
+      }) {}
 
-TCommonKofPlugin::~TCommonKofPlugin() = default;
+TCommonKofPlugin::~TCommonKofPlugin() {
+  FClipboardTimer.Stop();
+  ClearClipboard();
+}
+
+bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, std::string& error) {
+  std::lock_guard guard(FLock);
+  FClipboardTimer.Stop();
+  if (!FClipboard.SetText(secret, error)) return false;
+  FClipboardCleared = false;
+  FClipboardTimer.Start(std::chrono::seconds(FCfg->ClipboardTimeoutSec()));
+  return true;
+}
+
+void TCommonKofPlugin::ClearClipboard() {
+  std::lock_guard guard(FLock);
+  FClipboardTimer.Stop();
+  FClipboard.ClearOwn();
+}
+
+void TCommonKofPlugin::DeliverClipboardNotice() {
+  if (FClipboardCleared.exchange(false)) NotifyClipboardCleared();
+}
 
 void TCommonKofPlugin::SetModule(const std::string& value) {
   FModule = value;
@@ -138,6 +163,8 @@ void TCommonKofPlugin::SetModule(const std::string& value) {
 }
 
 void TCommonKofPlugin::NotifyClipboardCleared() {
+  const TPluginKofCommonPanel* panel = FPanels.GetPanel(FLastUsedPanelIndex);
+  if (panel && !panel->ClipCopyMessage()) return;
   if (FActiveDialog) {
     FClipClearMsg = true;
     return;

@@ -1,5 +1,6 @@
 #pragma once
 // The host-independent plugin object and the base of every panel.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -7,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/KofClipboard.h"
+#include "platform/KofTimer.h"
 #include "plugin/PluginKofTypes5.h"
 #include "plugin/WfxAbi.h"
 #include "support/SecureString.h"
@@ -23,6 +26,8 @@ struct TRoutedPath {
   std::string PanelPath;
 };
 TRoutedPath RoutePath(std::string_view path, bool asSource);
+// Splits a host path at backslashes, leading and trailing ones ignored; the root path gives no parts.
+std::vector<std::string> SplitHostPath(std::string_view path);
 
 // One logged-in session as the host sees it. The base answers every call with
 // the failure the host expects from a panel that cannot serve it.
@@ -38,6 +43,10 @@ class TPluginKofCommonPanel {
 
   virtual bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent);
   virtual bool Connected() const { return false; }
+  // Ends the connection; the panel stays until the plugin frees it.
+  virtual void LogoutSession() {}
+  // Whether the user wants to be told about the clipboard (the session's choice).
+  virtual bool ClipCopyMessage() const { return true; }
   virtual void SetLevel(TPluginKofLevel) {}
   virtual bool NoneAction() const { return false; }
   virtual TFileSysStatus ListOperation() const { return fsoList; }
@@ -133,6 +142,13 @@ class TCommonKofPlugin {
   bool Mounted() const { return FFsStatus == fsMounted; }
   bool Unmounted() const { return FFsStatus == fsUnmounted; }
 
+  // Puts a secret on the clipboard and restarts the clearing countdown.
+  bool CopySecretToClipboard(std::string_view secret, std::string& error);
+  // Empties the clipboard when it still holds the plugin's secret.
+  void ClearClipboard();
+  // The notice of a clearing that happened between host calls, shown on the host's thread.
+  void DeliverClipboardNotice();
+
   bool InTemporary(std::string_view path) const;
   bool CopyFromToTempDir(std::string_view path, bool checkExtension) const;
   void FreePanels();
@@ -156,6 +172,10 @@ class TCommonKofPlugin {
   bool FInCredentialsPhase = false;
   std::string FAppVersion;
   TFsStatus FFsStatus = fsInit;
+  TKofClipboard FClipboard;
+  std::atomic<bool> FClipboardCleared{false};
+  // Last: its thread stops before the members its handler uses go away.
+  TKofTimer FClipboardTimer;
 };
 
 }  // namespace kof

@@ -3,6 +3,7 @@
 #include "platform/KofLastError.h"
 #include "plugin/KofSessionsFolder.h"
 #include "plugin/TotalCmdKofCommon5.h"
+#include "plugin/TotalCmdKofPanel5.h"
 #include "resources/KofResources.h"
 #include "sessions/PluginKofConfiguration5.h"
 #include "platform/KofRegistry.h"
@@ -25,13 +26,6 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 }  // namespace
-
-bool TTotalCmdKofPanel::LoginSession(int, const std::string& sessionName, bool, bool silent) {
-  if (!silent)
-    Owner().ShowMessageDlg(sessionName, "Logging in to a Koffra server is not available in this version yet.",
-                           0x10000);
-  return false;
-}
 
 // ---------------------------------------------------------------------------
 TTotalCmdKofPlugin::TTotalCmdKofPlugin(TPluginType pluginType, int globalNumber)
@@ -89,7 +83,10 @@ bool TTotalCmdKofPlugin::ShowMessageDlg(std::string_view title, std::string_view
   return answer;
 }
 
-void TTotalCmdKofPlugin::Disconnect() { FreePanels(); }
+void TTotalCmdKofPlugin::Disconnect() {
+  ClearClipboard();
+  FreePanels();
+}
 
 bool TTotalCmdKofPlugin::SessionsFolderBusy() const {
   return (FDeleting && FRemovePanel) || FPutPanel || FGetPanel || FSearchPanel;
@@ -357,7 +354,9 @@ int TTotalCmdKofPlugin::Execute(uint64_t window, const std::string& remote, TVer
   if (window != MainHandle()) SetMainHandle(window);
   if (verb == vtCmdLine) return wfx::FS_EXEC_OK;
   const TRoutedPath route = RoutePath(remote, true);
-  if (IsRoot(route) || EndsWith(remote, kGotoSessionsEntry) || SameText(remote, "\\" + std::string(kHelpEntry)))
+  if (verb == vtOpen && !IsRoot(route) && (EndsWith(remote, kLogoutEntry) || EndsWith(remote, kGotoSessionsEntry)))
+    return ExecuteLogout(route, newRemote);
+  if (IsRoot(route) || SameText(remote, "\\" + std::string(kHelpEntry)))
     return ExecuteSessionsFolder(window, remote, verb, newRemote);
   TPluginKofCommonPanel* panel = RoutedPanel(route);
   if (!panel) {
@@ -368,7 +367,22 @@ int TTotalCmdKofPlugin::Execute(uint64_t window, const std::string& remote, TVer
     SetLastError(wfx::ERROR_INVALID_LEVEL);
     return wfx::FS_EXEC_ERROR;
   }
+  const std::size_t slash = remote.rfind('\\');
+  if (!panel->MatchLevelTo(0, remote.substr(0, slash), fsoExec)) return 2;
   return panel->Execute(window, remote, verb, newRemote);
+}
+
+int TTotalCmdKofPlugin::ExecuteLogout(const TRoutedPath& route, std::string& newRemote) {
+  const int index = Panels().IndexOf(route.PanelName);
+  if (index >= 0 && Panels().GetPanel(index)->Connected()) {
+    Panels().GetPanel(index)->LogoutSession();
+  } else if (index >= 0) {
+    Panels().Delete(index);
+    FLastUsedPanelIndex = -1;
+  }
+  ClearClipboard();
+  newRemote = "\\";
+  return wfx::FS_EXEC_SYMLINK;
 }
 
 int TTotalCmdKofPlugin::GetIcon(const std::string& remote, int flags) {

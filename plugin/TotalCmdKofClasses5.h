@@ -10,14 +10,6 @@ namespace kof {
 
 class TKofSessionsFolder;
 
-// A logged-in session in the host's panel. Logging in comes with the vault
-// client; until then a session cannot be opened and says so.
-class TTotalCmdKofPanel : public TPluginKofCommonPanel {
- public:
-  using TPluginKofCommonPanel::TPluginKofCommonPanel;
-  bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) override;
-};
-
 class TTotalCmdKofPlugin : public TCommonKofPlugin {
  public:
   TTotalCmdKofPlugin(TPluginType pluginType, int globalNumber);
@@ -73,6 +65,7 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   void TrimPanelsAfterTransfer(const std::string& local);
   int ExecuteSessionsFolder(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote);
   int ExecuteOpenSession(uint64_t window, const std::string& remote, std::string& newRemote);
+  int ExecuteLogout(const TRoutedPath& route, std::string& newRemote);
 
   int FGlobalNumber;
   TcVersion FVersion;

@@ -1,6 +1,8 @@
 #include "plugin/TotalCmdKofCommon5.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "support/KofText.h"
@@ -44,6 +46,39 @@ void SetFindName(wfx::WIN32_FIND_DATAW& fd, std::string_view name) {
 
 std::string GetFindName(const wfx::WIN32_FIND_DATAW& fd) {
   return Utf16ToUtf8(std::u16string_view(fd.cFileName, Utf16Length(fd.cFileName, wfx::kMaxPath)));
+}
+
+uint64_t DateTimeToFileTime(double dateTime) {
+  constexpr double kDaysFrom1601To1899 = 109205.0;
+  constexpr double kTicksPerDay = 864000000000.0;
+  const double ticks = (dateTime + kDaysFrom1601To1899) * kTicksPerDay;
+  return ticks <= 0 ? 0 : static_cast<uint64_t>(std::llround(ticks));
+}
+
+uint64_t NowFileTime() {
+  constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochTicks + static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count()) * 10;
+}
+
+void SetTime(wfx::WIN32_FIND_DATAW& fd, uint64_t fileTime) {
+  for (auto* t : {&fd.ftCreationTime, &fd.ftLastAccessTime, &fd.ftLastWriteTime}) {
+    t->dwHighDateTime = static_cast<uint32_t>(fileTime >> 32);
+    t->dwLowDateTime = static_cast<uint32_t>(fileTime);
+  }
+}
+
+void FillSpecialEntry(wfx::WIN32_FIND_DATAW& fd, std::string_view name, uint64_t size) {
+  ClearFindData(fd);
+  fd.dwFileAttributes = kAttrSpecial;
+  SetTime(fd, NowFileTime());
+  SetSize(fd, size);
+  SetFindName(fd, name);
+}
+
+void FillSpecialFolder(wfx::WIN32_FIND_DATAW& fd, std::string_view name) {
+  FillSpecialEntry(fd, name, 0);
+  fd.dwFileAttributes = kAttrFolder;
 }
 
 void FillHelpEntry(wfx::WIN32_FIND_DATAW& fd, uint64_t helpSize) {

@@ -14,6 +14,12 @@ inline constexpr std::string_view kAccessoriesEntry = "!!_ Accessories _!!";
 inline constexpr std::string_view kBinEntry = "!!__Bin_Deleted__!!";
 inline constexpr std::string_view kLogoutEntry = "__Logout Session__";
 inline constexpr std::string_view kPanelExt = ".<KOF>";
+inline constexpr std::string_view kServerInfoEntry = "__ Koffra __.info";
+inline constexpr std::string_view kConfigurationEntry = "__ Configuration __.dlg";
+inline constexpr std::string_view kEncryptionOnEntry = "__  Enhanced Client Encryption is ENABLED  __";
+inline constexpr std::string_view kEncryptionOffEntry = "__  Enhanced Client Encryption is DISABLED  __";
+inline constexpr std::string_view kMappingOnEntry = "__ Mapping paths to external files is ENABLED __";
+inline constexpr std::string_view kMappingOffEntry = "__ Mapping paths to external files is DISABLED __";
 
 inline constexpr uint32_t kAttrFolder = 16;
 inline constexpr uint32_t kAttrRecord = 32;
@@ -31,6 +37,16 @@ void SetNoSize(wfx::WIN32_FIND_DATAW& fd);
 void SetFindName(wfx::WIN32_FIND_DATAW& fd, std::string_view name);
 std::string GetFindName(const wfx::WIN32_FIND_DATAW& fd);
 
+// A point in time (days since 1899-12-30, as the vault objects hold it) as a FILETIME value.
+uint64_t DateTimeToFileTime(double dateTime);
+uint64_t NowFileTime();
+void SetTime(wfx::WIN32_FIND_DATAW& fd, uint64_t fileTime);
+
+// An entry the plugin adds to a listing: attributes 0x80000000, the current
+// time, the given size, everything else zero.
+void FillSpecialEntry(wfx::WIN32_FIND_DATAW& fd, std::string_view name, uint64_t size);
+// A folder the plugin adds (accessories, bin).
+void FillSpecialFolder(wfx::WIN32_FIND_DATAW& fd, std::string_view name);
 void FillHelpEntry(wfx::WIN32_FIND_DATAW& fd, uint64_t helpSize);
 void FillGotoSessionsEntry(wfx::WIN32_FIND_DATAW& fd);
 

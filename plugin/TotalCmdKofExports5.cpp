@@ -30,6 +30,7 @@ R Guarded(R onError, Fn&& fn) {
   try {
     if (!gPlugin) return onError;
     std::lock_guard guard(gPlugin->Lock());
+    gPlugin->DeliverClipboardNotice();
     return fn(*gPlugin);
   } catch (...) {
     return onError;

@@ -130,6 +130,11 @@ std::string ExtractFileName(std::string_view fileName) {
   return std::string(slash == std::string_view::npos ? fileName : fileName.substr(slash + 1));
 }
 
+std::string ExtractFilePath(std::string_view fileName) {
+  const auto slash = fileName.find_last_of("\\/");
+  return std::string(slash == std::string_view::npos ? std::string_view() : fileName.substr(0, slash + 1));
+}
+
 std::string ExtractFileExt(std::string_view fileName) {
   const std::string name = ExtractFileName(fileName);
   const auto dot = name.rfind('.');

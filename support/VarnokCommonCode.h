@@ -44,5 +44,7 @@ std::string ExtractFileNameNoExt(std::string_view fileName);
 std::string ExtractFileExt(std::string_view fileName);
 // The file name after the last path delimiter (\ or /).
 std::string ExtractFileName(std::string_view fileName);
+// The folder part of a path up to and including its last delimiter (\ or /).
+std::string ExtractFilePath(std::string_view fileName);
 
 }  // namespace kof

@@ -1,0 +1,541 @@
+#include "plugin/PluginKofClasses5.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <stdexcept>
+#include <unordered_set>
+
+#include "platform/KofLastError.h"
+#include "plugin/KofServerTrust.h"
+#include "plugin/TotalCmdKofCommon5.h"
+#include "resources/KofResources.h"
+#include "sessions/PluginKofConfiguration5.h"
+#include "sessions/PluginKofSessions5.h"
+#include "support/KofText.h"
+#include "support/VarnokCommonCode.h"
+
+namespace kof {
+namespace {
+
+constexpr const char* kClientName = "TotalCmd plugin";
+constexpr int kConnectionTimeoutMs = 3000;
+
+// How long a listing waits for the server: KOFFRA_READ_TIMEOUT_MS when set
+// (tests and slow links), else the request layer's default.
+int ReadTimeoutFromEnvironment() {
+  const char* text = std::getenv("KOFFRA_READ_TIMEOUT_MS");
+  const int value = text ? std::atoi(text) : 0;
+  return value > 0 ? value : 0;
+}
+
+std::int64_t NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// The name with a tag before its extension (or at its end), cut so that the
+// whole stays within the host's limit.
+std::string WithTag(std::string_view name, std::string_view tag, bool keepExtension) {
+  std::string ext = keepExtension ? ExtractFileExt(name) : std::string();
+  if (Utf16Units(ext) + Utf16Units(tag) >= kMaxListedUnits) ext.clear();
+  const std::string_view stem = name.substr(0, name.size() - ext.size());
+  const std::size_t room = kMaxListedUnits - Utf16Units(tag) - Utf16Units(ext);
+  return CutToUtf16Units(stem, room) + std::string(tag) + ext;
+}
+
+// A file record whose stored file has another extension is listed with that
+// one, so that the copy out gets a name the desktop can open.
+std::string ShownFileRecordName(std::string_view listed, const TKofObject& object) {
+  if (!kofFileKinds.Contains(object.ObjType())) return std::string(listed);
+  const std::string inner = static_cast<const TKofFile&>(object).Filename();
+  const std::string innerExt = TKofFileSysList::ReplaceFsName(ExtractFileExt(inner));
+  const std::string ext = ExtractFileExt(listed);
+  if (innerExt.size() <= 1 || innerExt == ext) return std::string(listed);
+  return std::string(listed.substr(0, listed.size() - ext.size())) + innerExt;
+}
+
+bool IsBox(const TKofObject& object) { return kofBoxKinds.Contains(object.ObjType()); }
+
+bool IsAccessCodeError(const TKofClient& client) {
+  return client.ErrorKey() == "AccessCodeValidator.invalid.password" || client.ErrorKey() == "AccessCode.banned" ||
+         client.ErrorKey() == "AccessCodeValidator.missing";
+}
+
+}  // namespace
+
+void MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension) {
+  std::unordered_set<std::string> used;
+  for (TKofNameList::TEntry& entry : entries) {
+    std::string name = CutToUtf16Units(entry.Name, kMaxListedUnits);
+    for (int attempt = 0; used.contains(LowerCase(name)); ++attempt) {
+      const std::string tag =
+          " [" + std::to_string(entry.Id) + (attempt > 0 ? "-" + std::to_string(attempt) : std::string()) + "]";
+      name = WithTag(entry.Name, tag, keepExtension);
+    }
+    used.insert(LowerCase(name));
+    entry.Name = std::move(name);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TLevelData
+
+void TLevelData::Clear(bool allFields) {
+  FKOFList.Clear();
+  FById.clear();
+  FPopulatedList.Clear();
+  FFSList.Clear();
+  FRead = false;
+  if (!allFields) return;
+  FParentBoxId = -1;
+  FBoxName.clear();
+  FFsBoxName.clear();
+  FACL.clear();
+  FTypeOf = kofSafeBox;
+}
+
+bool TLevelData::Modifiable() const { return FACL.empty() || FACL.find_first_of("Mm") != std::string::npos; }
+
+void TLevelData::Populate(TKofObjectSet kinds) {
+  const bool boxes = kinds == kofBoxKinds;
+  FById.clear();
+  for (const auto& member : FKOFList) FById.try_emplace(member->Id(), member.get());
+  FKOFList.Populate(FPopulatedList, kinds, false, boxes);
+  FKOFList.Populate(FFSList, kinds, true, boxes);
+  std::vector<TKofNameList::TEntry> shown = FFSList.Entries();
+  for (TKofNameList::TEntry& entry : shown)
+    if (const TKofObject* object = ById(entry.Id)) entry.Name = ShownFileRecordName(entry.Name, *object);
+  MakeListedNamesUnique(shown, !boxes);
+  FFSList.Assign(std::move(shown));
+  std::vector<TKofNameList::TEntry> display = FPopulatedList.Entries();
+  MakeListedNamesUnique(display, !boxes);
+  FPopulatedList.Assign(std::move(display));
+  FRead = true;
+}
+
+TKofObject* TLevelData::Find(std::string_view name, std::string* listedName) const {
+  const std::string key = CutToUtf16Units(name, kMaxListedUnits);
+  // The host names members by their listed form; a display name may equal
+  // another member's listed one, so it only counts when no listed name matches.
+  int index = FFSList.IndexOf(key);
+  std::int32_t id = index >= 0 ? FFSList[index].Id : 0;
+  if (index < 0) {
+    index = FPopulatedList.IndexOf(key);
+    if (index < 0) return nullptr;
+    id = FPopulatedList[index].Id;
+  }
+  if (listedName) {
+    listedName->clear();
+    for (const auto& entry : FFSList.Entries())
+      if (entry.Id == id) *listedName = entry.Name;
+  }
+  return ById(id);
+}
+
+TKofObject* TLevelData::ById(std::int32_t id) const {
+  const auto hit = FById.find(id);
+  return hit == FById.end() ? nullptr : hit->second;
+}
+
+// ---------------------------------------------------------------------------
+// TPluginKofPanel
+
+TPluginKofPanel::TPluginKofPanel(TCommonKofPlugin& owner, int number, std::string panelName,
+                                 TFindHandle pluginHandle)
+    : TPluginKofCommonPanel(owner, number, std::move(panelName), pluginHandle) {}
+
+TPluginKofPanel::~TPluginKofPanel() = default;
+
+bool TPluginKofPanel::ClipCopyMessage() const { return !FCurrentSession || FCurrentSession->ClipCopyMessage(); }
+
+std::string TPluginKofPanel::CurDir() const {
+  if (FLevel == fslSessions) return "\\" + FLevels[0].FBoxName;
+  std::string dir;
+  for (int i = 0; i < FLevel; ++i) dir += "\\" + FLevels[i].FBoxName;
+  return dir;
+}
+
+std::string TPluginKofPanel::FsCurDir() const {
+  if (FLevel == fslSessions) return "\\" + FLevels[0].FFsBoxName;
+  std::string dir;
+  for (int i = 0; i < FLevel; ++i) dir += "\\" + FLevels[i].FFsBoxName;
+  return dir;
+}
+
+// --- login
+
+bool TPluginKofPanel::LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) {
+  Owner().SetInCredentialsPhase(true);
+  bool ok = false;
+  if (sessionName == "..") {
+    ok = true;
+  } else if (!FSSLChecked && !TKofClient::CheckSSL(ExtractFilePath(Owner().Module()), false)) {
+    if (!silent)
+      ShowInfo("Koffra plugin", "Cannot load " + TKofClient::SSLLibraryName() + " or " +
+                                    TKofClient::CryptoLibraryName() + " ssl libraries.");
+  } else {
+    FSSLChecked = true;
+    TKofSessionManager& manager = Owner().Cfg().SessionManager();
+    const int index = manager.FindByName(sessionName);
+    if (index >= 0) {
+      ok = LoginToServer(manager.Sessions().Items(index), mode, silent);
+      if (ok && useGotoRoot && FKOFClient) GotoRoot();
+    }
+  }
+  Owner().SetFsStatus(ok ? fsMounting : fsInit);
+  Owner().SetInCredentialsPhase(false);
+  return ok;
+}
+
+void TPluginKofPanel::CreateClient(const TKofSession& session) {
+  FKOFClient = std::make_unique<TKofClient>(session.URL(), TKofLanguage::koflngEnglish);
+  FKOFClient->SetModulePath(ExtractFilePath(Owner().Module()));
+  FKOFClient->SetConnectionTimeout(kConnectionTimeoutMs);
+  FKOFClient->SetReadTimeout(ReadTimeoutFromEnvironment());
+  FKOFClient->SetOnUserLogin(
+      [this](const std::string& baseURL, const std::string&, const std::string&, SecureString& password) {
+        return AskRelogin(baseURL, password);
+      });
+  FKOFClient->SetOnGetAccessCode([this](SecureString& code, bool invalid) { return AskAccessCodeForClient(code, invalid); });
+  FKOFClient->SetOnCheckSecondFactor([this](TKofClient& client) { return CheckSecondFactorForClient(client); });
+}
+
+bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent) {
+  FKOFClient.reset();
+  if (mode & kModeSessionsDelete) return true;
+  FSessionName = session.Name();
+  CreateClient(session);
+
+  const TTrustResult trust = StatusWithTrustedServer(
+      *FKOFClient, session, [this](const std::string& title, const std::string& question) {
+        return AskTrustCertificate(title, question);
+      });
+  if (trust.PinAdded) session.Save(&Owner().Lock());  // the user's decision stands whatever follows
+  if (!trust.Ok) {
+    if (!silent) ShowInfo(trust.Title.empty() ? FSessionName : trust.Title, trust.Message);
+    FKOFClient.reset();
+    return false;
+  }
+
+  SecureString password;
+  if (!AskSessionLogin(session, password)) {
+    FKOFClient.reset();
+    return false;
+  }
+  FKOFClient->SetDomain(session.Domain());
+  FKOFClient->SetUserName(session.Username());
+  FKOFClient->SetPassword(password.View());
+  WipeString(password);
+  if (!FKOFClient->Connect(nullptr, kClientName, AppVersionText(), BuildTimeText(), false)) {
+    if (!silent) {
+      const bool badLogin = FKOFClient->HTTP() && FKOFClient->HTTP()->ResultCode() == 401;
+      ShowInfo("Connection", badLogin ? "Login failed: unknown user name or bad password" : FKOFClient->ErrorMsg());
+    }
+    FKOFClient.reset();
+    SessionLoggedOut();
+    return false;
+  }
+  if (!CheckUser(silent) || !RunSecondFactor()) {
+    FKOFClient.reset();
+    return false;
+  }
+  AfterLogin(session);
+  return true;
+}
+
+bool TPluginKofPanel::CheckUser(bool silent) {
+  bool authenticated = false;
+  const bool ok = FKOFClient->LoginStatus(authenticated, true) && FKOFClient->GetUserConfiguration("", false);
+  if (!ok) {
+    if (!silent) ShowInfo(FKOFClient->UserName(), FKOFClient->ErrorMsg());
+  } else if (!FKOFClient->HasAccessCode()) {
+    if (!silent)
+      ShowInfo(FKOFClient->Domain() + "/" + FKOFClient->UserName(),
+               "User has not an access code. Set it up in the web client");
+  } else {
+    return true;
+  }
+  FKOFClient->Disconnect(true);
+  return false;
+}
+
+bool TPluginKofPanel::RunSecondFactor() {
+  if (!FKOFClient->SecondFactorRequired()) return true;
+  if (CheckSecondFactorForClient(*FKOFClient)) return true;
+  FKOFClient->Disconnect(true);
+  return false;
+}
+
+bool TPluginKofPanel::CheckSecondFactorForClient(TKofClient& client) {
+  for (;;) {
+    SecureString code;
+    if (!AskSecondFactor(FSessionName, code)) return false;
+    // An empty answer cannot prove anything: ask again rather than go on unverified.
+    if (Trim(code.View()).empty()) continue;
+    const bool verified = client.SecondFactor(code.View(), "");
+    WipeString(code);
+    if (verified) return true;
+    if (client.ErrorCode() == 500 && client.ErrorKey() == "err.secondfactor.invalid") continue;
+    ShowInfo(FSessionName, client.ErrorMsg());
+    return false;
+  }
+}
+
+void TPluginKofPanel::AfterLogin(TKofSession& session) {
+  try {
+    const std::int64_t limit = FKOFClient->GetFileSizeLimit();
+    if (limit > 0) FFileSizeLimit = limit;
+  } catch (const std::exception&) {
+    // The limit is only a courtesy check before uploads; the server enforces its own.
+  }
+  FKofProduct = FKOFClient->KofProduct();
+  FKofApiVersion = FKOFClient->KofApiVersion();
+  FKofVersion = FKOFClient->KofVersion();
+  SetSession(session, true);
+}
+
+void TPluginKofPanel::GotoRoot() {
+  for (TLevelData& level : FLevels) level.Clear(true);
+  FLevels[fslSessions].FParentBoxId = std::numeric_limits<std::int32_t>::max();
+  FLevels[fslSessions].FBoxName = Name();
+  FLevels[fslSessions].FFsBoxName = Name();
+  FLevels[fslRoot].FParentBoxId = 0;
+  FLevel = fslRoot;
+  FLevelIsGroupBox = false;
+}
+
+void TPluginKofPanel::SetSession(TKofSession& session, bool save) {
+  if (save && session.Modified()) session.Save(&Owner().Lock());
+  FCurrentSession = TKofSession::Clone(session);
+}
+
+void TPluginKofPanel::SessionLoggedOut() {
+  if (FCurrentSession && FCurrentSession->Modified()) FCurrentSession->Save(&Owner().Lock());
+  FCurrentSession.reset();
+}
+
+void TPluginKofPanel::Logout() {
+  if (FKOFClient) FKOFClient->Disconnect(true);
+  SessionLoggedOut();
+}
+
+// --- access codes
+
+int TPluginKofPanel::AccessCodeTimeout() const {
+  return FCurrentSession ? FCurrentSession->AccessCodeTimeout() : Owner().Cfg().AccessCodeTimeout();
+}
+
+void TPluginKofPanel::CheckAccessCode() {
+  if (!Connected()) return;
+  bool authenticated = false;
+  if (!FKOFClient->LoginStatus(authenticated, true) && IsAccessCodeError(*FKOFClient))
+    ShowInfo("Access Code", "Wrong access code");
+  if (!FKOFClient->AccessCode().Empty() && NowSeconds() - FAccessCodeTime > AccessCodeTimeout())
+    FKOFClient->WipeStrings(TWhatWipe::wipAccessCode);
+}
+
+bool TPluginKofPanel::AcceptAccessCode(const SecureString& code) {
+  if (code.Empty()) return false;
+  FKOFClient->SetAccessCode(code.View());
+  bool authenticated = false;
+  if (FKOFClient->LoginStatus(authenticated, false)) FAccessCodeTime = NowSeconds();
+  return true;
+}
+
+bool TPluginKofPanel::AskAccessCodeForClient(SecureString& code, bool invalid) {
+  // A rejected code must not satisfy the "already holds a code" shortcut.
+  if (invalid) FKOFClient->WipeStrings(TWhatWipe::wipAccessCode);
+  const bool entered = AskAccessCode(invalid ? "Invalid access code" : FInfoText);
+  code.Assign(FKOFClient->AccessCode().View());
+  return entered;
+}
+
+// --- levels
+
+bool TPluginKofPanel::SetDirectory(int mode, const std::string& dir) {
+  CheckAccessCode();
+  bool ok = false;
+  if (FLevel == fslSessions)
+    ok = dir == "\\" || LoginSession(mode, dir, true, mode & kModeSilent);
+  else if (dir == "..")
+    ok = GoUp();
+  else
+    ok = EnterChild(dir, true);
+  if (ok) LevelChanged(FLevel);
+  return ok;
+}
+
+bool TPluginKofPanel::GoUp() {
+  switch (FLevel) {
+    case fslRoot:
+      FLevels[fslBox].Clear(true);
+      Logout();
+      break;
+    case fslBox:
+      FLevels[fslInGrp].Clear(true);
+      FLevel = fslRoot;
+      FLevelIsGroupBox = false;
+      break;
+    case fslInGrp:
+      FLevels[fslInGrp].Clear(true);
+      FLevel = fslBox;
+      break;
+    case fslSessions: break;
+  }
+  return true;
+}
+
+bool TPluginKofPanel::EnterChild(const std::string& name, bool reread) {
+  TLevelData& current = FLevels[FLevel];
+  std::string listed;
+  TKofObject* object = current.Find(name, &listed);
+  if (!object && reread && FLevel != fslInGrp) {
+    // The level may have been read before the child was created elsewhere.
+    if (ReadLevel(kModeSilent, current, true)) object = current.Find(name, &listed);
+  }
+  if (!object || !IsBox(*object) || FLevel == fslInGrp) {
+    SetLastError(wfx::ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  current.FBoxName = listed;
+  for (const auto& entry : current.FPopulatedList.Entries())
+    if (entry.Id == object->Id()) current.FBoxName = entry.Name;
+  current.FFsBoxName = listed;
+  const bool group = object->ObjType() == kofSafeBoxGroup;
+  const TPluginKofLevel next = FLevel == fslBox ? fslInGrp : fslBox;
+  TLevelData& child = FLevels[next];
+  child.Clear(true);
+  child.FParentBoxId = object->Id();
+  child.FTypeOf = object->ObjType();
+  child.FACL = static_cast<const TKofSafeBox&>(*object).BoxACL();
+  FLevel = next;
+  FLevelIsGroupBox = group;
+  return true;
+}
+
+bool TPluginKofPanel::ReadLevel(int mode, TLevelData& level, bool secretFields) {
+  level.Clear(false);
+  const bool boxes = FLevel == fslRoot || AmInBoxGroup();
+  bool ok;
+  if (boxes)
+    ok = FKOFClient->GetSafeBoxes(level.FParentBoxId, &level.FKOFList, false, true, false);
+  else
+    ok = FKOFClient->GetRecords(level.FParentBoxId, &level.FKOFList, secretFields, false, true);
+  if (!ok) {
+    if (!boxes && IsAccessCodeError(*FKOFClient)) {
+      level.FKOFList.Clear();
+      ok = true;
+    } else if (!(mode & kModeSilent)) {
+      ShowInfo(boxes ? "Boxes" : "Records", FKOFClient->ErrorMsg());
+    }
+  }
+  if (!ok) {
+    level.FKOFList.Clear();
+    return false;
+  }
+  level.Populate(boxes ? kofBoxKinds : kofRecordKinds);
+  return true;
+}
+
+bool TPluginKofPanel::GetFileItemsByParent(int mode, TPluginPanelItemList& items, bool secretFields) {
+  items.clear();
+  CheckAccessCode();
+  if (FLevel == fslSessions || !Connected()) return false;
+  TLevelData& level = FLevels[FLevel];
+  if (!ReadLevel(mode, level, secretFields)) return false;
+  AppendItems(level, mode, items);
+  return true;
+}
+
+std::int64_t TPluginKofPanel::ExternalFileSize(const TKofObject& object) {
+  const auto& external = static_cast<const TKofExternalFile&>(object);
+  if (!external.FileSizeAsString().empty()) return external.FileSize();
+  // A server that does not give sizes in its listing: ask for the record.
+  const std::unique_ptr<TKofRecord> record = FKOFClient->GetRecord(object.Id(), false, false, nullptr);
+  if (!record || record->ObjType() != kofExternalFile) return 0;
+  return static_cast<const TKofExternalFile&>(*record).FileSize();
+}
+
+void TPluginKofPanel::AppendItems(const TLevelData& level, int mode, TPluginPanelItemList& items) {
+  const TKofNameList& names = (mode & (kModeSearching | kModeFsNames)) ? level.FFSList : level.FPopulatedList;
+  items.reserve(static_cast<std::size_t>(names.Count()));
+  for (const auto& entry : names.Entries()) {
+    const TKofObject* object = level.ById(entry.Id);
+    if (!object) continue;
+    TPluginPanelItem item;
+    item.FFileName = entry.Name;
+    item.FKofObjId = object->Id();
+    item.FKofObjType = object->ObjType();
+    item.FKofObjDatetime = object->ModifiedUTC();
+    switch (object->ObjType()) {
+      case kofSafeBox:
+      case kofSafeBoxGroup: item.FSafeBoxOrSession = true; break;
+      case kofFile:
+      case kofCertificate:
+        item.FFileSize = std::max<std::int64_t>(1, static_cast<const TKofFile&>(*object).FileSizeApprox());
+        break;
+      case kofExternalFile: item.FFileSize = ExternalFileSize(*object); break;
+      default: item.FFileSize = object->Size(); break;
+    }
+    items.push_back(std::move(item));
+  }
+}
+
+// --- moving the stack to a path
+
+bool TPluginKofPanel::GoToPath(int mode, const std::string& path, bool readLast) {
+  const std::vector<std::string> target = SplitHostPath(path);
+  if (target.empty() || !SameText(target[0], Name())) {
+    SetLastError(wfx::ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (FLevel == fslSessions && !SetDirectory(mode, target[0])) return false;
+  if (!Connected()) {
+    SetLastError(wfx::ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  const std::vector<std::string> current = SplitHostPath(FsCurDir());
+  std::size_t common = 1;
+  while (common < current.size() && common < target.size() && SameText(current[common], target[common])) ++common;
+  for (std::size_t up = common; up < current.size(); ++up) SetDirectory(mode, "..");
+  for (std::size_t i = common; i < target.size(); ++i) {
+    if (!FLevels[FLevel].FRead && !ReadLevel(mode | kModeSilent, FLevels[FLevel], true)) {
+      SetLastError(wfx::ERROR_PATH_NOT_FOUND);
+      return false;
+    }
+    if (!SetDirectory(mode, target[i])) return false;
+  }
+  if (readLast && !ReadLevel(mode | kModeSilent, FLevels[FLevel], true)) {
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    return false;
+  }
+  return true;
+}
+
+bool TPluginKofPanel::MatchLevelTo(int mode, const std::string& path, TFileSysStatus operation) {
+  std::string dest = path;
+  if (dest.size() > 1 && dest.back() == '\\') dest.pop_back();
+  if (EndsText("\\" + std::string(kAccessoriesEntry), dest) || EndsText("\\" + std::string(kBinEntry), dest) ||
+      SameText(dest, FsCurDir()))
+    return true;
+  FBackDir = FsCurDir();
+  std::vector<std::string> parts = SplitHostPath(dest);
+  if (operation == fsoMkDir && parts.size() > 1) parts.pop_back();
+  const std::vector<std::string> current = SplitHostPath(FBackDir);
+  if (parts.empty() || current.empty() || !SameText(parts[0], current[0]))
+    throw std::runtime_error("Source[0] <> Dest[0]");
+  std::string joined;
+  for (const std::string& part : parts) joined += "\\" + part;
+  if (GoToPath(mode, joined, operation != fsoList)) return true;
+  return GetLastError() == wfx::ERROR_NO_MORE_FILES;
+}
+
+bool TPluginKofPanel::MatchLevelBack(int mode) {
+  if (FBackDir.empty()) return true;
+  const std::string back = FBackDir;
+  FBackDir.clear();
+  const bool ok = MatchLevelTo(mode, back, FOperation);
+  FBackDir.clear();
+  return ok;
+}
+
+}  // namespace kof

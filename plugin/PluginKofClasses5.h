@@ -1,0 +1,163 @@
+#pragma once
+// A panel: one logged-in session, its level stack from the session root down
+// to a safe box inside a group, and the login that opens it. Host-independent;
+// the host's panel supplies the questions and the find-data records.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "client/KofClients.h"
+#include "model/KofFilesys.h"
+#include "plugin/PluginKofCommon5.h"
+#include "support/SecureString.h"
+
+namespace kof {
+
+class TKofSession;
+
+// One entry of a listing before it becomes the host's record.
+struct TPluginPanelItem {
+  TDateTime FKofObjDatetime = 0;  // UTC
+  std::int64_t FFileSize = 0;
+  std::string FFileName;
+  bool FSafeBoxOrSession = false;
+  std::int64_t FKofObjId = -1;
+  TKofObjectType FKofObjType = kofConfiguration;
+};
+using TPluginPanelItemList = std::vector<TPluginPanelItem>;
+
+// Panel mode bits.
+inline constexpr int kModeSilent = 0x1;
+inline constexpr int kModeSearching = 0x2;
+inline constexpr int kModeSessionsDelete = 0x1000;
+inline constexpr int kModeFsNames = 0x2000;
+
+// Names in the host's name buffer are cut to this many UTF-16 units.
+inline constexpr std::size_t kMaxListedUnits = 259;
+
+// The content of one level of the stack.
+class TLevelData {
+ public:
+  TLevelData() { Clear(true); }
+  void Clear(bool allFields);
+  bool IsClear() const { return FParentBoxId == -1; }
+  bool Modifiable() const;
+  // Fills both name lists from FKOFList: the members of the given kinds, each
+  // name unique ignoring case and within the host's name limit.
+  void Populate(TKofObjectSet kinds);
+  // The member listed (or displayed) under this name; the host may have cut it.
+  TKofObject* Find(std::string_view name, std::string* listedName = nullptr) const;
+  TKofObject* ById(std::int32_t id) const;
+
+  std::int32_t FParentBoxId = -1;
+  TKofObjectType FTypeOf = kofSafeBox;
+  std::string FBoxName;
+  std::string FFsBoxName;
+  std::string FACL;
+  TKofFileSysList FKOFList;
+  TKofNameList FPopulatedList;
+  TKofNameList FFSList;
+  bool FRead = false;
+
+ private:
+  // Listings of thousands of members look members up by id once per entry.
+  std::unordered_map<std::int32_t, TKofObject*> FById;
+};
+
+// Entries of a listing that must differ, ignoring case, after they were cut
+// to the host's limit: later duplicates get " [id]" before their extension.
+void MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension);
+
+class TPluginKofPanel : public TPluginKofCommonPanel {
+ public:
+  TPluginKofPanel(TCommonKofPlugin& owner, int number, std::string panelName, TFindHandle pluginHandle);
+  ~TPluginKofPanel() override;
+
+  bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) override;
+  bool Connected() const override { return FKOFClient && FKOFClient->Connected(); }
+  bool ClipCopyMessage() const override;
+  void SetLevel(TPluginKofLevel level) override { FLevel = level; }
+  bool MatchLevelTo(int mode, const std::string& path, TFileSysStatus operation) override;
+  bool MatchLevelBack(int mode);
+
+  // One step in the level stack: a child's name or "..".
+  bool SetDirectory(int mode, const std::string& dir);
+  // Reads the current level from the server.
+  bool GetFileItemsByParent(int mode, TPluginPanelItemList& items, bool secretFields);
+  // Brings the stack to a host path of this session; reads the last level when asked.
+  bool GoToPath(int mode, const std::string& path, bool readLast);
+
+  TKofClient* KofClient() const { return FKOFClient.get(); }
+  TPluginKofLevel Level() const { return FLevel; }
+  bool AmInBoxGroup() const { return FLevel == fslBox && FLevelIsGroupBox; }
+  bool FileBox() const { return FLevel == fslInGrp || (FLevel == fslBox && !FLevelIsGroupBox); }
+  TLevelData& GetLevelData(TPluginKofLevel level) { return FLevels[level]; }
+  std::string CurDir() const;
+  std::string FsCurDir() const;
+  const std::string& SessionName() const { return FSessionName; }
+  TKofSession* CurrentSession() const { return FCurrentSession.get(); }
+  std::int64_t FileSizeLimit() const { return FFileSizeLimit; }
+  const std::string& KofProduct() const { return FKofProduct; }
+  const std::string& KofApiVersion() const { return FKofApiVersion; }
+  const std::string& KofVersion() const { return FKofVersion; }
+  const std::string& BackDir() const { return FBackDir; }
+  // Forgets the access code when it is older than the session allows.
+  void CheckAccessCode();
+  // Test hook: when the access code was last accepted (seconds since the epoch).
+  void SetAccessCodeTime(std::int64_t value) { FAccessCodeTime = value; }
+
+ protected:
+  // The questions; the host's panel asks them.
+  virtual bool AskSessionLogin(TKofSession& session, SecureString& password) = 0;
+  virtual bool AskRelogin(const std::string& baseURL, SecureString& password) = 0;
+  virtual bool AskAccessCode(const std::string& prompt) = 0;
+  virtual bool AskSecondFactor(const std::string& sessionName, SecureString& code) = 0;
+  virtual bool AskTrustCertificate(const std::string& title, const std::string& question) = 0;
+  virtual void ShowInfo(const std::string& title, const std::string& message) = 0;
+  virtual void SetSession(TKofSession& session, bool save);
+  virtual void SessionLoggedOut();
+  virtual void LevelChanged(TPluginKofLevel) {}
+
+  // Accepts an entered access code: given to the client and checked.
+  bool AcceptAccessCode(const SecureString& code);
+  bool AskAccessCodeForClient(SecureString& code, bool invalid);
+  void Logout();
+
+  std::unique_ptr<TKofClient> FKOFClient;
+  std::unique_ptr<TKofSession> FCurrentSession;
+  std::string FSessionName;
+  std::string FInfoText;
+  std::string FBackDir;
+  TFileSysStatus FOperation = fsoNone;
+
+ private:
+  bool LoginToServer(TKofSession& session, int mode, bool silent);
+  void CreateClient(const TKofSession& session);
+  bool CheckUser(bool silent);
+  bool RunSecondFactor();
+  bool CheckSecondFactorForClient(TKofClient& client);
+  void AfterLogin(TKofSession& session);
+  void GotoRoot();
+  bool ReadLevel(int mode, TLevelData& level, bool secretFields);
+  void AppendItems(const TLevelData& level, int mode, TPluginPanelItemList& items);
+  std::int64_t ExternalFileSize(const TKofObject& object);
+  bool EnterChild(const std::string& name, bool reread);
+  bool GoUp();
+  int AccessCodeTimeout() const;
+
+  std::int64_t FFileSizeLimit = 0;
+  TPluginKofLevel FLevel = fslSessions;
+  bool FLevelIsGroupBox = false;
+  std::array<TLevelData, 4> FLevels;
+  bool FSSLChecked = false;
+  std::int64_t FAccessCodeTime = 0;
+  std::string FKofProduct;
+  std::string FKofApiVersion;
+  std::string FKofVersion;
+};
+
+}  // namespace kof

@@ -1,0 +1,382 @@
+#include "plugin/TotalCmdKofPanel5.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/KofLastError.h"
+#include "plugin/TotalCmdKofClasses5.h"
+#include "plugin/TotalCmdKofCommon5.h"
+#include "sessions/PluginKofConfiguration5.h"
+#include "sessions/PluginKofSessions5.h"
+#include "support/KofText.h"
+
+namespace kof {
+namespace {
+
+constexpr uint32_t kInformation = 0x10000;
+constexpr uint32_t kQuestion = 0x40009;
+constexpr int kSecondFactorLength = 7;
+// What tells the host that the plugin did all there was to do: Double
+// Commander reports FS_EXEC_ERROR as a failure to open, and does nothing on -10.
+#ifdef _WIN32
+constexpr int kExecDone = wfx::FS_EXEC_ERROR;
+#else
+constexpr int kExecDone = -10;
+#endif
+
+std::string Folder(std::string_view name) { return "\\" + std::string(name); }
+
+std::string LastComponent(std::string_view path) {
+  const std::size_t slash = path.rfind('\\');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// "yyyy-mm-dd hh:nn:ss" of a point in time as the vault objects hold it.
+std::string DateTimeText(TDateTime value) {
+  const auto seconds = static_cast<long long>(std::llround((value - 25569.0) * 86400.0));
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  gmtime_r(&t, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return text;
+}
+
+// How a deleted item is named in the bin folder.
+std::string BinEntryName(const TDeletedItem& item) {
+  const std::string qualified = item.QualifiedName();
+  switch (item.ObjType()) {
+    case kofSafeBox: return UpperCase(qualified) + ".<BOX>";
+    case kofSafeBoxGroup: return UpperCase(qualified) + ".<GRP>";
+    default: return qualified + LowerCase(KofObjectExtensions[item.ObjType()]);
+  }
+}
+
+const TDeletedItem* FindBinItem(const TDeletedItemList& list, std::string_view entry) {
+  const std::string key = CutToUtf16Units(entry, kMaxListedUnits);
+  for (int i = 0; i < list.Count(); ++i)
+    if (SameText(CutToUtf16Units(BinEntryName(*list.GetResultItem(i)), kMaxListedUnits), key))
+      return list.GetResultItem(i);
+  return nullptr;
+}
+
+// The bin lists names as the host can show them.
+void EscapeBinNames(TDeletedItemList& list) {
+  for (int i = 0; i < list.Count(); ++i) {
+    TDeletedItem& item = *list.GetResultItem(i);
+    item.SetName(TKofFileSysList::ReplaceFsName(item.Name()));
+    item.SetParent(TKofFileSysList::ReplaceFsName(item.Parent()));
+  }
+}
+
+std::string RestoreQuestion(const TDeletedItem& item) {
+  const std::string kind = GetKofObjectTypeName(item.ObjType());
+  const std::string name = TKofFileSysList::ReplaceFsNameBack(item.Name());
+  if (item.Parent().empty()) return "Restore \"" + name + "\" " + kind + "?";
+  const std::string parent = TKofFileSysList::ReplaceFsNameBack(item.Parent());
+  const char* where = kofBoxKinds.Contains(item.ObjType()) ? "\" Safe Box Group?" : "\" Safe Box?";
+  return "Restore \"" + name + "\" " + kind + " to \"" + parent + where;
+}
+
+}  // namespace
+
+TTotalCmdKofPanel::TTotalCmdKofPanel(TTotalCmdKofPlugin& owner, int number, std::string panelName,
+                                     TFindHandle pluginHandle)
+    : TPluginKofPanel(owner, number, std::move(panelName), pluginHandle), FPlugin(owner) {}
+
+// --- login and its questions
+
+bool TTotalCmdKofPanel::LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) {
+  const bool ok = TPluginKofPanel::LoginSession(mode, sessionName, useGotoRoot, silent);
+  if (ok) {
+    std::lock_guard guard(Owner().Lock());
+    if (FCurrentSession) FCurrentSession->Reload();
+  } else if (!silent && sessionName != ".." && Owner().Cfg().SessionManager().FindByName(sessionName) < 0) {
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    SecureString none;
+    Ask(wfx::RT_MsgOK, "Advice", "Cannot find the Session \"" + sessionName + "\"", none);
+  }
+  return ok;
+}
+
+bool TTotalCmdKofPanel::Ask(int requestType, const std::string& title, const std::string& text,
+                            SecureString& answer) {
+  const int maxLength = requestType == wfx::RT_MsgOK ? 0 : wfx::kMaxPath;
+  Owner().ClipLock(true);
+  const bool ok = Owner().RequestText(requestType, title, text, answer, maxLength);
+  Owner().ClipLock(false);
+  return ok;
+}
+
+bool TTotalCmdKofPanel::AskSessionLogin(TKofSession& session, SecureString& password) {
+  const std::string title = "Login to " + session.Name();
+  SecureString domain(session.Domain());
+  SecureString user(session.Username());
+  if (!Ask(wfx::RT_Other, title, "Domain", domain) || !Ask(wfx::RT_UserName, title, "", user) ||
+      !Ask(wfx::RT_Password, title, "", password))
+    return false;
+  if (!SameText(domain.View(), session.Domain()) || !SameText(user.View(), session.Username())) {
+    session.SetDomain(std::string(domain.View()));
+    session.SetUsername(std::string(user.View()));
+    session.SetModified(true);
+  }
+  return true;
+}
+
+bool TTotalCmdKofPanel::AskRelogin(const std::string&, SecureString& password) {
+  return Ask(wfx::RT_Password, "Relogin to Koffra", "", password);
+}
+
+bool TTotalCmdKofPanel::AskAccessCode(const std::string& prompt) {
+  if (!FKOFClient) return false;
+  if (!FKOFClient->AccessCode().Empty()) return true;
+  const std::string text = prompt.empty() ? "Enter Access Code:" : prompt + "\r\n\r\nEnter Access Code:";
+  SecureString code;
+  const bool entered = Ask(wfx::RT_Password, FSessionName + " - Access Code", text, code) && !code.Empty();
+  if (entered) AcceptAccessCode(code);
+  WipeString(code);
+  return entered;
+}
+
+bool TTotalCmdKofPanel::AskSecondFactor(const std::string&, SecureString& code) {
+  Owner().ClipLock(true);
+  const bool ok = Owner().RequestText(wfx::RT_Other, "TWO-FACTOR AUTHENTICATION",
+                                      "Enter 6-digit code from your authenticator application", code,
+                                      kSecondFactorLength);
+  Owner().ClipLock(false);
+  return ok;
+}
+
+bool TTotalCmdKofPanel::AskTrustCertificate(const std::string& title, const std::string& question) {
+  return Owner().ShowMessageDlg(title, question, kQuestion);
+}
+
+void TTotalCmdKofPanel::ShowInfo(const std::string& title, const std::string& message) {
+  Owner().ShowMessageDlg(title, message, kInformation);
+}
+
+// --- listing
+
+bool TTotalCmdKofPanel::DisplayHelpFolders() const {
+  return FCurrentSession && FCurrentSession->DisplayHelpFolders();
+}
+
+TFindHandle TTotalCmdKofPanel::FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd,
+                                         bool readItems) {
+  FKOFHelpList.clear();
+  FInfoKOFHelpList.clear();
+  FRecords.clear();
+  FItemIdx = 0;
+  if (DisplayHelpFolders() && EndsText(Folder(kAccessoriesEntry), path)) return ListAccessories(fd);
+  if (EndsText(Folder(kBinEntry), path)) return ListBin(mode, fd);
+  if (!GoToPath(mode, path, false)) return kNoHandle;
+  QueueSpecialFolders();
+  if (!readItems) {
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    return kNoHandle;
+  }
+  return ReadItems(mode, fd);
+}
+
+bool TTotalCmdKofPanel::FindNext(wfx::WIN32_FIND_DATAW& fd) {
+  if (FItemIdx < FRecords.size()) {
+    fd = FRecords[FItemIdx++];
+    return true;
+  }
+  if (FKOFHelpList.empty() || FSearching) return false;
+  fd = FKOFHelpList.back();
+  FKOFHelpList.pop_back();
+  return true;
+}
+
+void TTotalCmdKofPanel::QueueSpecialFolders() {
+  wfx::WIN32_FIND_DATAW entry;
+  if (DisplayHelpFolders()) {
+    FillSpecialFolder(entry, kAccessoriesEntry);
+    FKOFHelpList.push_back(entry);
+  }
+  if (Level() == fslRoot) {
+    FillSpecialFolder(entry, kBinEntry);
+    FKOFHelpList.push_back(entry);
+  }
+}
+
+TFindHandle TTotalCmdKofPanel::FirstQueued(wfx::WIN32_FIND_DATAW& fd) {
+  if (FindNext(fd)) return PluginHandle();
+  SetLastError(wfx::ERROR_NO_MORE_FILES);
+  return kNoHandle;
+}
+
+TFindHandle TTotalCmdKofPanel::ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd) {
+  TPluginPanelItemList items;
+  GetFileItemsByParent(mode | kModeFsNames, items, true);
+  FRecords.resize(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const TPluginPanelItem& item = items[i];
+    wfx::WIN32_FIND_DATAW& entry = FRecords[i];
+    ClearFindData(entry);
+    entry.dwFileAttributes = item.FSafeBoxOrSession ? kAttrFolder : kAttrRecord;
+    SetTime(entry, DateTimeToFileTime(item.FKofObjDatetime));
+    SetSize(entry, static_cast<uint64_t>(std::max<std::int64_t>(0, item.FFileSize)));
+    SetFindName(entry, item.FFileName);
+  }
+  if (FRecords.empty()) {
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    return kNoHandle;
+  }
+  fd = FRecords[0];
+  FItemIdx = 1;
+  return PluginHandle();
+}
+
+std::string TTotalCmdKofPanel::ServerInfoText() const {
+  return "Product:\t" + KofProduct() + "\r\n\r\nServer version:\t" + KofVersion() + "\r\n\r\nAPI version:\t" +
+         KofApiVersion() + "\r\n\r\nPlugin version:\t" + Owner().AppVersion();
+}
+
+TFindHandle TTotalCmdKofPanel::ListAccessories(wfx::WIN32_FIND_DATAW& fd) {
+  wfx::WIN32_FIND_DATAW entry;
+  FillSpecialEntry(entry, kLogoutEntry, 0);
+  FKOFHelpList.push_back(entry);
+  FillSpecialEntry(entry, kServerInfoEntry, Utf16Units(ServerInfoText()));
+  FKOFHelpList.push_back(entry);
+  FillSpecialEntry(entry, kConfigurationEntry, 0);
+  FKOFHelpList.push_back(entry);
+  const bool encrypted = KofClient() && KofClient()->DecryptNaCL();
+  FillSpecialEntry(entry, encrypted ? kEncryptionOnEntry : kEncryptionOffEntry, 0);
+  FKOFHelpList.push_back(entry);
+  // Path mapping for external files comes with the external-file layer; until then there are no rules.
+  FillSpecialEntry(entry, kMappingOffEntry, 999);
+  FKOFHelpList.push_back(entry);
+  FillHelpEntry(fd, Plugin().Help2().size());
+  return PluginHandle();
+}
+
+void TTotalCmdKofPanel::FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const {
+  ClearFindData(fd);
+  fd.dwFileAttributes = kAttrRecord;
+  SetTime(fd, DateTimeToFileTime(item.DateOf()));
+  fd.dwReserved0 = static_cast<uint32_t>(item.Id());
+  std::uint64_t size = 100;
+  switch (item.ObjType()) {
+    case kofSafeBox:
+    case kofSafeBoxGroup: size = 0; break;
+    case kofFile:
+    case kofCertificate: size = 100000; break;
+    case kofExternalFile: size = KofClient() ? static_cast<uint64_t>(FileSizeLimit() + 1) : 15000001; break;
+    default: break;
+  }
+  SetSize(fd, size);
+  SetFindName(fd, BinEntryName(item));
+}
+
+TFindHandle TTotalCmdKofPanel::ListBin(int mode, wfx::WIN32_FIND_DATAW& fd) {
+  if (!Connected() || !KofClient()->GetDeletedRecords(&FInfoKOFTrashList)) {
+    if (KofClient() && !(mode & kModeSilent)) ShowInfo(std::string(kBinEntry), KofClient()->ErrorMsg());
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    return kNoHandle;
+  }
+  EscapeBinNames(FInfoKOFTrashList);
+  for (int i = 0; i < FInfoKOFTrashList.Count(); ++i) {
+    wfx::WIN32_FIND_DATAW entry;
+    FillBinEntry(entry, *FInfoKOFTrashList.GetResultItem(i));
+    FInfoKOFHelpList.push_back(GetFindName(entry));
+    FKOFHelpList.push_back(entry);
+  }
+  return FirstQueued(fd);
+}
+
+// --- verbs
+
+int TTotalCmdKofPanel::Execute(uint64_t, const std::string& remote, TVerbType verb, std::string& newRemote) {
+  const std::string entry = LastComponent(remote);
+  if (remote.find(Folder(kBinEntry) + "\\") != std::string::npos) return ExecuteBin(entry, verb, newRemote);
+  const bool inAccessories = remote.find(Folder(kAccessoriesEntry) + "\\") != std::string::npos;
+  if (verb == vtOpen && FileBox() && !inAccessories) {
+    const TKofObject* object = GetLevelData(Level()).Find(entry);
+    if (!object) return wfx::FS_EXEC_ERROR;
+    const TKofObjectType kind = object->ObjType();
+    if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(*object);
+    return wfx::FS_EXEC_OK;
+  }
+  if (SameText(entry, kServerInfoEntry)) {
+    ShowInfo(std::string(kServerInfoEntry), ServerInfoText());
+  } else if (SameText(entry, kMappingOnEntry) || SameText(entry, kMappingOffEntry)) {
+    ShowInfo("Mapping paths", "Mapping paths to external files is not set");
+  } else if (SameText(entry, kConfigurationEntry) && FCurrentSession) {
+    ShowInfo(FSessionName, "Server:\t" + FCurrentSession->URL() + "\r\nDomain:\t" + FCurrentSession->Domain() +
+                               "\r\nUser name:\t" + FCurrentSession->Username() +
+                               "\r\n\r\nChange these in the properties of the session in the Sessions folder.");
+  }
+  return wfx::FS_EXEC_OK;
+}
+
+int TTotalCmdKofPanel::OpenPasswordRecord(const TKofObject& listed) {
+  SetLastError(wfx::ERROR_NO_MORE_FILES);
+  CheckAccessCode();
+  FInfoText = "Viewing account";
+  if (!AskAccessCode(FInfoText)) return kExecDone;
+  const std::unique_ptr<TKofRecord> record = KofClient()->GetRecord(listed.Id(), true, false, nullptr);
+  if (!record) {
+    ShowInfo("Error", KofClient()->ErrorMsg());
+  } else if (CopyPasswordToClipboard(*record) && ClipCopyMessage()) {
+    ShowInfo("Information", "The password was copied to clipboard");
+  }
+  if (record) record->WipeStrings();
+  SetLastError(wfx::ERROR_NO_MORE_FILES);
+  return kExecDone;
+}
+
+bool TTotalCmdKofPanel::CopyPasswordToClipboard(const TKofRecord& record) {
+  const SecureString* secret = nullptr;
+  switch (record.ObjType()) {
+    case kofAccount:
+    case kofAccountSec: secret = &static_cast<const TKofAccountCommon&>(record).Password(); break;
+    case kofFile: secret = &static_cast<const TKofFile&>(record).SecNote(); break;
+    case kofCertificate: secret = &static_cast<const TKofCertificate&>(record).FilePassword(); break;
+    default: return false;
+  }
+  if (record.ObjType() == kofFile && secret->Empty()) return false;
+  std::string error;
+  if (Owner().CopySecretToClipboard(secret->View(), error)) return true;
+  ShowInfo("Clipboard", error);
+  return false;
+}
+
+int TTotalCmdKofPanel::ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote) {
+  if (!Connected()) return wfx::FS_EXEC_OK;
+  if (verb == vtProperties) {
+    TDeletedItemList fresh;
+    if (!KofClient()->GetDeletedRecords(&fresh)) {
+      ShowInfo(std::string(kBinEntry), KofClient()->ErrorMsg());
+      return wfx::FS_EXEC_OK;
+    }
+    EscapeBinNames(fresh);
+    if (const TDeletedItem* item = FindBinItem(fresh, entry))
+      ShowInfo("Deleted item", "Name:\t\t" + TKofFileSysList::ReplaceFsNameBack(item->Name()) + "\r\nSafe Box:\t" +
+                                   TKofFileSysList::ReplaceFsNameBack(item->Parent()) + "\r\nDescription:\t" +
+                                   item->Description() + "\r\nDeleted:\t" + DateTimeText(item->DateOf()) +
+                                   "\r\nType:\t\t" + GetKofObjectTypeName(item->ObjType()) + "\r\n");
+    return wfx::FS_EXEC_OK;
+  }
+  if (verb != vtOpen) return wfx::FS_EXEC_OK;
+  bool listed = false;
+  for (const std::string& name : FInfoKOFHelpList) listed = listed || SameText(name, entry);
+  const TDeletedItem* item = listed ? FindBinItem(FInfoKOFTrashList, entry) : nullptr;
+  if (!item || !Owner().ShowMessageDlg("Restore", RestoreQuestion(*item), kQuestion)) return wfx::FS_EXEC_OK;
+  if (!KofClient()->RestoreDeletedRecord(item->Id())) {
+    ShowInfo("Restore", KofClient()->ErrorMsg());
+    return wfx::FS_EXEC_OK;
+  }
+  newRemote = "\\" + Name() + Folder(kBinEntry);
+  return wfx::FS_EXEC_SYMLINK;
+}
+
+int TTotalCmdKofPanel::GetIcon(const std::string&, int) { return wfx::FS_ICON_USEDEFAULT; }
+
+void TTotalCmdKofPanel::StatusInfo(const std::string&, TFileSysStatus operation, bool start) {
+  FOperation = start ? operation : fsoNone;
+  FSearching = start && operation == fsoSearch;
+}
+
+}  // namespace kof

@@ -1,0 +1,66 @@
+#pragma once
+// The host's panel: the questions of a login asked through the host's
+// RequestProc, the find-data records of a listing with the entries the plugin
+// adds (accessories, bin), and the verbs on them.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/KofObjects.h"
+#include "plugin/PluginKofClasses5.h"
+#include "plugin/WfxAbi.h"
+
+namespace kof {
+
+class TTotalCmdKofPlugin;
+
+class TTotalCmdKofPanel : public TPluginKofPanel {
+ public:
+  TTotalCmdKofPanel(TTotalCmdKofPlugin& owner, int number, std::string panelName, TFindHandle pluginHandle);
+
+  bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) override;
+  TFileSysStatus ListOperation() const override { return FOperation == fsoNone ? fsoList : FOperation; }
+  TFindHandle FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd, bool readItems) override;
+  bool FindNext(wfx::WIN32_FIND_DATAW& fd) override;
+  int Execute(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote) override;
+  int GetIcon(const std::string& remote, int flags) override;
+  void StatusInfo(const std::string& dir, TFileSysStatus operation, bool start) override;
+
+  // "__Logout Session__": the connection ends, the panel stays until the plugin frees it.
+  void LogoutSession() { Logout(); }
+  std::string ServerInfoText() const;
+
+ protected:
+  bool AskSessionLogin(TKofSession& session, SecureString& password) override;
+  bool AskRelogin(const std::string& baseURL, SecureString& password) override;
+  bool AskAccessCode(const std::string& prompt) override;
+  bool AskSecondFactor(const std::string& sessionName, SecureString& code) override;
+  bool AskTrustCertificate(const std::string& title, const std::string& question) override;
+  void ShowInfo(const std::string& title, const std::string& message) override;
+
+ private:
+  TTotalCmdKofPlugin& Plugin() const { return FPlugin; }
+  bool Ask(int requestType, const std::string& title, const std::string& text, SecureString& answer);
+  TFindHandle ListAccessories(wfx::WIN32_FIND_DATAW& fd);
+  TFindHandle ListBin(int mode, wfx::WIN32_FIND_DATAW& fd);
+  TFindHandle ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd);
+  void QueueSpecialFolders();
+  TFindHandle FirstQueued(wfx::WIN32_FIND_DATAW& fd);
+  void FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const;
+  int ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote);
+  int OpenPasswordRecord(const TKofObject& listed);
+  bool CopyPasswordToClipboard(const TKofRecord& record);
+  bool DisplayHelpFolders() const;
+
+  TTotalCmdKofPlugin& FPlugin;
+  bool FSearching = false;
+  // The records of the last listing and the next one FindNext returns.
+  std::vector<wfx::WIN32_FIND_DATAW> FRecords;
+  std::size_t FItemIdx = 0;
+  // Entries still owed after the records, returned from the back.
+  std::vector<wfx::WIN32_FIND_DATAW> FKOFHelpList;
+  TDeletedItemList FInfoKOFTrashList;
+  std::vector<std::string> FInfoKOFHelpList;
+};
+
+}  // namespace kof

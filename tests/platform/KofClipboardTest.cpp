@@ -1,0 +1,96 @@
+// The clipboard through a replacement program, and the timer that clears it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/KofClipboard.h"
+#include "platform/KofTimer.h"
+#include "tests/platform/KofTestConfigHome.h"
+
+namespace kof {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A clipboard program that keeps the clipboard in a file beside it.
+class Clipboard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDir = fs::temp_directory_path() / ("kof-clip-" + std::to_string(::getpid()));
+    fs::create_directories(FDir);
+    WriteProgram("#!/bin/sh\nif [ \"$1\" = copy ]; then cat > \"$(dirname \"$0\")/clip\"; "
+                 "else cat \"$(dirname \"$0\")/clip\" 2>/dev/null; fi\n");
+  }
+  void TearDown() override { fs::remove_all(FDir); }
+
+  void WriteProgram(const std::string& script) {
+    const fs::path program = FDir / "clipboard";
+    std::ofstream(program) << script;
+    fs::permissions(program, fs::perms::owner_all);
+  }
+  std::string Held() const {
+    std::ifstream in(FDir / "clip");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void SetHeld(const std::string& text) const { std::ofstream(FDir / "clip") << text; }
+
+  fs::path FDir;
+  test::TScopedEnv FCommand{"KOFFRA_CLIPBOARD_CMD", (fs::temp_directory_path() /
+                                                     ("kof-clip-" + std::to_string(::getpid())) / "clipboard")
+                                                        .string()};
+};
+
+TEST_F(Clipboard, SecretGoesOnTheClipboardAndIsClearedOnlyWhileStillOurs) {
+  TKofClipboard clipboard;
+  std::string error;
+  ASSERT_TRUE(clipboard.SetText("Tr0ub4dor&3", error)) << error;
+  EXPECT_EQ(Held(), "Tr0ub4dor&3");
+  ASSERT_TRUE(TKofClipboard::GetText().has_value());
+  EXPECT_EQ(TKofClipboard::GetText()->View(), "Tr0ub4dor&3");
+  clipboard.ClearOwn();
+  EXPECT_EQ(Held(), "");
+
+  ASSERT_TRUE(clipboard.SetText("secret", error));
+  SetHeld("something the user copied since");
+  clipboard.ClearOwn();
+  EXPECT_EQ(Held(), "something the user copied since");
+}
+
+TEST_F(Clipboard, AFailingOrMissingProgramIsReportedNotFatal) {
+  TKofClipboard clipboard;
+  std::string error;
+  WriteProgram("#!/bin/sh\nexit 3\n");  // quits without reading: no SIGPIPE may reach us
+  EXPECT_FALSE(clipboard.SetText(std::string(1 << 20, 'x'), error));
+  EXPECT_NE(error.find("failed"), std::string::npos) << error;
+  EXPECT_FALSE(clipboard.HoldsOwnText());
+
+  test::TScopedEnv none("KOFFRA_CLIPBOARD_CMD", (FDir / "no-such-program").string());
+  error.clear();
+  EXPECT_FALSE(clipboard.SetText("x", error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(Timer, FiresOnceAfterTheLatestStartAndNotAfterStop) {
+  std::atomic<int> fired{0};
+  TKofTimer timer([&] { ++fired; });
+  timer.Start(std::chrono::milliseconds(200));
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  timer.Start(std::chrono::milliseconds(200));  // restarts the full interval
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  EXPECT_EQ(fired, 0);
+  for (int i = 0; i < 200 && fired == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(fired, 1);
+  EXPECT_FALSE(timer.Enabled());
+
+  timer.Start(std::chrono::milliseconds(50));
+  timer.Stop();
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(fired, 1);
+}
+
+}  // namespace
+}  // namespace kof
