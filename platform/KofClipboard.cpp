@@ -29,7 +29,8 @@ std::string EnvText(const char* name) {
 }
 
 bool OnPath(const std::string& program) {
-  for (std::string_view rest = EnvText("PATH"); !rest.empty();) {
+  const std::string path = EnvText("PATH");
+  for (std::string_view rest = path; !rest.empty();) {
     const std::size_t colon = rest.find(':');
     const std::string dir(rest.substr(0, colon));
     if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;

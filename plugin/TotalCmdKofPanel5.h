@@ -27,7 +27,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   void StatusInfo(const std::string& dir, TFileSysStatus operation, bool start) override;
 
   // "__Logout Session__": the connection ends, the panel stays until the plugin frees it.
-  void LogoutSession() { Logout(); }
+  void LogoutSession() override { Logout(); }
   std::string ServerInfoText() const;
 
  protected:
