@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 extern char** environ;
@@ -95,6 +96,7 @@ bool Run(const TArgs& args, std::string_view input, SecureString* output) {
       if (n < 0) break;
       output->Append(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
+    ::explicit_bzero(buffer, sizeof buffer);
     ::close(out[0]);
   }
   if (spawned != 0) return false;

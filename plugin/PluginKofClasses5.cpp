@@ -1,6 +1,7 @@
 #include "plugin/PluginKofClasses5.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -209,7 +210,7 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
       *FKOFClient, session, [this](const std::string& title, const std::string& question) {
         return AskTrustCertificate(title, question);
       });
-  if (trust.PinAdded) session.Save(&Owner().Lock());  // the user's decision stands whatever follows
+  if (trust.PinAdded) SaveSession(session);  // the user's decision stands whatever follows
   if (!trust.Ok) {
     if (!silent) ShowInfo(trust.Title.empty() ? FSessionName : trust.Title, trust.Message);
     FKOFClient.reset();
@@ -270,7 +271,8 @@ bool TPluginKofPanel::CheckSecondFactorForClient(TKofClient& client) {
     SecureString code;
     if (!AskSecondFactor(FSessionName, code)) return false;
     // An empty answer cannot prove anything: ask again rather than go on unverified.
-    if (Trim(code.View()).empty()) continue;
+    const std::string_view typed = code.View();
+    if (std::all_of(typed.begin(), typed.end(), [](unsigned char c) { return std::isspace(c); })) continue;
     const bool verified = client.SecondFactor(code.View(), "");
     WipeString(code);
     if (verified) return true;
@@ -303,13 +305,22 @@ void TPluginKofPanel::GotoRoot() {
   FLevelIsGroupBox = false;
 }
 
+void TPluginKofPanel::SaveSession(TKofSession& session) {
+  // A store that cannot be written must not undo a login the server accepted.
+  try {
+    if (!session.Save(&Owner().Lock())) ShowInfo(FSessionName, "The session could not be saved.");
+  } catch (const std::exception& error) {
+    ShowInfo(FSessionName, error.what());
+  }
+}
+
 void TPluginKofPanel::SetSession(TKofSession& session, bool save) {
-  if (save && session.Modified()) session.Save(&Owner().Lock());
+  if (save && session.Modified()) SaveSession(session);
   FCurrentSession = TKofSession::Clone(session);
 }
 
 void TPluginKofPanel::SessionLoggedOut() {
-  if (FCurrentSession && FCurrentSession->Modified()) FCurrentSession->Save(&Owner().Lock());
+  if (FCurrentSession && FCurrentSession->Modified()) SaveSession(*FCurrentSession);
   FCurrentSession.reset();
 }
 
@@ -337,8 +348,14 @@ bool TPluginKofPanel::AcceptAccessCode(const SecureString& code) {
   if (code.Empty()) return false;
   FKOFClient->SetAccessCode(code.View());
   bool authenticated = false;
-  if (FKOFClient->LoginStatus(authenticated, false)) FAccessCodeTime = NowSeconds();
-  return true;
+  if (FKOFClient->LoginStatus(authenticated, false)) {
+    FAccessCodeTime = NowSeconds();
+    return true;
+  }
+  // Forgotten, so that the next request asks again instead of sending it once more.
+  FKOFClient->WipeStrings(TWhatWipe::wipAccessCode);
+  ShowInfo("Access Code", "Wrong access code");
+  return false;
 }
 
 bool TPluginKofPanel::AskAccessCodeForClient(SecureString& code, bool invalid) {
@@ -367,7 +384,7 @@ bool TPluginKofPanel::SetDirectory(int mode, const std::string& dir) {
 bool TPluginKofPanel::GoUp() {
   switch (FLevel) {
     case fslRoot:
-      FLevels[fslBox].Clear(true);
+      FLevels[fslRoot].Clear(true);
       Logout();
       break;
     case fslBox:
@@ -408,7 +425,8 @@ bool TPluginKofPanel::EnterChild(const std::string& name, bool reread) {
   child.FTypeOf = object->ObjType();
   child.FACL = static_cast<const TKofSafeBox&>(*object).BoxACL();
   FLevel = next;
-  FLevelIsGroupBox = group;
+  // The flag describes the box level; a box entered inside a group leaves it set.
+  if (next == fslBox) FLevelIsGroupBox = group;
   return true;
 }
 

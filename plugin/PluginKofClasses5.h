@@ -119,10 +119,11 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   virtual bool AskTrustCertificate(const std::string& title, const std::string& question) = 0;
   virtual void ShowInfo(const std::string& title, const std::string& message) = 0;
   virtual void SetSession(TKofSession& session, bool save);
+  void SaveSession(TKofSession& session);
   virtual void SessionLoggedOut();
   virtual void LevelChanged(TPluginKofLevel) {}
 
-  // Accepts an entered access code: given to the client and checked.
+  // Gives an entered access code to the client and checks it; false (told) when refused.
   bool AcceptAccessCode(const SecureString& code);
   bool AskAccessCodeForClient(SecureString& code, bool invalid);
   void Logout();

@@ -127,8 +127,11 @@ int TPanelList::Refresh(int focusedIndex, std::string_view name1, std::string_vi
 // ---------------------------------------------------------------------------
 TCommonKofPlugin::TCommonKofPlugin()
     : FCfg(std::make_unique<TKofPluginConfiguration>()), FAppVersion(AppVersionText()), FClipboardTimer([this] {
-        // Runs on the timer's thread: host callbacks wait for the next host call.
-        std::lock_guard guard(FLock);
+        // Runs on the timer's thread, also while a host call waits in a prompt: it takes only
+        // the clipboard's lock, and the notice waits for the next host call.
+        std::lock_guard guard(FClipMutex);
+        // A copy made while this handler waited restarted the countdown: nothing is due.
+        if (FClipboardTimer.Enabled() || !FClipboard.HoldsOwnText()) return;
         FClipboard.ClearOwn();
         FClipboardCleared = true;
       }) {}
@@ -140,7 +143,8 @@ TCommonKofPlugin::~TCommonKofPlugin() {
 
 bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, std::string& error) {
   std::lock_guard guard(FLock);
-  FClipboardTimer.Stop();
+  std::lock_guard clip(FClipMutex);
+  // A failed copy leaves the earlier secret and its countdown as they were.
   if (!FClipboard.SetText(secret, error)) return false;
   FClipboardCleared = false;
   FClipboardTimer.Start(std::chrono::seconds(FCfg->ClipboardTimeoutSec()));
@@ -149,6 +153,7 @@ bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, std::strin
 
 void TCommonKofPlugin::ClearClipboard() {
   std::lock_guard guard(FLock);
+  std::lock_guard clip(FClipMutex);
   FClipboardTimer.Stop();
   FClipboard.ClearOwn();
 }

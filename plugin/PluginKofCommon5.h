@@ -172,6 +172,8 @@ class TCommonKofPlugin {
   bool FInCredentialsPhase = false;
   std::string FAppVersion;
   TFsStatus FFsStatus = fsInit;
+  // Taken after FLock, never before it; the timer's handler takes it alone.
+  std::mutex FClipMutex;
   TKofClipboard FClipboard;
   std::atomic<bool> FClipboardCleared{false};
   // Last: its thread stops before the members its handler uses go away.

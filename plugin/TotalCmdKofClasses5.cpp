@@ -111,18 +111,17 @@ TFindHandle TTotalCmdKofPlugin::ListSessionsFolder(wfx::WIN32_FIND_DATAW& fd) {
 
 TFindHandle TTotalCmdKofPlugin::FindFirstInPanel(int mode, TPluginKofCommonPanel& panel, const std::string& path,
                                                  wfx::WIN32_FIND_DATAW& fd) {
-  TFindHandle result = kNoHandle;
-  if (panel.MatchLevelTo(mode, path, panel.ListOperation()))
-    result = panel.FindFirst(mode ? mode : 1, path, fd, true);
-  if (result == kNoHandle) {
-    if (GetLastError() != wfx::ERROR_NO_MORE_FILES) {
-      SetLastError(wfx::ERROR_NO_MORE_FILES);
-    } else if (panel.FindNext(fd)) {
-      return panel.PluginHandle();
-    }
+  // A path the stack cannot reach lists nothing, not what an earlier listing left behind.
+  if (!panel.MatchLevelTo(mode, path, panel.ListOperation())) {
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
     return kNoHandle;
   }
-  return panel.PluginHandle();
+  if (panel.FindFirst(mode | 1, path, fd, true) != kNoHandle) return panel.PluginHandle();
+  if (GetLastError() != wfx::ERROR_NO_MORE_FILES) {
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    return kNoHandle;
+  }
+  return panel.FindNext(fd) ? panel.PluginHandle() : kNoHandle;
 }
 
 TFindHandle TTotalCmdKofPlugin::Reconnect(int mode, const std::string& path, const std::string& panelName,
@@ -138,23 +137,18 @@ TFindHandle TTotalCmdKofPlugin::Reconnect(int mode, const std::string& path, con
     return kGotoSessionsHandle;
   }
   panel->SetLevel(fslRoot);
+  TPluginKofCommonPanel& walker = *panel;
+  // The login stands even when the rest of the path does not exist any more:
+  // dropping it would only ask for the password again at the next listing.
+  FLastUsedPanelIndex = Panels().Add(panelName, std::move(panel));
   // Walk down from the session root, one component at a time, as a host would.
   TFindHandle result = kNoHandle;
   std::string partial;
-  std::size_t start = 1;
-  while (start <= path.size()) {
-    const std::size_t hit = path.find('\\', start);
-    const std::size_t end = hit == std::string::npos ? path.size() : hit;
-    partial += "\\" + path.substr(start, end - start);
-    result = FindFirstInPanel(mode, *panel, partial, fd);
-    if (result == kNoHandle || hit == std::string::npos) break;
-    start = hit + 1;
+  for (const std::string& part : SplitHostPath(path)) {
+    partial += "\\" + part;
+    result = FindFirstInPanel(mode, walker, partial, fd);
+    if (result == kNoHandle) break;
   }
-  if (result == kNoHandle) {
-    FillGotoSessionsEntry(fd);
-    return kGotoSessionsHandle;
-  }
-  FLastUsedPanelIndex = Panels().Add(panelName, std::move(panel));
   return result;
 }
 
@@ -167,7 +161,14 @@ TFindHandle TTotalCmdKofPlugin::FindFirst(int mode, const std::string& path, wfx
   const std::string full = StripTrailingDelimiter(path);
   const TRoutedPath route = RoutePath(full, true);
   if (IsRoot(route)) return ListSessionsFolder(fd);
-  if (TPluginKofCommonPanel* panel = RoutedPanel(route)) return FindFirstInPanel(mode, *panel, full, fd);
+  if (TPluginKofCommonPanel* panel = RoutedPanel(route)) {
+    // A logged-out panel still lists its accessories (the host re-reads the folder it
+    // left by "__Logout Session__"); any other path of the session logs in again.
+    if (panel->Connected() || EndsText("\\" + std::string(kAccessoriesEntry), full))
+      return FindFirstInPanel(mode, *panel, full, fd);
+    Panels().Delete(FLastUsedPanelIndex);
+    FLastUsedPanelIndex = -1;
+  }
   return Reconnect(mode, full, route.PanelName, fd);
 }
 
@@ -368,7 +369,11 @@ int TTotalCmdKofPlugin::Execute(uint64_t window, const std::string& remote, TVer
     return wfx::FS_EXEC_ERROR;
   }
   const std::size_t slash = remote.rfind('\\');
-  if (!panel->MatchLevelTo(0, remote.substr(0, slash), fsoExec)) return 2;
+  if (!panel->MatchLevelTo(0, remote.substr(0, slash), fsoExec)) {
+    if (verb == vtProperties) return 2;
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    return wfx::FS_EXEC_ERROR;
+  }
   return panel->Execute(window, remote, verb, newRemote);
 }
 

@@ -130,12 +130,12 @@ bool TTotalCmdKofPanel::AskRelogin(const std::string&, SecureString& password) {
 bool TTotalCmdKofPanel::AskAccessCode(const std::string& prompt) {
   if (!FKOFClient) return false;
   if (!FKOFClient->AccessCode().Empty()) return true;
-  const std::string text = prompt.empty() ? "Enter Access Code:" : prompt + "\r\n\r\nEnter Access Code:";
-  SecureString code;
-  const bool entered = Ask(wfx::RT_Password, FSessionName + " - Access Code", text, code) && !code.Empty();
-  if (entered) AcceptAccessCode(code);
-  WipeString(code);
-  return entered;
+  for (std::string info = prompt;; info = "Invalid access code") {
+    const std::string text = info.empty() ? "Enter Access Code:" : info + "\r\n\r\nEnter Access Code:";
+    SecureString code;
+    if (!Ask(wfx::RT_Password, FSessionName + " - Access Code", text, code) || code.Empty()) return false;
+    if (AcceptAccessCode(code)) return true;
+  }
 }
 
 bool TTotalCmdKofPanel::AskSecondFactor(const std::string&, SecureString& code) {
@@ -296,7 +296,7 @@ int TTotalCmdKofPanel::Execute(uint64_t, const std::string& remote, TVerbType ve
     const TKofObject* object = GetLevelData(Level()).Find(entry);
     if (!object) return wfx::FS_EXEC_ERROR;
     const TKofObjectType kind = object->ObjType();
-    if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(*object);
+    if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(object->Id());
     return wfx::FS_EXEC_OK;
   }
   if (SameText(entry, kServerInfoEntry)) {
@@ -311,12 +311,12 @@ int TTotalCmdKofPanel::Execute(uint64_t, const std::string& remote, TVerbType ve
   return wfx::FS_EXEC_OK;
 }
 
-int TTotalCmdKofPanel::OpenPasswordRecord(const TKofObject& listed) {
+int TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {
   SetLastError(wfx::ERROR_NO_MORE_FILES);
   CheckAccessCode();
   FInfoText = "Viewing account";
   if (!AskAccessCode(FInfoText)) return kExecDone;
-  const std::unique_ptr<TKofRecord> record = KofClient()->GetRecord(listed.Id(), true, false, nullptr);
+  const std::unique_ptr<TKofRecord> record = KofClient()->GetRecord(id, true, false, nullptr);
   if (!record) {
     ShowInfo("Error", KofClient()->ErrorMsg());
   } else if (CopyPasswordToClipboard(*record) && ClipCopyMessage()) {

@@ -48,7 +48,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   TFindHandle FirstQueued(wfx::WIN32_FIND_DATAW& fd);
   void FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const;
   int ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote);
-  int OpenPasswordRecord(const TKofObject& listed);
+  int OpenPasswordRecord(std::int32_t id);
   bool CopyPasswordToClipboard(const TKofRecord& record);
   bool DisplayHelpFolders() const;
 

@@ -208,7 +208,10 @@ TEST_F(SessionsFolder, PathsInsideUnknownSessionsOfferTheWayBack) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].Name, "__Press Enter here to go to Sessions folder__");
   EXPECT_EQ(entries[0].Attributes, 0x80000000u);
-  EXPECT_EQ(FPlugin.Exec("open", "/Nosuch/__Press Enter here to go to Sessions folder__").Code, wfx::FS_EXEC_OK);
+  std::string back;
+  EXPECT_EQ(FPlugin.Exec("open", "/Nosuch/__Press Enter here to go to Sessions folder__", &back).Code,
+            wfx::FS_EXEC_SYMLINK);
+  EXPECT_EQ(back, "/");
   EXPECT_EQ(FPlugin.Exec("open", "/Nosuch/Box/x.account").Code, wfx::FS_EXEC_ERROR);
   EXPECT_EQ(FPlugin.Get("/Nosuch/Box/x.account", Local("x"), 0).Code, FS_FILE_NOTFOUND);
   EXPECT_EQ(FPlugin.Put(Local("x"), "/Nosuch/Box/x", 0).Code, wfx::FS_FILE_WRITEERROR);

@@ -117,7 +117,7 @@ TEST_F(PluginObject, PathsThatCannotBeOpenedGiveTheWayBackEntry) {
   struct Case {
     const char* path;
     bool loginOk;
-  } cases[] = {{"\\Nosuch\\Box", true}, {"\\Work\\Box", false}, {"\\Work\\Missing\\Box", true}};
+  } cases[] = {{"\\Nosuch\\Box", true}, {"\\Work\\Box", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     FPlugin->LoginOk = c.loginOk;
@@ -128,6 +128,18 @@ TEST_F(PluginObject, PathsThatCannotBeOpenedGiveTheWayBackEntry) {
     wfx::WIN32_FIND_DATAW fd;
     EXPECT_FALSE(FPlugin->FindNext(h, fd));
   }
+}
+
+TEST_F(PluginObject, AMissingFolderAfterASuccessfulLoginKeepsThePanel) {
+  TFindHandle h;
+  EXPECT_EQ(ListFirst("\\Work\\Missing\\Box", &h), "");
+  EXPECT_EQ(h, kNoHandle);
+  EXPECT_EQ(GetLastError(), wfx::ERROR_NO_MORE_FILES);
+  // The password was given once; the next listing of the session uses the panel.
+  ASSERT_EQ(FPlugin->Panels().Count(), 1);
+  FPlugin->Visited.clear();
+  EXPECT_EQ(ListFirst("\\Work\\Other"), "entry of \\Work\\Other");
+  EXPECT_EQ(FPlugin->Visited, std::vector<std::string>{"\\Work\\Other"});
 }
 
 TEST_F(PluginObject, ACopyToTheLocalDiskFreesTheOtherSessionsPanel) {
