@@ -250,5 +250,34 @@ TEST_F(SessionsFolder, ExecuteVerbsAndDisconnect) {
   EXPECT_EQ(FPlugin.Icon("/Work.<KOF>", wfx::FS_ICONFLAG_SMALL), wfx::FS_ICON_USEDEFAULT);
 }
 
+// A trusted certificate belongs to the server it was seen on.
+TEST_F(SessionsFolder, PropertiesDropATrustedCertificateOnRequestOrWithANewAddress) {
+  struct Case {
+    const char* name;
+    const char* url;       // answered to the address prompt
+    const char* forget;    // answer to the question, or nullptr when none may come
+    bool pinKept;
+  } cases[] = {
+      {"same address, keep", "https://vault.example/", "no", true},
+      {"same address, forget", "https://vault.example/", "yes", false},
+      {"new address", "https://other.example/", nullptr, false},
+  };
+  std::string pin = "AB";
+  for (int i = 1; i < 32; ++i) pin += ":AB";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(Local("Pinned.KOF"), "[Koffra Session]\r\nURL=https://vault.example/\r\nDomain=D\r\nUsername=u\r\n"
+                                   "Certificate Pin (SHA-256)=" + pin + "\r\n\r\n");
+    ASSERT_EQ(FPlugin.Put(Local("Pinned.KOF"), "/Pinned.KOF", wfx::FS_COPYFLAGS_OVERWRITE).Code, FS_FILE_OK);
+    FPlugin.GetAnswers().Push(c.url);
+    FPlugin.GetAnswers().Push("D");
+    FPlugin.GetAnswers().Push("u");
+    if (c.forget) FPlugin.GetAnswers().Push(c.forget);
+    EXPECT_EQ(FPlugin.Exec("properties", "/Pinned.<KOF>").Code, wfx::FS_EXEC_OK);
+    ASSERT_EQ(FPlugin.Get("/Pinned.<KOF>", Local("out.KOF"), wfx::FS_COPYFLAGS_OVERWRITE).Code, FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Local("out.KOF")).find(pin) != std::string::npos, c.pinKept);
+  }
+}
+
 }  // namespace
 }  // namespace kof::test
