@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
       std::printf("request %s [%s] %s\n", wfxhost::RequestTypeName(r.Type).c_str(), r.Title.c_str(), r.Text.c_str());
       std::fflush(stdout);
     });
-    answers.SetFallback([&](const wfxhost::Request& r) -> std::optional<std::string> {
+    answers.SetFallback([interactive](const wfxhost::Request& r) -> std::optional<std::string> {
       if (!interactive) return std::nullopt;
       return AskOnTerminal(r);
     });
