@@ -63,8 +63,10 @@ bool IsAccessCodeError(const TKofClient& client) {
 
 }  // namespace
 
-void MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension) {
+bool MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension) {
   std::unordered_set<std::string> used;
+  used.reserve(entries.size());
+  bool changed = false;
   for (TKofNameList::TEntry& entry : entries) {
     std::string name = CutToUtf16Units(entry.Name, kMaxListedUnits);
     for (int attempt = 0; used.contains(LowerCase(name)); ++attempt) {
@@ -73,8 +75,12 @@ void MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keep
       name = WithTag(entry.Name, tag, keepExtension);
     }
     used.insert(LowerCase(name));
-    entry.Name = std::move(name);
+    if (name != entry.Name) {
+      changed = true;
+      entry.Name = std::move(name);
+    }
   }
+  return changed;
 }
 
 // ---------------------------------------------------------------------------
@@ -102,14 +108,21 @@ void TLevelData::Populate(TKofObjectSet kinds) {
   for (const auto& member : FKOFList) FById.try_emplace(member->Id(), member.get());
   FKOFList.Populate(FPopulatedList, kinds, false, boxes);
   FKOFList.Populate(FFSList, kinds, true, boxes);
+  // Both lists come sorted; they are sorted again only when a name changed.
   std::vector<TKofNameList::TEntry> shown = FFSList.Entries();
-  for (TKofNameList::TEntry& entry : shown)
-    if (const TKofObject* object = ById(entry.Id)) entry.Name = ShownFileRecordName(entry.Name, *object);
-  MakeListedNamesUnique(shown, !boxes);
-  FFSList.Assign(std::move(shown));
+  bool changed = false;
+  for (TKofNameList::TEntry& entry : shown) {
+    const TKofObject* object = ById(entry.Id);
+    if (!object || !kofFileKinds.Contains(object->ObjType())) continue;
+    std::string name = ShownFileRecordName(entry.Name, *object);
+    if (name != entry.Name) {
+      entry.Name = std::move(name);
+      changed = true;
+    }
+  }
+  if (MakeListedNamesUnique(shown, !boxes) || changed) FFSList.Assign(std::move(shown));
   std::vector<TKofNameList::TEntry> display = FPopulatedList.Entries();
-  MakeListedNamesUnique(display, !boxes);
-  FPopulatedList.Assign(std::move(display));
+  if (MakeListedNamesUnique(display, !boxes)) FPopulatedList.Assign(std::move(display));
   FRead = true;
 }
 

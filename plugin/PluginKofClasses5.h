@@ -70,7 +70,8 @@ class TLevelData {
 
 // Entries of a listing that must differ, ignoring case, after they were cut
 // to the host's limit: later duplicates get " [id]" before their extension.
-void MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension);
+// True when a name changed (the list must be sorted again).
+bool MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension);
 
 class TPluginKofPanel : public TPluginKofCommonPanel {
  public:

@@ -185,6 +185,15 @@ std::u32string Keys(std::string_view text) {
 int CompareText(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
+    // Plain ASCII needs no decoding; listings sort thousands of such names.
+    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[j]);
+    if (x < 0x80 && y < 0x80) {
+      const char32_t ka = Lower(x), kb = Lower(y);
+      if (ka != kb) return ka < kb ? -1 : 1;
+      ++i;
+      ++j;
+      continue;
+    }
     const char32_t ca = NextKey(a, i);
     const char32_t cb = NextKey(b, j);
     if (ca != cb) return ca < cb ? -1 : 1;
