@@ -258,7 +258,10 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
 
 bool TPluginKofPanel::CheckUser(bool silent) {
   bool authenticated = false;
-  const bool ok = FKOFClient->LoginStatus(authenticated, true) && FKOFClient->GetUserConfiguration("", false);
+  // A configuration answer that could not be read leaves its error behind: the
+  // user's state is unknown, so the login does not go on.
+  const bool ok = FKOFClient->LoginStatus(authenticated, true) && FKOFClient->GetUserConfiguration("", false) &&
+                  FKOFClient->ErrorCode() == 0;
   if (!ok) {
     if (!silent) ShowInfo(FKOFClient->UserName(), FKOFClient->ErrorMsg());
   } else if (!FKOFClient->HasAccessCode()) {

@@ -491,3 +491,68 @@ TEST_F(VaultFlow, UnknownCertificateIsAskedAboutOnceAndPinned) {
 
 }  // namespace
 }  // namespace kof::test
+
+namespace kof::test {
+namespace {
+
+// Answers of every bad shape, while listing and while logging in: an empty
+// listing or a refused login with a message, never a crash, and the next
+// listing works once the server behaves.
+struct TBadAnswer {
+  const char* name;
+  json fault;
+};
+
+const TBadAnswer kBadAnswers[] = {
+    {"server error with a JSON body",
+     {{"kind", "fail"}, {"status", 500}, {"body", R"({"key":"internal.server.Error","message":"boom"})"},
+      {"contentType", "application/json"}}},
+    {"server error with a text body", {{"kind", "fail"}, {"status", 503}, {"body", "maintenance"}}},
+    {"not JSON", {{"kind", "garbage"}}},
+    {"JSON of another shape", {{"kind", "garbage"}, {"body", R"({"records":"nope","safeboxes":[1,[2],null]})"}}},
+    {"cut off", {{"kind", "drop"}}},
+};
+
+TEST_F(VaultFlow, BadAnswersWhileListingGiveAnEmptyListing) {
+  StartVault();
+  ASSERT_TRUE(Enter()) << AskedSoFar();
+  ExpectListing("/Demo/Company", kCompany);
+  for (const auto& bad : kBadAnswers) {
+    SCOPED_TRACE(bad.name);
+    for (const char* path : {"/safe/boxes/2/records", "/safe/boxes/1/boxes"}) {
+      SCOPED_TRACE(path);
+      json fault = bad.fault;
+      fault["path"] = path;
+      fault["method"] = "GET";
+      Control("POST", "/__control/faults", fault);
+      const std::string listed = std::string(path).ends_with("records") ? "/Demo/Company/Servers" : "/Demo/Company";
+      for (const auto& e : FPlugin.List(listed)) EXPECT_EQ(e.Name, kAccessories);
+      Control("DELETE", "/__control/faults");
+      ExpectListing("/Demo/Company/Servers", kServers);
+      ExpectListing("/Demo/Company", kCompany);
+    }
+  }
+}
+
+TEST_F(VaultFlow, BadAnswersWhileLoggingInRefuseTheLogin) {
+  StartVault();
+  for (const auto& bad : kBadAnswers) {
+    for (const char* path : {"/public/api/status", "/api/login", "/public/api/user/config"}) {
+      SCOPED_TRACE(std::string(bad.name) + " from " + path);
+      json fault = bad.fault;
+      fault["path"] = path;
+      Control("POST", "/__control/faults", fault);
+      FPlugin.GetAnswers().ClearAsked();
+      EXPECT_FALSE(Enter()) << AskedSoFar();
+      EXPECT_FALSE(FPlugin.GetAnswers().Asked().empty());
+      EXPECT_EQ(FPlugin.GetAnswers().Asked().back().Type, wfx::RT_MsgOK) << AskedSoFar();
+      Control("DELETE", "/__control/faults");
+    }
+  }
+  FPlugin.GetAnswers().ClearAsked();
+  ASSERT_TRUE(Enter()) << AskedSoFar();
+  ExpectListing("/Demo", kRoot);
+}
+
+}  // namespace
+}  // namespace kof::test
