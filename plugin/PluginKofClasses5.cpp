@@ -45,9 +45,8 @@ std::string WithTag(std::string_view name, std::string_view tag, bool keepExtens
 
 // A file record whose stored file has another extension is listed with that
 // one, so that the copy out gets a name the desktop can open.
-std::string ShownFileRecordName(std::string_view listed, const TKofObject& object) {
-  if (!kofFileKinds.Contains(object.ObjType())) return std::string(listed);
-  const std::string inner = static_cast<const TKofFile&>(object).Filename();
+std::string ShownFileRecordName(std::string_view listed, const TKofFile& object) {
+  const std::string inner = object.Filename();
   const std::string innerExt = TKofFileSysList::ReplaceFsName(ExtractFileExt(inner));
   const std::string ext = ExtractFileExt(listed);
   if (innerExt.size() <= 1 || innerExt == ext) return std::string(listed);
@@ -57,8 +56,8 @@ std::string ShownFileRecordName(std::string_view listed, const TKofObject& objec
 bool IsBox(const TKofObject& object) { return kofBoxKinds.Contains(object.ObjType()); }
 
 bool IsAccessCodeError(const TKofClient& client) {
-  return client.ErrorKey() == "AccessCodeValidator.invalid.password" || client.ErrorKey() == "AccessCode.banned" ||
-         client.ErrorKey() == "AccessCodeValidator.missing";
+  const std::string& key = client.ErrorKey();
+  return key == kKeyInvalidAccessCode || key == kKeyMissingAccessCode || key == "AccessCode.banned";
 }
 
 }  // namespace
@@ -69,12 +68,11 @@ bool MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keep
   bool changed = false;
   for (TKofNameList::TEntry& entry : entries) {
     std::string name = CutToUtf16Units(entry.Name, kMaxListedUnits);
-    for (int attempt = 0; used.contains(LowerCase(name)); ++attempt) {
+    for (int attempt = 0; !used.insert(LowerCase(name)).second; ++attempt) {
       const std::string tag =
           " [" + std::to_string(entry.Id) + (attempt > 0 ? "-" + std::to_string(attempt) : std::string()) + "]";
       name = WithTag(entry.Name, tag, keepExtension);
     }
-    used.insert(LowerCase(name));
     if (name != entry.Name) {
       changed = true;
       entry.Name = std::move(name);
@@ -114,7 +112,7 @@ void TLevelData::Populate(TKofObjectSet kinds) {
   for (TKofNameList::TEntry& entry : shown) {
     const TKofObject* object = ById(entry.Id);
     if (!object || !kofFileKinds.Contains(object->ObjType())) continue;
-    std::string name = ShownFileRecordName(entry.Name, *object);
+    std::string name = ShownFileRecordName(entry.Name, static_cast<const TKofFile&>(*object));
     if (name != entry.Name) {
       entry.Name = std::move(name);
       changed = true;
@@ -161,17 +159,9 @@ TPluginKofPanel::~TPluginKofPanel() = default;
 
 bool TPluginKofPanel::ClipCopyMessage() const { return !FCurrentSession || FCurrentSession->ClipCopyMessage(); }
 
-std::string TPluginKofPanel::CurDir() const {
-  if (FLevel == fslSessions) return "\\" + FLevels[0].FBoxName;
-  std::string dir;
-  for (int i = 0; i < FLevel; ++i) dir += "\\" + FLevels[i].FBoxName;
-  return dir;
-}
-
-std::string TPluginKofPanel::FsCurDir() const {
-  if (FLevel == fslSessions) return "\\" + FLevels[0].FFsBoxName;
-  std::string dir;
-  for (int i = 0; i < FLevel; ++i) dir += "\\" + FLevels[i].FFsBoxName;
+std::string TPluginKofPanel::LevelPath(std::string TLevelData::*name) const {
+  std::string dir = "\\" + FLevels[0].*name;
+  for (int i = 1; i < FLevel; ++i) dir += "\\" + FLevels[i].*name;
   return dir;
 }
 
@@ -455,16 +445,12 @@ bool TPluginKofPanel::ReadLevel(int mode, TLevelData& level, bool secretFields) 
   else
     ok = FKOFClient->GetRecords(level.FParentBoxId, &level.FKOFList, secretFields, false, true);
   if (!ok) {
-    if (!boxes && IsAccessCodeError(*FKOFClient)) {
-      level.FKOFList.Clear();
-      ok = true;
-    } else if (!(mode & kModeSilent)) {
-      ShowInfo(boxes ? "Boxes" : "Records", FKOFClient->ErrorMsg());
+    level.FKOFList.Clear();  // a partly read answer is not the level's content
+    // Records the access code does not open are a level without entries, not a failure.
+    if (boxes || !IsAccessCodeError(*FKOFClient)) {
+      if (!(mode & kModeSilent)) ShowInfo(boxes ? "Boxes" : "Records", FKOFClient->ErrorMsg());
+      return false;
     }
-  }
-  if (!ok) {
-    level.FKOFList.Clear();
-    return false;
   }
   level.Populate(boxes ? kofBoxKinds : kofRecordKinds);
   return true;
@@ -530,14 +516,17 @@ bool TPluginKofPanel::GoToPath(int mode, const std::string& path, bool readLast)
   const std::vector<std::string> current = SplitHostPath(FsCurDir());
   std::size_t common = 1;
   while (common < current.size() && common < target.size() && SameText(current[common], target[common])) ++common;
-  for (std::size_t up = common; up < current.size(); ++up) SetDirectory(mode, "..");
+  // One access-code check for the whole walk; its steps are plain moves.
+  if (common < current.size() || common < target.size()) CheckAccessCode();
+  for (std::size_t up = common; up < current.size(); ++up) GoUp();
   for (std::size_t i = common; i < target.size(); ++i) {
     if (!FLevels[FLevel].FRead && !ReadLevel(mode | kModeSilent, FLevels[FLevel], true)) {
       SetLastError(wfx::ERROR_PATH_NOT_FOUND);
       return false;
     }
-    if (!SetDirectory(mode, target[i])) return false;
+    if (!EnterChild(target[i], true)) return false;
   }
+  LevelChanged(FLevel);
   if (readLast && !ReadLevel(mode | kModeSilent, FLevels[FLevel], true)) {
     SetLastError(wfx::ERROR_NO_MORE_FILES);
     return false;

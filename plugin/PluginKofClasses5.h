@@ -97,8 +97,9 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   bool AmInBoxGroup() const { return FLevel == fslBox && FLevelIsGroupBox; }
   bool FileBox() const { return FLevel == fslInGrp || (FLevel == fslBox && !FLevelIsGroupBox); }
   TLevelData& GetLevelData(TPluginKofLevel level) { return FLevels[level]; }
-  std::string CurDir() const;
-  std::string FsCurDir() const;
+  // A backslash and the names of the levels above the current one (the session name at the sessions level).
+  std::string CurDir() const { return LevelPath(&TLevelData::FBoxName); }
+  std::string FsCurDir() const { return LevelPath(&TLevelData::FFsBoxName); }
   const std::string& SessionName() const { return FSessionName; }
   TKofSession* CurrentSession() const { return FCurrentSession.get(); }
   std::int64_t FileSizeLimit() const { return FFileSizeLimit; }
@@ -137,6 +138,7 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   TFileSysStatus FOperation = fsoNone;
 
  private:
+  std::string LevelPath(std::string TLevelData::*name) const;
   bool LoginToServer(TKofSession& session, int mode, bool silent);
   void CreateClient(const TKofSession& session);
   bool CheckUser(bool silent);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 
+#include "model/KofObjects.h"
 #include "support/KofText.h"
 #include "support/SecureString.h"
 
@@ -48,15 +48,20 @@ std::string GetFindName(const wfx::WIN32_FIND_DATAW& fd) {
   return Utf16ToUtf8(std::u16string_view(fd.cFileName, Utf16Length(fd.cFileName, wfx::kMaxPath)));
 }
 
+namespace {
+
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1970-01-01 in 100 ns units since 1601
+constexpr uint64_t kTicksPerSecond = 10000000ULL;
+
+}  // namespace
+
 uint64_t DateTimeToFileTime(double dateTime) {
-  constexpr double kDaysFrom1601To1899 = 109205.0;
-  constexpr double kTicksPerDay = 864000000000.0;
-  const double ticks = (dateTime + kDaysFrom1601To1899) * kTicksPerDay;
-  return ticks <= 0 ? 0 : static_cast<uint64_t>(std::llround(ticks));
+  const std::int64_t seconds = DateTimeToUnix(dateTime);
+  const auto earliest = -static_cast<std::int64_t>(kUnixEpochTicks / kTicksPerSecond);
+  return seconds <= earliest ? 0 : kUnixEpochTicks + seconds * static_cast<std::int64_t>(kTicksPerSecond);
 }
 
 uint64_t NowFileTime() {
-  constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;
   const auto since = std::chrono::system_clock::now().time_since_epoch();
   return kUnixEpochTicks + static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count()) * 10;
 }

@@ -1,6 +1,5 @@
 #include "plugin/TotalCmdKofPanel5.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include "platform/KofLastError.h"
@@ -33,8 +32,7 @@ std::string LastComponent(std::string_view path) {
 
 // "yyyy-mm-dd hh:nn:ss" of a point in time as the vault objects hold it.
 std::string DateTimeText(TDateTime value) {
-  const auto seconds = static_cast<long long>(std::llround((value - 25569.0) * 86400.0));
-  const std::time_t t = static_cast<std::time_t>(seconds);
+  const std::time_t t = static_cast<std::time_t>(DateTimeToUnix(value));
   std::tm parts{};
   gmtime_r(&t, &parts);
   char text[32];
@@ -164,7 +162,6 @@ bool TTotalCmdKofPanel::DisplayHelpFolders() const {
 TFindHandle TTotalCmdKofPanel::FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd,
                                          bool readItems) {
   FKOFHelpList.clear();
-  FInfoKOFHelpList.clear();
   FRecords.clear();
   FItemIdx = 0;
   if (DisplayHelpFolders() && EndsText(Folder(kAccessoriesEntry), path)) return ListAccessories(fd);
@@ -220,13 +217,7 @@ TFindHandle TTotalCmdKofPanel::ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd) {
     SetSize(entry, static_cast<uint64_t>(std::max<std::int64_t>(0, item.FFileSize)));
     SetFindName(entry, item.FFileName);
   }
-  if (FRecords.empty()) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return kNoHandle;
-  }
-  fd = FRecords[0];
-  FItemIdx = 1;
-  return PluginHandle();
+  return FirstQueued(fd);
 }
 
 std::string TTotalCmdKofPanel::ServerInfoText() const {
@@ -280,7 +271,6 @@ TFindHandle TTotalCmdKofPanel::ListBin(int mode, wfx::WIN32_FIND_DATAW& fd) {
   for (int i = 0; i < FInfoKOFTrashList.Count(); ++i) {
     wfx::WIN32_FIND_DATAW entry;
     FillBinEntry(entry, *FInfoKOFTrashList.GetResultItem(i));
-    FInfoKOFHelpList.push_back(GetFindName(entry));
     FKOFHelpList.push_back(entry);
   }
   return FirstQueued(fd);
@@ -360,9 +350,8 @@ int TTotalCmdKofPanel::ExecuteBin(const std::string& entry, TVerbType verb, std:
     return wfx::FS_EXEC_OK;
   }
   if (verb != vtOpen) return wfx::FS_EXEC_OK;
-  bool listed = false;
-  for (const std::string& name : FInfoKOFHelpList) listed = listed || SameText(name, entry);
-  const TDeletedItem* item = listed ? FindBinItem(FInfoKOFTrashList, entry) : nullptr;
+  // Only what the bin showed last can be restored from it.
+  const TDeletedItem* item = FindBinItem(FInfoKOFTrashList, entry);
   if (!item || !Owner().ShowMessageDlg("Restore", RestoreQuestion(*item), kQuestion)) return wfx::FS_EXEC_OK;
   if (!KofClient()->RestoreDeletedRecord(item->Id())) {
     ShowInfo("Restore", KofClient()->ErrorMsg());

@@ -59,8 +59,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   std::size_t FItemIdx = 0;
   // Entries still owed after the records, returned from the back.
   std::vector<wfx::WIN32_FIND_DATAW> FKOFHelpList;
+  // The deleted items the bin showed last.
   TDeletedItemList FInfoKOFTrashList;
-  std::vector<std::string> FInfoKOFHelpList;
 };
 
 }  // namespace kof

@@ -19,8 +19,9 @@ namespace fs = std::filesystem;
 // A clipboard program that keeps the clipboard in a file beside it.
 class Clipboard : public ::testing::Test {
  protected:
+  static fs::path Dir() { return fs::temp_directory_path() / ("kof-clip-" + std::to_string(::getpid())); }
+
   void SetUp() override {
-    FDir = fs::temp_directory_path() / ("kof-clip-" + std::to_string(::getpid()));
     fs::create_directories(FDir);
     WriteProgram("#!/bin/sh\nif [ \"$1\" = copy ]; then cat > \"$(dirname \"$0\")/clip\"; "
                  "else cat \"$(dirname \"$0\")/clip\" 2>/dev/null; fi\n");
@@ -38,10 +39,8 @@ class Clipboard : public ::testing::Test {
   }
   void SetHeld(const std::string& text) const { std::ofstream(FDir / "clip") << text; }
 
-  fs::path FDir;
-  test::TScopedEnv FCommand{"KOFFRA_CLIPBOARD_CMD", (fs::temp_directory_path() /
-                                                     ("kof-clip-" + std::to_string(::getpid())) / "clipboard")
-                                                        .string()};
+  const fs::path FDir = Dir();
+  test::TScopedEnv FCommand{"KOFFRA_CLIPBOARD_CMD", (Dir() / "clipboard").string()};
 };
 
 TEST_F(Clipboard, SecretGoesOnTheClipboardAndIsClearedOnlyWhileStillOurs) {
