@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "crypto/KofUrlEncode.h"
 #include "model/KofClasses.h"
 
 namespace kof {
@@ -125,20 +126,9 @@ std::string FormatPasswordDate(const std::chrono::year_month_day& ADate) {
 }
 
 std::string EncodeQRParameter(std::string_view AText) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string result;
-  for (unsigned char c : AText) {
-    const bool escape = c == ' ' || c >= 0x7F || std::string_view("%&()/:=?").find(static_cast<char>(c)) !=
-                                                     std::string_view::npos;
-    if (escape) {
-      result += '%';
-      result += kHex[c >> 4];
-      result += kHex[c & 0x0F];
-    } else {
-      result += static_cast<char>(c);
-    }
-  }
-  return result;
+  return PercentEncode(AText, [](unsigned char c) {
+    return c == ' ' || c >= 0x7F || std::string_view("%&()/:=?").find(static_cast<char>(c)) != std::string_view::npos;
+  });
 }
 
 namespace api {

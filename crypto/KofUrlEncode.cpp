@@ -25,8 +25,9 @@ bool InUrlElementSet(unsigned char c) {
   }
 }
 
-template <class TPredicate>
-std::string Encode(std::string_view text, TPredicate mustEscape) {
+}  // namespace
+
+std::string PercentEncode(std::string_view text, bool (*mustEscape)(unsigned char)) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string result;
   result.reserve(text.size());
@@ -42,9 +43,7 @@ std::string Encode(std::string_view text, TPredicate mustEscape) {
   return result;
 }
 
-}  // namespace
-
-std::string EncodeURLUTF8(std::string_view AText) { return Encode(AText, InUrlSet); }
-std::string EncodeURLElementUTF8(std::string_view AText) { return Encode(AText, InUrlElementSet); }
+std::string EncodeURLUTF8(std::string_view AText) { return PercentEncode(AText, InUrlSet); }
+std::string EncodeURLElementUTF8(std::string_view AText) { return PercentEncode(AText, InUrlElementSet); }
 
 }  // namespace kof

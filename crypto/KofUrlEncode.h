@@ -11,5 +11,7 @@ namespace kof {
 std::string EncodeURLUTF8(std::string_view AText);
 // As EncodeURLUTF8, and also # & + / : ; = ? @.
 std::string EncodeURLElementUTF8(std::string_view AText);
+// Every byte for which mustEscape is true becomes %XX (upper-case hex).
+std::string PercentEncode(std::string_view AText, bool (*mustEscape)(unsigned char));
 
 }  // namespace kof

@@ -458,21 +458,17 @@ std::string TKofRegistry::ReadString(std::string_view name) const {
 }
 
 void TKofRegistry::WriteInteger(std::string_view name, uint32_t value) {
-  json entry = {{kType, kDWord}, {kData, value}};
-  const bool ok = FKeyOpen && IsValidUtf8(name) && Mutate([&](json& root) {
-                    // A key deleted by someone else meanwhile is not brought back.
-                    json* node = FindKey(root, FCurrentKey, false);
-                    if (!node) return FLastError = "the key no longer exists", false;
-                    json* old = FindMember(*node, kValues, name);
-                    (old ? *old : (*node)[kValues][std::string(name)]) = entry;
-                    return true;
-                  });
-  if (!ok) throw ERegistryException("Failed to set data for '" + std::string(name) + "'");
+  WriteValue(name, {{kType, kDWord}, {kData, value}});
 }
 
 void TKofRegistry::WriteString(std::string_view name, std::string_view value) {
-  json entry = {{kType, kString}, {kData, std::string(value)}};
-  const bool ok = FKeyOpen && IsValidUtf8(name) && IsValidUtf8(value) && Mutate([&](json& root) {
+  if (!IsValidUtf8(value)) throw ERegistryException("Failed to set data for '" + std::string(name) + "'");
+  WriteValue(name, {{kType, kString}, {kData, std::string(value)}});
+}
+
+void TKofRegistry::WriteValue(std::string_view name, const json& entry) {
+  const bool ok = FKeyOpen && IsValidUtf8(name) && Mutate([&](json& root) {
+                    // A key deleted by someone else meanwhile is not brought back.
                     json* node = FindKey(root, FCurrentKey, false);
                     if (!node) return FLastError = "the key no longer exists", false;
                     json* old = FindMember(*node, kValues, name);

@@ -95,6 +95,8 @@ class TKofRegistry {
 
  private:
   struct TState;
+  // Stores one typed value under the open key; throws when it cannot.
+  void WriteValue(std::string_view name, const nlohmann::json& entry);
   // Applies CHANGE to the document (in memory during an update, else as one
   // locked read-modify-write); false with FLastError set when it fails.
   bool Mutate(const std::function<bool(nlohmann::json& root)>& change);

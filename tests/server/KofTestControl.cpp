@@ -107,15 +107,6 @@ void ControlSessions(httplib::Server& server, TServerContext& ctx) {
   });
 }
 
-void ApplySettings(TServerSettings& s, const json& in) {
-  s.ClientEncryption = in.value("clientEncryption", s.ClientEncryption);
-  s.FileSizeLimit = in.value("fileSizeLimit", s.FileSizeLimit);
-  s.SessionTtlSeconds = in.value("sessionTtlSeconds", s.SessionTtlSeconds);
-  s.AccessCodeMaxAttempts = in.value("accessCodeMaxAttempts", s.AccessCodeMaxAttempts);
-  s.Product = in.value("product", s.Product);
-  s.Version = in.value("version", s.Version);
-}
-
 json RecordState(const TRecord& record) {
   json out = record.Data;
   out["boxId"] = record.BoxId;
@@ -133,7 +124,7 @@ void ControlState(httplib::Server& server, TServerContext& ctx) {
     }
     std::lock_guard lock(ctx.Lock);
     try {
-      ApplySettings(ctx.State.Settings, body);
+      ReadSettings(ctx.State.Settings, body);
     } catch (const json::exception& e) {
       SendErrText(res, 400, e.what());
       return;

@@ -13,17 +13,6 @@ using nlohmann::json;
 
 std::runtime_error SeedError(const std::string& what) { return std::runtime_error("seed: " + what); }
 
-void ReadSettings(TServerSettings& s, const json& in) {
-  if (!in.is_object()) return;
-  s.Product = in.value("product", s.Product);
-  s.Version = in.value("version", s.Version);
-  s.ApiVersion = in.value("apiVersion", s.ApiVersion);
-  s.FileSizeLimit = in.value("fileSizeLimit", s.FileSizeLimit);
-  s.ClientEncryption = in.value("clientEncryption", s.ClientEncryption);
-  s.SessionTtlSeconds = in.value("sessionTtlSeconds", s.SessionTtlSeconds);
-  s.AccessCodeMaxAttempts = in.value("accessCodeMaxAttempts", s.AccessCodeMaxAttempts);
-  s.ExternalFilesRoot = in.value("externalFilesRoot", s.ExternalFilesRoot);
-}
 
 TUser ReadUser(const json& in, std::size_t index) {
   if (!in.is_object() || !in.contains("login")) throw SeedError("user #" + std::to_string(index) + " has no login");
@@ -231,6 +220,19 @@ json DefaultSeed() {
     "boxes": [{"name": "Demo", "records": [
       {"template": "account", "name": "Example", "loginName": "demo", "password": "secret"}]}]
   })");
+}
+
+// Also the run-time settings changes of the control endpoint.
+void ReadSettings(TServerSettings& s, const json& in) {
+  if (!in.is_object()) return;
+  s.Product = in.value("product", s.Product);
+  s.Version = in.value("version", s.Version);
+  s.ApiVersion = in.value("apiVersion", s.ApiVersion);
+  s.FileSizeLimit = in.value("fileSizeLimit", s.FileSizeLimit);
+  s.ClientEncryption = in.value("clientEncryption", s.ClientEncryption);
+  s.SessionTtlSeconds = in.value("sessionTtlSeconds", s.SessionTtlSeconds);
+  s.AccessCodeMaxAttempts = in.value("accessCodeMaxAttempts", s.AccessCodeMaxAttempts);
+  s.ExternalFilesRoot = in.value("externalFilesRoot", s.ExternalFilesRoot);
 }
 
 }  // namespace kof::testserver

@@ -19,6 +19,9 @@ nlohmann::json DefaultSeed();
 // is not a record. Content ("content" Base64, or seed-only "contentText") moves
 // into the record.
 TRecord RecordFromJson(const nlohmann::json& in, int boxId);
+// Server settings named in `in` (product, version, apiVersion, fileSizeLimit,
+// clientEncryption, sessionTtlSeconds, accessCodeMaxAttempts, externalFilesRoot).
+void ReadSettings(TServerSettings& s, const nlohmann::json& in);
 // Box members a client may set, copied over `box` (id and type stay).
 void ApplyBoxFields(nlohmann::json& box, const nlohmann::json& in);
 
