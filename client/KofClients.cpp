@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "client/KofAnswers.h"
 #include "crypto/KofUrlEncode.h"
 #include "support/KofText.h"
 
@@ -35,13 +36,6 @@ class TFlagScope {
   bool& FFlag;
 };
 
-// An answer the client must read: anything but a JSON object is a server fault.
-json ParseObject(const std::string& AAnswer) {
-  json doc = json::parse(AAnswer, nullptr, false);
-  if (!doc.is_object()) throw EKofResponseError("The server's answer is not a JSON object");
-  return doc;
-}
-
 bool GetJSONBool(const json& AObject, const char* AName) {
   const auto it = AObject.find(AName);
   return it != AObject.end() && it->is_boolean() && it->get<bool>();
@@ -52,18 +46,6 @@ void TakeText(const json& AObject, const char* AName, std::string& AField) {
   if (it != AObject.end() && it->is_string()) AField = it->get<std::string>();
 }
 
-template <class TNumber>
-void TakeNumber(const json& AObject, const char* AName, TNumber& AField) {
-  const auto it = AObject.find(AName);
-  if (it == AObject.end() || !it->is_number()) return;
-  if constexpr (std::is_floating_point_v<TNumber>) {
-    AField = it->get<TNumber>();
-  } else {
-    const double value = it->get<double>();
-    if (value >= double(std::numeric_limits<TNumber>::min()) && value <= double(std::numeric_limits<TNumber>::max()))
-      AField = it->is_number_integer() ? it->get<TNumber>() : static_cast<TNumber>(value);
-  }
-}
 
 TRequirements ReadRequirements(const json& AObject) {
   TRequirements result;
@@ -385,7 +367,7 @@ bool TKofClient::Connect(const std::string* ACertificate, std::string_view AClie
     bool authenticated = false;
     if (CheckResponse(sent, answer)) {
       WipeString(FPassword);
-      ParseLoginStatus(ParseObject(answer), authenticated);
+      ParseLoginStatus(ParseAnswerObject(answer), authenticated);
     }
     FConnected = authenticated;
     if (authenticated && ACertificate) FConnectedByCertificate = true;
@@ -419,7 +401,7 @@ bool TKofClient::LoginStatus(bool& AAuthenticated, bool CallEvents) {
     std::string answer;
     const auto send = [&](TRESTsend& http) { return http.OpenGet(URL(api::LoginStatus()), &answer, true); };
     if (!RunRequest(send, answer, CallEvents)) return false;
-    ParseLoginStatus(ParseObject(answer), AAuthenticated);
+    ParseLoginStatus(ParseAnswerObject(answer), AAuthenticated);
     return Status(true);
   });
 }
@@ -449,7 +431,7 @@ bool TKofClient::GetUserConfiguration(std::string_view AUserCodeInURL, bool AChe
     if (!RunRequest(send, answer)) return false;
     // A configuration that cannot be read is recorded; the request itself succeeded.
     Guarded([&] {
-      ParseUserConfiguration(ParseObject(answer));
+      ParseUserConfiguration(ParseAnswerObject(answer));
       return true;
     });
     return true;
@@ -601,7 +583,7 @@ bool TKofClient::RegisterSecondFactor(std::string& ASecretKeyUri, std::string_vi
       return withIssuer ? http.OpenOptions(url, &form, &answer, false) : http.OpenPost(url, form, &answer);
     };
     if (!RunRequest(send, answer)) return false;
-    TakeText(ParseObject(answer), "secretKeyUri", ASecretKeyUri);
+    TakeText(ParseAnswerObject(answer), "secretKeyUri", ASecretKeyUri);
     return true;
   });
 }

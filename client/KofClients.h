@@ -119,7 +119,7 @@ class TKofClient : public TKofUri {
   bool RemoveDeletedRecords(const TIntegerList* List);
   bool RemoveDeletedRecord(std::int32_t Id);
   bool SetWatched(TKofSafeBox* ABox, bool WithRecords);
-  // -1 when unknown; keeps the error state of the operation before it.
+  // -1 when unknown or not answered; parse faults pass to the caller.
   std::int64_t GetFileSizeLimit();
   bool GetExternalFileParams(int ABoxId, SecureString& AKey, SecureString& AIv, SecureString& AAad,
                              std::string& AFilePath);

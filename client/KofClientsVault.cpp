@@ -4,6 +4,7 @@
 #include <limits>
 #include <set>
 
+#include "client/KofAnswers.h"
 #include "client/KofClients.h"
 #include "support/KofText.h"
 
@@ -54,12 +55,6 @@ void CheckObjectId(const TKofObject* AObj) {
 
 bool IsAccessCodeError(std::string_view AKey) {
   return SameText(AKey, kKeyInvalidAccessCode) || SameText(AKey, kKeyMissingAccessCode);
-}
-
-TJSONObject ParseAnswer(std::string_view AText) {
-  TJSONObject doc = ParseKofJSON(AText);
-  if (!doc.is_object()) throw EKofJSONError("The server's answer is not a JSON object");
-  return doc;
 }
 
 // Every element of the array member AName that is a JSON object; a missing member gives none.
@@ -304,7 +299,8 @@ bool TKofClient::MergePasswords(TKofObject& AObj, bool AToBeDecrypted) {
   std::unique_ptr<TKofObject> secrets = TKofObject::CreateObject(answer.Text, this, "", true, AObj.ObjType());
   if (!secrets) throw EKofObjectError("The server's answer holds no password");
   secrets->SetNeedsToBeDecrypted(AToBeDecrypted);
-  DecryptObject(*secrets);
+  // Undecrypted text merged as the password would be sent back by the next update.
+  if (!DecryptObject(*secrets)) return false;
   AObj.GetSecureFieldsFrom(*secrets);
   return true;
 }
@@ -315,8 +311,9 @@ bool TKofClient::ReadRecordSecrets(TKofObject& AObj, bool ADownload, const THook
     TAnswer answer;
     if (!Read(api::Record(AObj.Id()), answer.Text, false, true)) return false;
     std::unique_ptr<TKofObject> full = TKofObject::CreateObject(answer.Text, this, "record", true);
+    if (!full) throw EKofObjectError("The server's answer holds no record");
     encrypted = full->NeedsToBeDecrypted();
-    DecryptObject(*full);
+    if (!DecryptObject(*full)) return false;
     AObj.GetSecureFieldsFrom(*full);
   }
   if (AObj.ObjType() == kofAccountSec) return MergePasswords(AObj, encrypted);
@@ -487,7 +484,7 @@ bool TKofClient::ReadTags(const std::string& APath, TDomainTagsList* List) {
     ClearError(true);
     TAnswer answer;
     if (!Read(APath, answer.Text)) return false;
-    ForEachObject(ParseAnswer(answer.Text), "tags",
+    ForEachObject(ParseAnswerObject(answer.Text), "tags",
                   [&](const TJSONObject& tag) { List->Add(std::make_unique<TDomainTag>(tag)); });
     return true;
   });
@@ -517,7 +514,7 @@ bool TKofClient::Search(std::string_view AExpression, TSearchResultList* List, T
     if (Trim(AExpression).empty()) return true;
     TAnswer answer;
     if (!Read(api::Search(AExpression, QueryTypeText(AQueryType)), answer.Text)) return false;
-    ForEachObject(ParseAnswer(answer.Text), "result",
+    ForEachObject(ParseAnswerObject(answer.Text), "result",
                   [&](const TJSONObject& hit) { List->Add(std::make_unique<TSearchResult>(hit)); });
     return true;
   });
@@ -531,7 +528,7 @@ bool TKofClient::SearchByNote(std::string_view APattern, TIntegerList* List) {
     if (APattern.empty()) return true;
     TAnswer answer;
     if (!Read(api::SearchByNote(APattern), answer.Text)) return false;
-    const TJSONObject doc = ParseAnswer(answer.Text);
+    const TJSONObject doc = ParseAnswerObject(answer.Text);
     const auto ids = doc.find("recordIds");
     if (ids == doc.end() || !ids->is_array()) return true;
     for (const TJSONObject& element : *ids) {
@@ -557,7 +554,7 @@ bool TKofClient::GetDeletedRecords(TDeletedItemList* List) {
     List->Clear();
     TAnswer answer;
     if (!Read(api::Deleted(), answer.Text)) return false;
-    ForEachObject(ParseAnswer(answer.Text), "items",
+    ForEachObject(ParseAnswerObject(answer.Text), "items",
                   [&](const TJSONObject& item) { List->Add(std::make_unique<TDeletedItem>(item)); });
     return true;
   });
@@ -627,16 +624,18 @@ std::int64_t TKofClient::GetFileSizeLimit() {
   if (FBaseURL.empty()) return -1;
   TAnswer answer;
   if (!Read(api::FileSizeLimit(), answer.Text)) return -1;
-  const TJSONObject doc = ParseAnswer(answer.Text);
-  const auto it = doc.find("fileSizeLimit");
-  if (it == doc.end() || !it->is_number()) return -1;
-  if (it->is_number_integer()) return it->get<std::int64_t>();
-  return static_cast<std::int64_t>(it->get<double>());
+  const TJSONObject doc = ParseAnswerObject(answer.Text);
+  std::int64_t limit = -1;
+  TakeNumber(doc, "fileSizeLimit", limit);  // a number out of range stays unknown
+  return limit;
 }
 
 bool TKofClient::ReadExternalFileParam(const TJSONObject& ADoc, const char* AName, SecureString& AValue) {
   const auto it = ADoc.find(AName);
-  if (it == ADoc.end()) return false;
+  if (it == ADoc.end()) {
+    SetError(500, std::string("The server's answer lacks \"") + AName + "\"", "data.error");
+    return false;
+  }
   std::string text = it->is_null() ? std::string() : TKofObject::JSToStr(JSONValueText(ADoc, AName).value_or(""));
   TSaltyClientEncryption* engine = NaCLEncryption();
   if (engine == nullptr) {
@@ -662,7 +661,7 @@ bool TKofClient::GetExternalFileParams(int ABoxId, SecureString& AKey, SecureStr
     ClearError(true);
     TAnswer answer;
     if (!Read(api::ExternalFileParams(ABoxId), answer.Text, false, true)) return false;
-    const TJSONObject doc = ParseAnswer(answer.Text);
+    const TJSONObject doc = ParseAnswerObject(answer.Text);
     SecureString path;
     if (!ReadExternalFileParam(doc, "filePath", path)) return false;
     AFilePath = ReplaceAll(path.View(), "/", "\\");

@@ -50,7 +50,12 @@ void CheckJSONDepth(std::string_view text) {
 
 TJSONObject ParseKofJSON(std::string_view AText) {
   CheckJSONDepth(AText);
-  return TJSONObject::parse(AText.begin(), AText.end());
+  try {
+    return TJSONObject::parse(AText.begin(), AText.end());
+  } catch (const nlohmann::json::parse_error& error) {
+    // The parser quotes the text it stopped in, which may be a secret field.
+    throw EKofJSONError("The answer is not valid JSON (at byte " + std::to_string(error.byte) + ")");
+  }
 }
 
 // ---------------------------------------------------------------- times

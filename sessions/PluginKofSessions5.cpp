@@ -371,7 +371,7 @@ void TKofSession::ReadValues(const TKofRegistry& reg, TRegistryArea area) {
   FStoreAllFiles = flag("Store All Files", cfg->StoreAllFiles());
   FBufferSize = static_cast<int32_t>(number("Buffer Size MB", static_cast<uint32_t>(cfg->BufferSize())));
   // Most sessions have no pin: its absence is no gap to write back.
-  FCertificatePin = reg.TryReadString(kCertificatePinValue).value_or("");
+  FCertificatePin = Trim(reg.TryReadString(kCertificatePinValue).value_or(""));
   // Incomplete and legacy sessions are written back in full to the per-user store.
   FModified = missing || area == raHkcuOld;
 }
@@ -404,7 +404,7 @@ std::unique_ptr<TKofSession> TKofSession::Load(TKofSessionList* owner, std::stri
   s->FEncryptingFiles = IsOn(ini.ReadString(section, "Encrypting Files", "OFF"));
   s->FStoreAllFiles = IsOn(ini.ReadString(section, "Store All Files", "OFF"));
   s->FBufferSize = ini.ReadInteger(section, "Buffer Size [MB]", 16);
-  s->FCertificatePin = ini.ReadString(section, kCertificatePinKey, "");
+  s->FCertificatePin = Trim(ini.ReadString(section, kCertificatePinKey, ""));
   return s;
 }
 
@@ -477,7 +477,7 @@ bool TKofSession::SaveTo(TKofIniFile* ini) const {
   ini->WriteString(section, "Encrypting Files", OnOff(FEncryptingFiles));
   ini->WriteString(section, "Store All Files", OnOff(FStoreAllFiles));
   ini->WriteInteger(section, "Buffer Size [MB]", FBufferSize);
-  if (!FCertificatePin.empty()) ini->WriteString(section, kCertificatePinKey, Trim(FCertificatePin));
+  if (!FCertificatePin.empty()) ini->WriteString(section, kCertificatePinKey, FCertificatePin);
   return true;
 }
 

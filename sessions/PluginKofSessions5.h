@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/KofText.h"
 #include "support/VarnokCommonTypes.h"
 
 namespace kof {
@@ -201,7 +202,7 @@ class TKofSession {
   // SHA-256 fingerprint ("AB:CD:..." hex) of the server certificate the user
   // chose to trust; empty when the server must verify against the trusted CAs.
   const std::string& CertificatePin() const { return FCertificatePin; }
-  void SetCertificatePin(std::string value) { FCertificatePin = std::move(value); }
+  void SetCertificatePin(std::string_view value) { FCertificatePin = Trim(value); }
   int ClipboardTimeoutSec() const { return FClipboardTimeoutSec; }
   virtual bool Versioning() const;
   bool Modified() const { return FModified; }

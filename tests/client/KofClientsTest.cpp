@@ -509,6 +509,32 @@ TEST_F(ClientTest, FailedSecretReadKeepsNoObject) {
   EXPECT_NE(FClient->ErrorMsg().find("maintenance"), std::string::npos);
 }
 
+TEST_F(ClientTest, BrokenSecretAnswersFailWithoutCrashOrSecretInTheMessage) {
+  struct Case {
+    const char* name;
+    const char* kind;  // of the record the caller holds
+    std::string record;
+    std::string passwords;
+  } cases[] = {
+      {"no record in the answer", "ccard", R"({"records":[]})", R"({"password":"x"})"},
+      {"password answer cut off", "account", R"({"record":{"id":21,"template":"account","name":"a"}})",
+       R"({"password":"s3cretValue)"},
+  };
+  Login();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Route("safe/records/21", c.record);
+    Route("safe/records/21/passwords", c.passwords);
+    FClient->SetAccessCode("1234");
+    const std::unique_ptr<TKofObject> held =
+        TKofObject::CreateObject(TJSONObject{{"id", 21}, {"template", c.kind}, {"name", "a"}}, nullptr);
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(FClient->ReadSecretFields(held.get(), false, false));
+    EXPECT_NE(FClient->ErrorCode(), 0);
+    EXPECT_EQ(FClient->ErrorMsg().find("s3cret"), std::string::npos) << FClient->ErrorMsg();
+  }
+}
+
 TEST(CheckSSL, TheLinkedEngineIsOpenSSL) {
   EXPECT_TRUE(TKofClient::CheckSSL("", false));
   std::string name;

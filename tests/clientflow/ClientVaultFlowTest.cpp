@@ -544,7 +544,7 @@ TEST_P(VaultFlowBothWays, ExternalFileParamsInClear) {
   EXPECT_EQ(aad.View().size(), 32u);
 }
 
-TEST_F(VaultFlow, ExternalFileParamsWithoutIvKeepWhatCameBefore) {
+TEST_F(VaultFlow, ExternalFileParamsWithoutIvKeepWhatCameBeforeAndSayWhatIsMissing) {
   AddFault({{"path", "/safe/boxes/6/generateExternalFileParams"}, {"kind", "fail"}, {"status", 200},
             {"body", R"({"filePath":"ext/6/a.kofx","key":"K1","aad":"A1"})"}, {"contentType", "application/json"}});
   auto client = Client(false);
@@ -555,6 +555,8 @@ TEST_F(VaultFlow, ExternalFileParamsWithoutIvKeepWhatCameBefore) {
   EXPECT_EQ(key.View(), "K1");
   EXPECT_TRUE(iv.Empty());
   EXPECT_TRUE(aad.Empty());
+  EXPECT_EQ(client->ErrorKey(), "data.error");
+  EXPECT_NE(client->ErrorMsg().find("\"iv\""), std::string::npos) << client->ErrorMsg();
 }
 
 TEST_F(VaultFlow, ExternalFileParamsNeedTheAccessCode) {

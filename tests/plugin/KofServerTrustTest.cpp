@@ -109,8 +109,11 @@ TEST_F(ServerTrustTest, PinnedCertificateIsAcceptedWithoutAQuestion) {
   EXPECT_TRUE(asker.Questions.empty());
   EXPECT_FALSE(result.PinAdded);
   EXPECT_FALSE(session->Modified());
-  // The pin keeps guarding the connection the panel goes on using.
+  // The pin keeps guarding the connection the panel goes on using: another server is refused.
   EXPECT_TRUE(client.Status()) << client.ErrorMsg();
+  const TServer other = StartServer();
+  client.SetBaseURL(other.URL());
+  EXPECT_FALSE(client.Status());
 }
 
 TEST_F(ServerTrustTest, ChangedCertificateIsRefusedNamingBothFingerprints) {
