@@ -132,7 +132,6 @@ void TKofClient::SetResponseSize(std::size_t ASize) {
 }
 
 bool TKofClient::Read(const std::string& APath, std::string& AAnswer, bool AOpen, bool UseAccessCode) {
-  CreateHTTP();
   const std::string url = URL(APath);
   const auto send = [&](TRESTsend& http) {
     return AOpen ? http.OpenGet(url, &AAnswer, UseAccessCode) : http.Get(url, &AAnswer, UseAccessCode);
@@ -162,9 +161,10 @@ bool TKofClient::DecryptObject(TKofObject& AObj) {
 std::string TKofClient::PrepareObjectBody(const TKofObject& AObj, bool AUpdate) {
   CreateHTTP();
   TSaltyClientEncryption* engine = NaCLEncryption();
-  const TJSONObject body = engine && kSecretRecordKinds.Contains(AObj.ObjType())
-                               ? AObj.SaveEncryptedTo(*engine, KOFServerPublicKeyBytes(), AUpdate, false)
-                               : AObj.SaveTo(AUpdate, false);
+  TJSONObject body = engine && kSecretRecordKinds.Contains(AObj.ObjType())
+                         ? AObj.SaveEncryptedTo(*engine, KOFServerPublicKeyBytes(), AUpdate, false)
+                         : AObj.SaveTo(AUpdate, false);
+  const TJSONWiper wiper(body);
   FHTTP->SetAccessCode(FAccessCode.View());
   return body.dump();
 }
@@ -328,7 +328,6 @@ bool TKofClient::DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonit
   if (target == nullptr) throw EKofError("Stream not assigned");
   TMonitorScope monitor(*this, AFileMonitor);
   try {
-    CreateHTTP();
     ClearError(true);
     TAnswer answer;
     const std::string url = URL(api::DownloadFile(KofObj->Id()));
@@ -429,12 +428,12 @@ bool TKofClient::UpdatePassword(TKofObject* Acc) {
   const auto& account = dynamic_cast<const TKofAccountCommon&>(*Acc);
   return Guarded([&] {
     TSaltyClientEncryption* engine = NaCLEncryption();
+    TJSONObject passwords =
+        engine ? account.SaveAndEncryptPasswords(*engine, KOFServerPublicKeyBytes()) : account.SavePasswords();
+    const TJSONWiper wiper(passwords);
     TAnswer body;
-    body.Text = (engine ? account.SaveAndEncryptPasswords(*engine, KOFServerPublicKeyBytes())
-                        : account.SavePasswords())
-                    .dump();
+    body.Text = passwords.dump();
     ClearError(true);
-    CreateHTTP();
     const std::string url = URL(api::RecordPasswords(Acc->Id()));
     TAnswer answer;
     return RunRequest([&](TRESTsend& http) { return http.Post(url, &body.Text, &answer.Text); }, answer.Text);
@@ -452,7 +451,6 @@ bool TKofClient::UploadFile(TKofFile* KofObj, const TBytes* Stream) {
 }
 
 bool TKofClient::SendFile(const TKofFile& AFile, const TBytes& AData, const THookMonitor& AFileMonitor) {
-  CreateHTTP();
   TMonitorScope monitor(*this, AFileMonitor);
   const std::string url = URL(api::UploadFile(AFile.Id()));
   const std::string name = AFile.Filename();
@@ -468,7 +466,6 @@ bool TKofClient::Delete(TKofObject* Obj) {
   CheckObjectId(Obj);
   return Guarded([&] {
     ClearError(true);
-    CreateHTTP();
     const std::string url = URL(kofBoxKinds.Contains(Obj->ObjType()) ? api::Box(Obj->Id()) : api::Record(Obj->Id()));
     TAnswer answer;
     return RunRequest([&](TRESTsend& http) { return http.Delete(url, &answer.Text); }, answer.Text);
@@ -564,7 +561,6 @@ bool TKofClient::ChangeDeletedRecords(const TIntegerList* List, bool ARestore) {
   if (List == nullptr) return false;
   return Guarded([&] {
     ClearError(true);
-    CreateHTTP();
     // Records and boxes alike go under "boxes".
     nlohmann::json ids = nlohmann::json::array();
     for (int i = 0; i < List->Count(); ++i) ids.push_back(List->Get(i));
@@ -597,7 +593,6 @@ bool TKofClient::RemoveDeletedRecord(std::int32_t Id) {
 // --- watch flags, limits, external files ---
 
 bool TKofClient::SendWatched(int ABoxId, TWatchedType AKind, bool AOn, bool WithRecords) {
-  CreateHTTP();
   const std::string url = URL(api::Watch(ABoxId, AKind, AOn, WithRecords));
   const std::string empty;
   TAnswer answer;
@@ -636,7 +631,10 @@ bool TKofClient::ReadExternalFileParam(const TJSONObject& ADoc, const char* ANam
     SetError(500, std::string("The server's answer lacks \"") + AName + "\"", "data.error");
     return false;
   }
-  std::string text = it->is_null() ? std::string() : TKofObject::JSToStr(JSONValueText(ADoc, AName).value_or(""));
+  // Every copy of the value is wiped: it is a file's key material.
+  std::string raw = it->is_string() ? it->get<std::string>() : it->is_null() ? std::string() : it->dump();
+  std::string text = TKofObject::JSToStr(raw);
+  WipeString(raw);
   TSaltyClientEncryption* engine = NaCLEncryption();
   if (engine == nullptr) {
     AValue.Assign(text);
@@ -661,7 +659,8 @@ bool TKofClient::GetExternalFileParams(int ABoxId, SecureString& AKey, SecureStr
     ClearError(true);
     TAnswer answer;
     if (!Read(api::ExternalFileParams(ABoxId), answer.Text, false, true)) return false;
-    const TJSONObject doc = ParseAnswerObject(answer.Text);
+    TJSONObject doc = ParseAnswerObject(answer.Text);
+    const TJSONWiper wiper(doc);  // key, iv and aad
     SecureString path;
     if (!ReadExternalFileParam(doc, "filePath", path)) return false;
     AFilePath = ReplaceAll(path.View(), "/", "\\");

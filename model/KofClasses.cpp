@@ -1221,7 +1221,8 @@ std::unique_ptr<TKofObject> ProcessAnswer(const TAnswerKey& ARow, const TJSONObj
 std::unique_ptr<TKofObject> ReadAnswer(std::string_view AStrm, const IKofClientEncryption* AClient,
                                        std::string_view AObjectName, TKofList* AList, bool AClearList,
                                        std::optional<TKofObjectType> AClass) {
-  const TJSONObject document = ParseKofJSON(AStrm);
+  TJSONObject document = ParseKofJSON(AStrm);
+  const TJSONWiper wiper(document);
   if (!document.is_object()) throw EKofJSONError("JSON object expected");
   if (!AObjectName.empty()) {
     const auto named = document.find(AObjectName);

@@ -58,6 +58,14 @@ TJSONObject ParseKofJSON(std::string_view AText) {
   }
 }
 
+void WipeJSONStrings(TJSONObject& ADoc) {
+  if (ADoc.is_string()) {
+    WipeString(ADoc.get_ref<std::string&>());
+  } else if (ADoc.is_structured()) {
+    for (TJSONObject& member : ADoc) WipeJSONStrings(member);
+  }
+}
+
 // ---------------------------------------------------------------- times
 
 namespace {

@@ -62,6 +62,19 @@ constexpr int kMaxJSONDepth = 128;
 // parser's exception for bad syntax or bad UTF-8 and EKofJSONError for input
 // nested deeper than kMaxJSONDepth.
 TJSONObject ParseKofJSON(std::string_view AText);
+// Zeroes and empties every string in a document: answers and bodies may hold secrets.
+void WipeJSONStrings(TJSONObject& ADoc);
+// WipeJSONStrings when it goes out of scope, however the scope is left.
+class TJSONWiper {
+ public:
+  explicit TJSONWiper(TJSONObject& ADoc) : FDoc(ADoc) {}
+  ~TJSONWiper() { WipeJSONStrings(FDoc); }
+  TJSONWiper(const TJSONWiper&) = delete;
+  TJSONWiper& operator=(const TJSONWiper&) = delete;
+
+ private:
+  TJSONObject& FDoc;
+};
 
 // ---------------------------------------------------------------- times
 
