@@ -30,6 +30,18 @@ void PluginToHostBuffer(std::string_view path, wfx::WCHAR* buffer, std::size_t m
   CopyToHostBuffer(PluginToHostPath(path), buffer, maxUnits);
 }
 
+void PluginToHostLink(std::string_view path, std::string_view rootName, wfx::WCHAR* buffer, std::size_t maxUnits) {
+#ifndef _WIN32
+  std::string link = "wfx://" + std::string(rootName);
+  if (path.empty() || path.front() != '\\') link += '/';
+  link += PluginToHostPath(path);
+  if (Utf16Units(link) < maxUnits) return CopyToHostBuffer(link, buffer, maxUnits);
+#else
+  (void)rootName;
+#endif
+  PluginToHostBuffer(path, buffer, maxUnits);
+}
+
 bool RejectHostName(TCommonKofPlugin& plugin, const wfx::WCHAR* path) {
   if (kHostSeparator == '\\') return false;
   const std::string raw = HostToLocalPath(path);

@@ -50,12 +50,16 @@ bool TKofSessionsFolder::NextEntry(wfx::WIN32_FIND_DATAW& fd) {
   if (!next) return false;
   const TKofSession& session = *next;
   ClearFindData(fd);
-  fd.dwFileAttributes = kAttrSpecial;
-  SetNoTime(fd);
-  SetNoSize(fd);
+  SetSpecialAttributes(fd);
+  SetUnknownTime(fd, NowFileTime());
+  SetUnknownSize(fd);
+#ifdef _WIN32
+  // Nothing reads the address back (sessions are found by name); where the
+  // host reads dwReserved0 as a Unix mode it holds the mode instead.
   const auto address = reinterpret_cast<uintptr_t>(&session);
   fd.dwReserved0 = static_cast<uint32_t>(address);
   fd.dwReserved1 = static_cast<uint32_t>(static_cast<uint64_t>(address) >> 32);
+#endif
   SetFindName(fd, session.PanelName());
   return true;
 }

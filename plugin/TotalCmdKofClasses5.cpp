@@ -4,6 +4,7 @@
 #include "plugin/KofSessionsFolder.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "plugin/TotalCmdKofPanel5.h"
+#include "sessions/PluginKofSessions5.h"
 #include "resources/KofResources.h"
 #include "sessions/PluginKofConfiguration5.h"
 #include "platform/KofRegistry.h"
@@ -13,6 +14,10 @@ namespace kof {
 namespace {
 
 bool IsRoot(const TRoutedPath& r) { return r.PanelName.empty(); }
+
+constexpr const char* kCommandLineHelp =
+    "Commands: \"logout\" ends the session, \"reload\" reads the sessions (or the session's settings) again "
+    "and lists the folder anew.";
 
 std::string StripTrailingDelimiter(std::string path) {
   if (path.size() > 1 && path.back() == '\\') path.pop_back();
@@ -103,6 +108,7 @@ TPluginKofCommonPanel* TTotalCmdKofPlugin::RoutedPanel(const TRoutedPath& route)
 // Listing
 
 TFindHandle TTotalCmdKofPlugin::ListSessionsFolder(wfx::WIN32_FIND_DATAW& fd) {
+  FLoggedOutFolder.clear();
   FSessionsFolder->StartListing();
   FillHelpEntry(fd, FHelp1.size());
   FSessionHandle = GlobalPluginHandle();
@@ -166,6 +172,12 @@ TFindHandle TTotalCmdKofPlugin::FindFirst(int mode, const std::string& path, wfx
     // left by "__Logout Session__"); any other path of the session logs in again.
     if (panel->Connected() || EndsText("\\" + std::string(kAccessoriesEntry), full))
       return FindFirstInPanel(mode, *panel, full, fd);
+    if (!FLoggedOutFolder.empty() && SameText(full, FLoggedOutFolder)) {
+      // That listing is no reason to log in again.
+      FLoggedOutFolder.clear();
+      SetLastError(wfx::ERROR_NO_MORE_FILES);
+      return kNoHandle;
+    }
     Panels().Delete(FLastUsedPanelIndex);
     FLastUsedPanelIndex = -1;
   }
@@ -342,6 +354,8 @@ int TTotalCmdKofPlugin::ExecuteSessionsFolder(uint64_t window, const std::string
     return wfx::FS_EXEC_SYMLINK;
   }
   if (EndsWith(remote, kGotoSessionsEntry)) return wfx::FS_EXEC_OK;
+  // The host's "configure plugin" asks for the properties of the root.
+  if (verb == vtProperties && remote == "\\") return ShowPluginProperties();
   if (verb == vtOpen && EndsText(kPanelExt, remote)) return ExecuteOpenSession(window, remote, newRemote);
   if (verb == vtProperties) {
     SetCurHandle(window);
@@ -388,6 +402,55 @@ int TTotalCmdKofPlugin::ExecuteLogout(const TRoutedPath& route, std::string& new
   ClearClipboard();
   newRemote = "\\";
   return wfx::FS_EXEC_SYMLINK;
+}
+
+int TTotalCmdKofPlugin::ShowPluginProperties() {
+  const TKofPluginConfiguration& cfg = Cfg();
+  const auto yesNo = [](bool value) { return std::string(value ? "yes" : "no"); };
+  ShowMessageDlg(RootName(),
+                 "Koffra plugin " + AppVersion() + ", built " + BuildTimeText() + "\r\n\r\nPlugin file:\t" + Module() +
+                     "\r\nSettings and sessions:\t" + RegistryFilePath(TRegRoot::CurrentUser) +
+                     "\r\nMachine-wide settings:\t" + RegistryFilePath(TRegRoot::LocalMachine) +
+                     "\r\nSessions:\t" + std::to_string(cfg.SessionManager().Sessions().Count()) +
+                     (cfg.ReadOnly() ? " (set machine-wide: read only)" : "") +
+                     "\r\n\r\nAccess code kept for:\t" +
+                     (cfg.AccessCodeTimeout() < 0 ? std::string("as each session sets it")
+                                                  : std::to_string(cfg.AccessCodeTimeout()) + " s") +
+                     "\r\nClipboard cleared after:\t" + std::to_string(cfg.ClipboardTimeoutSec()) +
+                     " s\r\nAccessories folder shown:\t" + yesNo(cfg.DisplayHelpFolders()) +
+                     "\r\nRecords editable:\t" + yesNo(cfg.EditableRecords()) +
+                     "\r\n\r\nF7 in the sessions folder adds a session; Alt+Enter on a session changes its "
+                     "connection.",
+                 0x10000);
+  return wfx::FS_EXEC_OK;
+}
+
+int TTotalCmdKofPlugin::ExecuteCommandLine(uint64_t window, const std::string& remote, std::string_view text,
+                                           std::string& newRemote) {
+  std::lock_guard guard(Lock());
+  if (window != MainHandle()) SetMainHandle(window);
+  const std::string folder = StripTrailingDelimiter(remote.empty() ? std::string("\\") : remote);
+  const TRoutedPath route = RoutePath(folder, true);
+  const std::string command = LowerCase(Trim(text));
+  if (command == "logout") {
+    if (IsRoot(route)) return wfx::FS_EXEC_OK;
+    FLoggedOutFolder = folder;
+    return ExecuteLogout(route, newRemote);
+  }
+  if (command == "reload") {
+    // The sessions and settings as stored now (another host may have changed
+    // them), or the session's own profile. On FS_EXEC_OK Double Commander lists
+    // the folder again, which reads it from the server.
+    if (IsRoot(route)) {
+      Cfg().Init();
+      for (const std::string& notice : TakeRegistryNotices()) ShowMessageDlg("Koffra configuration", notice, 0x10000);
+    } else if (auto* panel = dynamic_cast<TPluginKofPanel*>(RoutedPanel(route))) {
+      if (panel->CurrentSession()) panel->CurrentSession()->Reload();
+    }
+    return wfx::FS_EXEC_OK;
+  }
+  ShowMessageDlg("Command line", "\"" + Trim(text) + "\" is not a command of the plugin. " + kCommandLineHelp, 0x10000);
+  return wfx::FS_EXEC_OK;
 }
 
 int TTotalCmdKofPlugin::GetIcon(const std::string& remote, int flags) {

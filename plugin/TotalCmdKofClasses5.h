@@ -29,6 +29,9 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   int RenMovFile(const std::string& oldName, const std::string& newName, bool move, bool overwrite,
                  wfx::RemoteInfoStruct* info);
   int Execute(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote);
+  // Text typed on the host's command line while in the plugin ("quote <text>");
+  // remote is the folder it was typed in.
+  int ExecuteCommandLine(uint64_t window, const std::string& remote, std::string_view text, std::string& newRemote);
   int GetIcon(const std::string& remote, int flags);
   void StatusInfo(const std::string& dir, TFileSysStatus operation, bool start);
 
@@ -66,6 +69,7 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   int ExecuteSessionsFolder(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote);
   int ExecuteOpenSession(uint64_t window, const std::string& remote, std::string& newRemote);
   int ExecuteLogout(const TRoutedPath& route, std::string& newRemote);
+  int ShowPluginProperties();
 
   int FGlobalNumber;
   TcVersion FVersion;
@@ -82,6 +86,9 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   std::string FHelp1;
   std::string FHelp2;
   std::unique_ptr<TKofSessionsFolder> FSessionsFolder;
+  // The folder a command-line logout was typed in: the host lists it once more
+  // before it follows the plugin to the sessions folder.
+  std::string FLoggedOutFolder;
 };
 
 }  // namespace kof

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "model/KofObjects.h"
+#include "resources/KofResources.h"
 #include "support/KofText.h"
 #include "support/SecureString.h"
 
@@ -50,16 +51,25 @@ std::string GetFindName(const wfx::WIN32_FIND_DATAW& fd) {
 
 namespace {
 
+#ifdef _WIN32
+constexpr bool kHostReadsUnixModes = false;
+#else
+constexpr bool kHostReadsUnixModes = true;
+#endif
+
 constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1970-01-01 in 100 ns units since 1601
 constexpr uint64_t kTicksPerSecond = 10000000ULL;
 
 }  // namespace
 
-uint64_t DateTimeToFileTime(double dateTime) {
-  const std::int64_t seconds = DateTimeToUnix(dateTime);
+uint64_t DateTimeToFileTime(double dateTime) { return UnixTimeToFileTime(DateTimeToUnix(dateTime)); }
+
+uint64_t UnixTimeToFileTime(std::int64_t seconds) {
   const auto earliest = -static_cast<std::int64_t>(kUnixEpochTicks / kTicksPerSecond);
   return seconds <= earliest ? 0 : kUnixEpochTicks + seconds * static_cast<std::int64_t>(kTicksPerSecond);
 }
+
+uint64_t BuildFileTime() { return UnixTimeToFileTime(BuildUnixTime()); }
 
 uint64_t NowFileTime() {
   const auto since = std::chrono::system_clock::now().time_since_epoch();
@@ -73,9 +83,28 @@ void SetTime(wfx::WIN32_FIND_DATAW& fd, uint64_t fileTime) {
   }
 }
 
+void SetUnknownTime(wfx::WIN32_FIND_DATAW& fd, uint64_t fileTime) {
+  if (kHostReadsUnixModes)
+    SetTime(fd, fileTime);
+  else
+    SetNoTime(fd);
+}
+
+void SetUnknownSize(wfx::WIN32_FIND_DATAW& fd) {
+  if (kHostReadsUnixModes)
+    SetSize(fd, 0);
+  else
+    SetNoSize(fd);
+}
+
+void SetSpecialAttributes(wfx::WIN32_FIND_DATAW& fd) {
+  fd.dwFileAttributes = kAttrSpecial;
+  if (kHostReadsUnixModes) fd.dwReserved0 = kSpecialUnixMode;
+}
+
 void FillSpecialEntry(wfx::WIN32_FIND_DATAW& fd, std::string_view name, uint64_t size) {
   ClearFindData(fd);
-  fd.dwFileAttributes = kAttrSpecial;
+  SetSpecialAttributes(fd);
   SetTime(fd, NowFileTime());
   SetSize(fd, size);
   SetFindName(fd, name);
@@ -89,16 +118,16 @@ void FillSpecialFolder(wfx::WIN32_FIND_DATAW& fd, std::string_view name) {
 void FillHelpEntry(wfx::WIN32_FIND_DATAW& fd, uint64_t helpSize) {
   ClearFindData(fd);
   fd.dwFileAttributes = kAttrHelp;
-  SetNoTime(fd);
+  SetUnknownTime(fd, BuildFileTime());
   SetSize(fd, helpSize);
   SetFindName(fd, kHelpEntry);
 }
 
 void FillGotoSessionsEntry(wfx::WIN32_FIND_DATAW& fd) {
   // Only attributes, times, size and name are set; the rest is left as the host gave it.
-  fd.dwFileAttributes = kAttrSpecial;
-  SetNoTime(fd);
-  SetNoSize(fd);
+  SetSpecialAttributes(fd);
+  SetUnknownTime(fd, NowFileTime());
+  SetUnknownSize(fd);
   SetFindName(fd, kGotoSessionsEntry);
 }
 

@@ -25,6 +25,8 @@ inline constexpr uint32_t kAttrFolder = 16;
 inline constexpr uint32_t kAttrRecord = 32;
 inline constexpr uint32_t kAttrHelp = 33;
 inline constexpr uint32_t kAttrSpecial = 0x80000000u;
+// S_IFREG | 0600, what a host that reads Unix modes sees on special entries.
+inline constexpr uint32_t kSpecialUnixMode = 0100600;
 
 // Every byte zero.
 void ClearFindData(wfx::WIN32_FIND_DATAW& fd);
@@ -39,8 +41,21 @@ std::string GetFindName(const wfx::WIN32_FIND_DATAW& fd);
 
 // A point in time (days since 1899-12-30, as the vault objects hold it) as a FILETIME value.
 uint64_t DateTimeToFileTime(double dateTime);
+uint64_t UnixTimeToFileTime(std::int64_t seconds);
 uint64_t NowFileTime();
+// When the library was built: the time of what it carries (the help documents).
+uint64_t BuildFileTime();
 void SetTime(wfx::WIN32_FIND_DATAW& fd, uint64_t fileTime);
+
+// An entry without a time or size of its own. Double Commander cannot copy or
+// view an entry whose time is "unknown" (its time conversion overflows) and
+// shows the "unknown" size as -2, so there such an entry gets the given time
+// and size 0; Windows hosts get the "unknown" values.
+void SetUnknownTime(wfx::WIN32_FIND_DATAW& fd, uint64_t fileTime);
+void SetUnknownSize(wfx::WIN32_FIND_DATAW& fd);
+// Attribute 0x80000000, which Double Commander takes for "dwReserved0 holds a
+// Unix mode": there the mode says regular file, so Enter reaches the plugin.
+void SetSpecialAttributes(wfx::WIN32_FIND_DATAW& fd);
 
 // An entry the plugin adds to a listing: attributes 0x80000000, the current
 // time, the given size, everything else zero.

@@ -129,8 +129,10 @@ KOF_EXPORT int FsExecuteFileW(HWND MainWin, WCHAR* RemoteName, WCHAR* Verb) {
       return static_cast<int>(FS_EXEC_OK);
     }
     std::string newRemote;
-    const int result = p.Execute(reinterpret_cast<uintptr_t>(MainWin), remote, vt, newRemote);
-    if (result == FS_EXEC_SYMLINK && RemoteName) PluginToHostBuffer(newRemote, RemoteName, kMaxPath);
+    const uintptr_t window = reinterpret_cast<uintptr_t>(MainWin);
+    const int result = vt == vtCmdLine ? p.ExecuteCommandLine(window, remote, std::string_view(verb).substr(5), newRemote)
+                                       : p.Execute(window, remote, vt, newRemote);
+    if (result == FS_EXEC_SYMLINK && RemoteName) PluginToHostLink(newRemote, p.RootName(), RemoteName, kMaxPath);
     return result;
   });
 }

@@ -18,4 +18,6 @@ std::string AppVersionText() {
 
 std::string BuildTimeText() { return kBuildTime; }
 
+std::int64_t BuildUnixTime() { return kBuildUnixTime; }
+
 }  // namespace kof

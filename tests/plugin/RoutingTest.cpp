@@ -118,8 +118,9 @@ TEST(FindData, HelpAndGotoEntriesHaveTheirFixedShape) {
   std::memset(&fd, 0x55, sizeof fd);
   FillHelpEntry(fd, 1234);
   EXPECT_EQ(fd.dwFileAttributes, 33u);
-  EXPECT_EQ(fd.ftLastWriteTime.dwHighDateTime, 0xFFFFFFFFu);
-  EXPECT_EQ(fd.ftLastWriteTime.dwLowDateTime, 0xFFFFFFFEu);
+  // A Linux host cannot copy an entry without a time: the help carries the build's.
+  EXPECT_EQ(fd.ftLastWriteTime.dwHighDateTime, BuildFileTime() >> 32);
+  EXPECT_EQ(fd.ftLastWriteTime.dwLowDateTime, static_cast<uint32_t>(BuildFileTime()));
   EXPECT_EQ(fd.nFileSizeLow, 1234u);
   EXPECT_EQ(fd.nFileSizeHigh, 0u);
   EXPECT_EQ(fd.dwReserved0, 0u);
@@ -128,8 +129,10 @@ TEST(FindData, HelpAndGotoEntriesHaveTheirFixedShape) {
   std::memset(&fd, 0, sizeof fd);
   FillGotoSessionsEntry(fd);
   EXPECT_EQ(fd.dwFileAttributes, 0x80000000u);
-  EXPECT_EQ(fd.nFileSizeHigh, 0xFFFFFFFFu);
-  EXPECT_EQ(fd.nFileSizeLow, 0xFFFFFFFEu);
+  EXPECT_EQ(fd.dwReserved0, 0100600u);  // read as a Unix mode: a regular file
+  EXPECT_EQ(fd.nFileSizeHigh, 0u);
+  EXPECT_EQ(fd.nFileSizeLow, 0u);
+  EXPECT_NE(fd.ftLastWriteTime.dwHighDateTime, 0xFFFFFFFFu);
   EXPECT_EQ(GetFindName(fd), "__Press Enter here to go to Sessions folder__");
 }
 

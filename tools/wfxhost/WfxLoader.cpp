@@ -149,7 +149,7 @@ std::vector<Entry> Plugin::List(const std::string& path, Result* result) {
   std::memset(&fd, 0, sizeof fd);
   errno = 0;
   HANDLE h = FFindFirst(w.data(), &fd);
-  if (result) *result = {0, errno};
+  if (result) *result = {0, errno, {}};
   if (h == kInvalidHandle) {
     if (result) result->Code = -1;
     return entries;
@@ -159,6 +159,8 @@ std::vector<Entry> Plugin::List(const std::string& path, Result* result) {
     e.Attributes = fd.dwFileAttributes;
     e.Size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
     e.WriteTime = fd.ftLastWriteTime;
+    e.CreationTime = fd.ftCreationTime;
+    e.AccessTime = fd.ftLastAccessTime;
     e.Reserved0 = fd.dwReserved0;
     e.Reserved1 = fd.dwReserved1;
     e.Name = kof::Utf16ToUtf8(std::u16string_view(fd.cFileName, kof::Utf16Length(fd.cFileName, kMaxPath)));
@@ -232,7 +234,13 @@ Result Plugin::Exec(const std::string& verb, const std::string& path, std::strin
   Result r;
   r.Code = FExecute(reinterpret_cast<HWND>(mainWindow), buffer.data(), v.data());
   r.LastError = errno;
-  if (newPath) *newPath = FromWide(buffer.data());
+  r.Buffer = FromWide(buffer.data());
+  if (newPath) {
+    const std::string own = "wfx://" + RootName();
+    const bool inPlugin = r.Buffer.rfind(own, 0) == 0 && (r.Buffer.size() == own.size() || r.Buffer[own.size()] == '/');
+    *newPath = inPlugin ? r.Buffer.substr(own.size()) : r.Buffer;
+    if (newPath->empty()) *newPath = "/";
+  }
   return r;
 }
 

@@ -16,6 +16,8 @@ struct Entry {
   uint32_t Attributes = 0;
   uint64_t Size = 0;
   wfx::FILETIME WriteTime{};
+  wfx::FILETIME CreationTime{};
+  wfx::FILETIME AccessTime{};
   uint32_t Reserved0 = 0;
   uint32_t Reserved1 = 0;
   std::string Name;
@@ -52,6 +54,8 @@ class Answers {
 struct Result {
   int Code = 0;
   int LastError = 0;
+  // Exec: the remote-name buffer as the plugin left it.
+  std::string Buffer;
 };
 
 class Plugin {
@@ -77,7 +81,8 @@ class Plugin {
   Result MkDir(const std::string& path);
   Result RmDir(const std::string& path);
   Result RenMov(const std::string& from, const std::string& to, bool move, bool overwrite);
-  // On FS_EXEC_SYMLINK newPath receives the path the plugin wants shown.
+  // On FS_EXEC_SYMLINK newPath receives the path the plugin wants shown, a
+  // wfx://<root name> prefix taken off as a file manager does.
   Result Exec(const std::string& verb, const std::string& path, std::string* newPath = nullptr,
               uintptr_t mainWindow = 1);
   std::string RootName(int bufferSize = 260);

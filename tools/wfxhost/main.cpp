@@ -173,7 +173,7 @@ class Shell {
     std::string newPath;
     const wfxhost::Result r = FPlugin.Exec(verb, target, &newPath);
     std::printf("result: %s (%d) lasterror=%d", wfxhost::ExecResultName(r.Code).c_str(), r.Code, r.LastError);
-    if (r.Code == wfx::FS_EXEC_SYMLINK) std::printf(" newpath=%s", newPath.c_str());
+    if (r.Code == wfx::FS_EXEC_SYMLINK) std::printf(" newpath=%s", r.Buffer.c_str());
     std::printf("\n");
     if (r.Code == wfx::FS_EXEC_SYMLINK) ChangeDir(Resolve("/", newPath));
   }
