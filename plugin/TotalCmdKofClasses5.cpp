@@ -4,9 +4,9 @@
 #include "plugin/KofSessionsFolder.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "plugin/TotalCmdKofPanel5.h"
-#include "sessions/PluginKofSessions5.h"
 #include "resources/KofResources.h"
 #include "sessions/PluginKofConfiguration5.h"
+#include "sessions/PluginKofSessions5.h"
 #include "platform/KofRegistry.h"
 #include "support/KofText.h"
 
@@ -167,17 +167,17 @@ TFindHandle TTotalCmdKofPlugin::FindFirst(int mode, const std::string& path, wfx
   const std::string full = StripTrailingDelimiter(path);
   const TRoutedPath route = RoutePath(full, true);
   if (IsRoot(route)) return ListSessionsFolder(fd);
+  if (!FLoggedOutFolder.empty() && SameText(full, FLoggedOutFolder)) {
+    // That listing is no reason to log in again.
+    FLoggedOutFolder.clear();
+    SetLastError(wfx::ERROR_NO_MORE_FILES);
+    return kNoHandle;
+  }
   if (TPluginKofCommonPanel* panel = RoutedPanel(route)) {
     // A logged-out panel still lists its accessories (the host re-reads the folder it
     // left by "__Logout Session__"); any other path of the session logs in again.
     if (panel->Connected() || EndsText("\\" + std::string(kAccessoriesEntry), full))
       return FindFirstInPanel(mode, *panel, full, fd);
-    if (!FLoggedOutFolder.empty() && SameText(full, FLoggedOutFolder)) {
-      // That listing is no reason to log in again.
-      FLoggedOutFolder.clear();
-      SetLastError(wfx::ERROR_NO_MORE_FILES);
-      return kNoHandle;
-    }
     Panels().Delete(FLastUsedPanelIndex);
     FLastUsedPanelIndex = -1;
   }

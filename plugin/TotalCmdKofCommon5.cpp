@@ -113,6 +113,7 @@ void FillSpecialEntry(wfx::WIN32_FIND_DATAW& fd, std::string_view name, uint64_t
 void FillSpecialFolder(wfx::WIN32_FIND_DATAW& fd, std::string_view name) {
   FillSpecialEntry(fd, name, 0);
   fd.dwFileAttributes = kAttrFolder;
+  fd.dwReserved0 = 0;
 }
 
 void FillHelpEntry(wfx::WIN32_FIND_DATAW& fd, uint64_t helpSize) {

@@ -59,7 +59,7 @@ TEST_F(SessionsFolder, NewSessionAsksForAddressDomainAndUserAndIsListed) {
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1].Name, "Work.<KOF>");
   EXPECT_EQ(entries[1].Attributes, 0x80000000u);
-  EXPECT_EQ(entries[1].Size, 0xFFFFFFFFFFFFFFFEull);
+  EXPECT_EQ(entries[1].Size, 0u);  // a Linux host shows the "unknown" size as -2
 }
 
 TEST_F(SessionsFolder, NewSessionRefusals) {
