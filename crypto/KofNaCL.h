@@ -20,7 +20,6 @@ inline constexpr std::size_t kNaCLNonceLength = 24;
 inline constexpr std::size_t kNaCLTagLength = 16;
 
 using TBytes = std::vector<std::uint8_t>;
-using SecureBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
 using TByteSpan = std::span<const std::uint8_t>;
 using TPublicKey = std::array<std::uint8_t, kNaCLKeyLength>;
 using TCryptoNonce = std::array<std::uint8_t, kNaCLNonceLength>;

@@ -3,6 +3,7 @@
 // it ever held is zeroed before the memory goes back to the allocator, also when
 // the buffer grows. Never put its contents into a log or an exception message.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,9 @@ struct WipingAllocator {
   template <class U>
   bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
 };
+
+// Secret bytes (keys, IVs, additional data).
+using SecureBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
 
 // A UTF-8 secret. Kept in a vector (no small-string buffer inside the object,
 // which a move would leave behind unwiped); always zero-terminated.

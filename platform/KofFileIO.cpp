@@ -1,0 +1,177 @@
+#include "platform/KofFileIO.h"
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace kof {
+namespace {
+
+constexpr unsigned long kNetworkMagics[] = {
+    NFS_SUPER_MAGIC, SMB_SUPER_MAGIC, 0xFF534D42 /* CIFS */, 0xFE534D42 /* SMB2 */, AFS_SUPER_MAGIC,
+    CODA_SUPER_MAGIC, NCP_SUPER_MAGIC, V9FS_MAGIC, 0x00C36400 /* Ceph */,
+};
+
+// The folder of PATH for a file to be created beside it ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+TOpenedFile Opened(int fd) {
+  TOpenedFile file;
+  if (fd < 0) file.Error = errno;
+  else file.Handle = TFileHandle(fd);
+  return file;
+}
+
+unsigned ReadUmask() {
+  // Asking umask() means setting it, which races with other threads; the
+  // kernel reports it read-only here.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Umask:", 0) == 0) return static_cast<unsigned>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  return 0077;  // unknown: the narrowest
+}
+
+}  // namespace
+
+TOpenedFile OpenFileForReading(const std::string& path) {
+  return Opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode) {
+  return Opened(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode)));
+}
+
+std::int64_t ReadSome(int fd, void* buffer, std::size_t count) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, count);
+    if (n >= 0 || errno != EINTR) return static_cast<std::int64_t>(n);
+  }
+}
+
+bool WriteAll(int fd, const void* buffer, std::size_t count) {
+  const auto* data = static_cast<const unsigned char*>(buffer);
+  while (count > 0) {
+    const ssize_t n = ::write(fd, data, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::int64_t SeekFile(int fd, std::int64_t offset, int whence) {
+  return static_cast<std::int64_t>(::lseek(fd, static_cast<off_t>(offset), whence));
+}
+
+bool TruncateFile(int fd, std::int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
+
+std::optional<std::int64_t> FileSize(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::optional<std::int64_t> FileSizeOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsOnNetworkFileSystem(int fd) {
+  struct statfs fs {};
+  if (::fstatfs(fd, &fs) != 0) return false;
+  const auto type = static_cast<unsigned long>(fs.f_type) & 0xFFFFFFFFul;
+  for (unsigned long magic : kNetworkMagics)
+    if (type == magic) return true;
+  return false;
+}
+
+std::size_t PreferredBlockSize(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_blksize < 512) return 512;
+  return static_cast<std::size_t>(st.st_blksize);
+}
+
+unsigned DefaultFileMode() {
+  static const unsigned mask = ReadUmask();
+  return 0666u & ~mask;
+}
+
+std::string SystemErrorText(int error) {
+  char text[256] = {};
+  // The GNU form may return a static text instead of filling the buffer.
+  return ::strerror_r(error, text, sizeof text);
+}
+
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes) {
+  TOpenedFile file = OpenFileForReading(path);
+  if (!file.Handle.Valid()) return std::nullopt;
+  std::string content;
+  char chunk[8192];
+  for (;;) {
+    const std::int64_t n = ReadSome(file.Handle.Fd(), chunk, sizeof chunk);
+    if (n < 0) return std::nullopt;
+    if (n == 0) return content;
+    content.append(chunk, static_cast<std::size_t>(n));
+    if (content.size() > maxBytes) return std::nullopt;
+  }
+}
+
+// ------------------------------------------------------------------ TReplacementFile
+
+TReplacementFile::TReplacementFile(const std::string& target) : FTarget(target) {
+  TPrivateFile file = CreatePrivateTempFile(FolderOf(target), ".kof~", FTempPath);
+  FHandle = std::move(file.Handle);
+  FError = file.Error;
+  if (!FHandle.Valid()) FTempPath.clear();
+}
+
+TReplacementFile::~TReplacementFile() { Discard(); }
+
+bool TReplacementFile::Commit(int fd, unsigned mode) {
+  if (FTempPath.empty()) return false;
+  // EINVAL: a file system without synchronisation has nothing more to write.
+  if ((::fsync(fd) != 0 && errno != EINVAL) || ::fchmod(fd, static_cast<mode_t>(mode)) != 0 ||
+      ::rename(FTempPath.c_str(), FTarget.c_str()) != 0) {
+    FError = errno;
+    return false;
+  }
+  FTempPath.clear();
+  return true;
+}
+
+void TReplacementFile::Discard() {
+  FHandle.Reset();
+  if (FTempPath.empty()) return;
+  ::unlink(FTempPath.c_str());
+  FTempPath.clear();
+}
+
+}  // namespace kof

@@ -1,0 +1,76 @@
+#pragma once
+// Plain file access for content that streams through our own buffers: opening,
+// reading and writing whole counts, sizes, the file system a file lies on, and
+// replacement files that take a target's place only once they are complete.
+// Failures answer an errno value; nothing here throws.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/KofFolders.h"
+
+namespace kof {
+
+struct TOpenedFile {
+  TFileHandle Handle;
+  int Error = 0;  // errno when Handle is not valid
+};
+
+TOpenedFile OpenFileForReading(const std::string& path);
+// Creates or truncates PATH for reading and writing; a symbolic link there is not followed.
+TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode = 0666);
+
+// Reads up to COUNT bytes; 0 at the end, -1 with errno on failure. Retries on EINTR.
+std::int64_t ReadSome(int fd, void* buffer, std::size_t count);
+// Writes all COUNT bytes; false with errno on failure (a full disk included).
+bool WriteAll(int fd, const void* buffer, std::size_t count);
+// New position, or -1 with errno.
+std::int64_t SeekFile(int fd, std::int64_t offset, int whence);
+bool TruncateFile(int fd, std::int64_t size);
+std::optional<std::int64_t> FileSize(int fd);
+std::optional<std::int64_t> FileSizeOf(const std::string& path);
+bool FileExists(const std::string& path);    // a file, not a folder
+bool FolderExists(const std::string& path);
+// True when the file lies on a network file system (NFS, SMB/CIFS, AFS, ...).
+bool IsOnNetworkFileSystem(int fd);
+// The file system's preferred I/O size for the file (at least 512).
+std::size_t PreferredBlockSize(int fd);
+// What a newly created ordinary file would get: 0666 without the process's umask.
+unsigned DefaultFileMode();
+// The operating system's text for an errno value.
+std::string SystemErrorText(int error);
+// A file's whole content; nothing when it cannot be read or is larger than MAXBYTES.
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes);
+
+// A new private file (0600, never through a link) beside TARGET under a hidden
+// temporary name. It replaces TARGET only through Commit; dropped uncommitted
+// (a failure, a cancel, an exception) it is removed, so the target is either
+// untouched or wholly new.
+class TReplacementFile {
+ public:
+  explicit TReplacementFile(const std::string& target);
+  TReplacementFile(const TReplacementFile&) = delete;
+  TReplacementFile& operator=(const TReplacementFile&) = delete;
+  ~TReplacementFile();
+
+  bool Valid() const { return !FTempPath.empty(); }
+  int Error() const { return FError; }
+  // The open descriptor, for the caller's writer to own.
+  TFileHandle TakeHandle() { return std::move(FHandle); }
+  const std::string& TempPath() const { return FTempPath; }
+  const std::string& Target() const { return FTarget; }
+  // Makes the content durable and gives it MODE (through FD, which the caller
+  // still holds), then renames it over the target. False with Error() set.
+  bool Commit(int fd, unsigned mode);
+  // Removes the temporary file now.
+  void Discard();
+
+ private:
+  std::string FTarget;
+  std::string FTempPath;
+  TFileHandle FHandle;
+  int FError = 0;
+};
+
+}  // namespace kof
