@@ -206,12 +206,16 @@ int CompareText(std::string_view a, std::string_view b) {
 bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
 
 // By characters, not bytes: a letter and its other case may differ in length.
-bool StartsText(std::string_view prefix, std::string_view text) {
+std::size_t TextPrefixLength(std::string_view prefix, std::string_view text) {
   std::size_t i = 0, j = 0;
   while (i < prefix.size()) {
-    if (j >= text.size() || NextKey(prefix, i) != NextKey(text, j)) return false;
+    if (j >= text.size() || NextKey(prefix, i) != NextKey(text, j)) return std::string_view::npos;
   }
-  return true;
+  return j;
+}
+
+bool StartsText(std::string_view prefix, std::string_view text) {
+  return TextPrefixLength(prefix, text) != std::string_view::npos;
 }
 
 bool EndsText(std::string_view suffix, std::string_view text) {

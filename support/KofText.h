@@ -24,6 +24,8 @@ bool SameText(std::string_view a, std::string_view b);
 // <0, 0, >0 like strcmp, ignoring case.
 int CompareText(std::string_view a, std::string_view b);
 bool StartsText(std::string_view prefix, std::string_view text);
+// The bytes of TEXT that PREFIX matches ignoring case, or npos when it does not begin with it.
+std::size_t TextPrefixLength(std::string_view prefix, std::string_view text);
 bool EndsText(std::string_view suffix, std::string_view text);
 
 std::string Trim(std::string_view text);  // blanks and control characters at both ends
