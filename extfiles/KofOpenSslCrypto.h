@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "model/KofObjects.h"
+#include "platform/KofFileIO.h"
 #include "platform/KofFolders.h"
 #include "support/SecureString.h"
 
@@ -154,7 +155,7 @@ class TBufferedFileStreamEx : public TKofStream {
   std::int64_t FHandlePos = 0;    // where the descriptor stands
   std::int64_t FBufStartPos = 0;  // file position of FBuffer[0]
   std::int64_t FBufEndPos = 0;    // end of the valid (or pending) bytes
-  SecureBytes FBuffer;
+  TMappedBuffer FBuffer;
   std::size_t FBufferSize = 0;
   bool FModified = false;
   bool FBuffered = true;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <new>
+#include <utility>
 
 namespace kof {
 namespace {
@@ -82,6 +85,10 @@ std::int64_t SeekFile(int fd, std::int64_t offset, int whence) {
 
 bool TruncateFile(int fd, std::int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
 
+void StartWriteBack(int fd, std::int64_t offset, std::int64_t length) {
+  ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 std::optional<std::int64_t> FileSize(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return std::nullopt;
@@ -142,6 +149,37 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t ma
     content.append(chunk, static_cast<std::size_t>(n));
     if (content.size() > maxBytes) return std::nullopt;
   }
+}
+
+// ------------------------------------------------------------------ TMappedBuffer
+
+TMappedBuffer::TMappedBuffer(std::size_t size) {
+  if (size == 0) return;
+  void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (data == MAP_FAILED) throw std::bad_alloc();
+  ::madvise(data, size, MADV_DONTDUMP);
+  FData = static_cast<std::uint8_t*>(data);
+  FSize = size;
+}
+
+TMappedBuffer::TMappedBuffer(TMappedBuffer&& other) noexcept
+    : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)) {}
+
+TMappedBuffer& TMappedBuffer::operator=(TMappedBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    FData = std::exchange(other.FData, nullptr);
+    FSize = std::exchange(other.FSize, 0);
+  }
+  return *this;
+}
+
+TMappedBuffer::~TMappedBuffer() { Release(); }
+
+void TMappedBuffer::Release() noexcept {
+  if (FData) ::munmap(FData, FSize);
+  FData = nullptr;
+  FSize = 0;
 }
 
 // ------------------------------------------------------------------ TReplacementFile

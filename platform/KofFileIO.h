@@ -28,6 +28,9 @@ bool WriteAll(int fd, const void* buffer, std::size_t count);
 // New position, or -1 with errno.
 std::int64_t SeekFile(int fd, std::int64_t offset, int whence);
 bool TruncateFile(int fd, std::int64_t size);
+// Asks the system to start writing a written range to its device now, without
+// waiting, so that a later sync has little left to do; errors are ignored.
+void StartWriteBack(int fd, std::int64_t offset, std::int64_t length);
 std::optional<std::int64_t> FileSize(int fd);
 std::optional<std::int64_t> FileSizeOf(const std::string& path);
 bool FileExists(const std::string& path);    // a file, not a folder
@@ -42,6 +45,29 @@ unsigned DefaultFileMode();
 std::string SystemErrorText(int error);
 // A file's whole content; nothing when it cannot be read or is larger than MAXBYTES.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes);
+
+// A large buffer for file content, taken from and given back to the system
+// directly: freed, its pages are gone (the system hands out only zeroed
+// pages), so no copy of the content stays in the process; kept out of core
+// dumps. Its pages are touched only as they are used.
+class TMappedBuffer {
+ public:
+  TMappedBuffer() = default;
+  explicit TMappedBuffer(std::size_t size);
+  TMappedBuffer(TMappedBuffer&& other) noexcept;
+  TMappedBuffer& operator=(TMappedBuffer&& other) noexcept;
+  TMappedBuffer(const TMappedBuffer&) = delete;
+  TMappedBuffer& operator=(const TMappedBuffer&) = delete;
+  ~TMappedBuffer();
+
+  std::uint8_t* data() const { return FData; }
+  std::size_t size() const { return FSize; }
+
+ private:
+  void Release() noexcept;
+  std::uint8_t* FData = nullptr;
+  std::size_t FSize = 0;
+};
 
 // A new private file (0600, never through a link) beside TARGET under a hidden
 // temporary name. It replaces TARGET only through Commit; dropped uncommitted
