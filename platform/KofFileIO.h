@@ -34,6 +34,8 @@ void StartWriteBack(int fd, std::int64_t offset, std::int64_t length);
 std::optional<std::int64_t> FileSize(int fd);
 std::optional<std::int64_t> FileSizeOf(const std::string& path);
 bool FileExists(const std::string& path);    // a file, not a folder
+// Removes a file (not a folder); 0, or the errno of the failure.
+int RemoveFile(const std::string& path);
 bool FolderExists(const std::string& path);
 // True when the file lies on a network file system (NFS, SMB/CIFS, AFS, ...).
 bool IsOnNetworkFileSystem(int fd);

@@ -80,6 +80,9 @@ TEST_F(ReplacementFileTest, SmallFilesAndSizes) {
   EXPECT_TRUE(FileExists(path));
   EXPECT_FALSE(FileExists(Root()));
   EXPECT_TRUE(FolderExists(Root()));
+  EXPECT_EQ(RemoveFile(Root()), EISDIR);
+  EXPECT_EQ(RemoveFile(path), 0);
+  EXPECT_EQ(RemoveFile(path), ENOENT);
   EXPECT_EQ(DefaultFileMode() & ~0666u, 0u);
 }
 
