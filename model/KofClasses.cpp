@@ -496,7 +496,6 @@ TKofFile::TKofFile(const TJSONObject& JSON, TNoFileKeys) : TKofRecord(JSON) {}
 void TKofFile::ReadFileKeys(const TJSONObject& JSON) {
   FOwnedStream = std::make_unique<TBytes>();
   FStream = FOwnedStream.get();
-  FOwnStream = true;
   if (const auto size = JSONValueText(JSON, "fileSizeApprox")) {
     const auto value = StrToInt64(*size);
     if (!value) throw EConvertError("\"fileSizeApprox\" is not a valid integer value");
@@ -529,7 +528,6 @@ TKofFile::TKofFile(std::string_view AName, std::string_view ADescription, std::s
   SetSecureFieldsUsed(true);
   FOwnedStream = std::make_unique<TBytes>(AData.begin(), AData.end());
   FStream = FOwnedStream.get();
-  FOwnStream = true;
 }
 
 TKofFile::TKofFile(const std::string& FilePath, std::string_view AName, std::string_view ADescription,
@@ -548,14 +546,15 @@ std::int64_t TKofFile::FileSizeApprox() const {
 }
 
 void TKofFile::SetStream(TBytes* AStream, bool AOwnStream) {
-  std::unique_ptr<TBytes> previous = std::move(FOwnedStream);
   if (AOwnStream) {
+    // The copy is made before the stream it may come from is freed.
     FOwnedStream = std::make_unique<TBytes>(AStream ? *AStream : TBytes{});
     FStream = FOwnedStream.get();
-  } else {
-    FStream = AStream;
+    return;
   }
-  FOwnStream = AOwnStream;
+  if (AStream != nullptr && AStream == FOwnedStream.get()) return;
+  FOwnedStream.reset();
+  FStream = AStream;
 }
 
 std::string TKofFile::BuildPath(std::string_view Dir, std::string_view ALocalFile) const {
@@ -583,7 +582,6 @@ void TKofFile::LoadFile(const std::string& AFilename) {
 void TKofFile::LoadFile(TByteSpan AStream, std::string_view AFilename) {
   FOwnedStream = std::make_unique<TBytes>(AStream.begin(), AStream.end());
   FStream = FOwnedStream.get();
-  FOwnStream = true;
   SetFilename(ExtractFileName(AFilename));
 }
 

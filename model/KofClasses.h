@@ -253,8 +253,11 @@ class TKofFile : public TKofRecord {
   std::int64_t FileSizeApprox() const;
   void SetFileSizeApprox(std::int64_t AValue) { FFileSizeApprox = AValue; }
   TBytes* Stream() const { return FStream; }
-  bool OwnStream() const { return FOwnStream; }
-  // With AOwnStream the content is copied into a new owned stream, otherwise referenced.
+  // Whether the record holds its content itself (and frees it with itself).
+  bool OwnStream() const { return FStream != nullptr && FStream == FOwnedStream.get(); }
+  // With AOwnStream the content of AStream is copied into a stream the record
+  // owns. Otherwise the record refers to AStream, which the caller keeps alive
+  // while the record uses it; referring to the record's own stream keeps it.
   void SetStream(TBytes* AStream, bool AOwnStream);
 
   std::string BuildPath(std::string_view Dir, std::string_view ALocalFile) const;
@@ -276,9 +279,9 @@ class TKofFile : public TKofRecord {
  private:
   std::string FFileName;
   std::int64_t FFileSizeApprox = 0;
+  // The content: FOwnedStream, a caller's stream, or none.
   std::unique_ptr<TBytes> FOwnedStream;
   TBytes* FStream = nullptr;
-  bool FOwnStream = false;
   // "content" that did not decode: encrypted content waiting for Decrypt.
   std::string FContentCipher;
 };

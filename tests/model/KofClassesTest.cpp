@@ -410,6 +410,32 @@ TEST(FileStreamEx, KeepTimesRestoresTheWriteTimeAndEncryptedIsPrivate) {
   }
 }
 
+// Who holds the content is always clear, and referring to the record's own
+// stream (as a caller holding only Stream() may) never frees what is referred to.
+TEST(FileRecord, StreamOwnershipIsExplicitAndReferringIsSafe) {
+  const std::uint8_t content[] = {1, 2, 3};
+  TKofFile file("r", "", "", "", "", "r.bin", TByteSpan(content));
+  ASSERT_TRUE(file.OwnStream());
+  file.SetStream(file.Stream(), false);
+  EXPECT_TRUE(file.OwnStream());
+  ASSERT_NE(file.Stream(), nullptr);
+  EXPECT_EQ(*file.Stream(), (TBytes{1, 2, 3}));
+  file.SetStream(file.Stream(), true);
+  EXPECT_EQ(*file.Stream(), (TBytes{1, 2, 3}));
+
+  TBytes outside = {9};
+  file.SetStream(&outside, false);
+  EXPECT_FALSE(file.OwnStream());
+  EXPECT_EQ(file.Stream(), &outside);
+  file.SetStream(file.Stream(), true);
+  EXPECT_TRUE(file.OwnStream());
+  outside.clear();
+  EXPECT_EQ(*file.Stream(), TBytes{9});
+  file.SetStream(nullptr, false);
+  EXPECT_FALSE(file.OwnStream());
+  EXPECT_EQ(file.FileSizeApprox(), 0);
+}
+
 TEST(FileRecord, ReferencedStreamIsNotCopied) {
   TBytes data = {1, 2};
   TKofFile file("r", "", "", "", "", "r.bin", &data, false);
