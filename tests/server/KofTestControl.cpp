@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "tests/server/KofTestRequest.h"
@@ -20,7 +21,8 @@ const std::pair<const char*, TFaultKind> kKinds[] = {{"delay", TFaultKind::Delay
                                                      {"fail", TFaultKind::Fail},
                                                      {"drop", TFaultKind::Drop},
                                                      {"garbage", TFaultKind::Garbage},
-                                                     {"expire", TFaultKind::Expire}};
+                                                     {"expire", TFaultKind::Expire},
+                                                     {"trickle", TFaultKind::Trickle}};
 
 const char* KindName(TFaultKind kind) {
   for (const auto& [name, value] : kKinds)
@@ -56,6 +58,22 @@ void AnswerDrop(httplib::Response& res, int status) {
                              static const std::string part = "{\"safeboxes\":[{\"id\":1,\"name\":\"trunc";
                              sink.write(part.data(), part.size());
                              return true;
+                           });
+}
+
+// One byte at a time, each after a pause: the line never falls silent for
+// long, yet the whole answer takes its size times the pause.
+void AnswerTrickle(httplib::Response& res, const TFault& fault) {
+  constexpr std::size_t kDefaultSize = 1024;
+  std::string text = fault.Body;
+  if (text.empty()) text = std::string(kDefaultSize - 2, ' ') + "{}";
+  const auto body = std::make_shared<const std::string>(std::move(text));
+  const auto pause = std::chrono::milliseconds(fault.DelayMs > 0 ? fault.DelayMs : 1000);
+  res.status = fault.Status;
+  res.set_content_provider(body->size(), fault.ContentType,
+                           [body, pause](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                             std::this_thread::sleep_for(pause);
+                             return sink.is_writable() && sink.write(body->data() + offset, 1);
                            });
 }
 
@@ -272,6 +290,10 @@ httplib::Server::HandlerResponse ApplyFaults(TServerContext& ctx, const httplib:
       return R::Handled;
     case TFaultKind::Drop:
       AnswerDrop(res, fault->Status);
+      return R::Handled;
+    case TFaultKind::Trickle:
+      AnswerTrickle(res, *fault);
+      CloseAfterUnreadBody(req, res);
       return R::Handled;
   }
   return R::Unhandled;

@@ -14,7 +14,7 @@ namespace kof::testserver {
 
 struct TServerContext;
 
-enum class TFaultKind { Delay, Fail, Drop, Garbage, Expire };
+enum class TFaultKind { Delay, Fail, Drop, Garbage, Expire, Trickle };
 
 struct TFault {
   int Id = 0;
