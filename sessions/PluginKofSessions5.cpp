@@ -372,6 +372,7 @@ void TKofSession::ReadValues(const TKofRegistry& reg, TRegistryArea area) {
   FBufferSize = static_cast<int32_t>(number("Buffer Size MB", static_cast<uint32_t>(cfg->BufferSize())));
   // Most sessions have no pin: its absence is no gap to write back.
   FCertificatePin = Trim(reg.TryReadString(kCertificatePinValue).value_or(""));
+  FPlainHttpURL = Trim(reg.TryReadString(kPlainHttpURLValue).value_or(""));
   // Incomplete and legacy sessions are written back in full to the per-user store.
   FModified = missing || area == raHkcuOld;
 }
@@ -454,6 +455,10 @@ bool TKofSession::Save(std::recursive_mutex* lock, std::string_view newName) {
     reg.WriteString(kCertificatePinValue, FCertificatePin);
   else
     reg.DeleteValue(kCertificatePinValue);  // a forgotten pin must not come back on the next load
+  if (!FPlainHttpURL.empty())
+    reg.WriteString(kPlainHttpURLValue, FPlainHttpURL);
+  else
+    reg.DeleteValue(kPlainHttpURLValue);
   if (!reg.EndUpdate()) throw ERegistryException("Failed to set data for '" + FName + "': " + reg.LastError());
   FModified = false;
   FPreviousName.clear();

@@ -54,6 +54,9 @@ inline constexpr char kSessionPanelExt[] = ".<KOF>";
 // while a pin is set, so sessions without one look as they always did.
 inline constexpr char kCertificatePinValue[] = "CertificatePin";
 inline constexpr char kCertificatePinKey[] = "Certificate Pin (SHA-256)";
+// The http:// address the user agreed to reach without encryption; only in
+// the store, never in session files, so a shared file cannot agree for anyone.
+inline constexpr char kPlainHttpURLValue[] = "PlainHttpURL";
 // A session file is a few hundred bytes; anything this large is not one.
 inline constexpr std::size_t kMaxSessionFileBytes = 1u << 20;
 
@@ -203,6 +206,9 @@ class TKofSession {
   // chose to trust; empty when the server must verify against the trusted CAs.
   const std::string& CertificatePin() const { return FCertificatePin; }
   void SetCertificatePin(std::string_view value) { FCertificatePin = Trim(value); }
+  // The http:// base URL the user agreed to use unencrypted; empty when none.
+  const std::string& PlainHttpURL() const { return FPlainHttpURL; }
+  void SetPlainHttpURL(std::string_view value) { FPlainHttpURL = Trim(value); }
   int ClipboardTimeoutSec() const { return FClipboardTimeoutSec; }
   virtual bool Versioning() const;
   bool Modified() const { return FModified; }
@@ -234,6 +240,7 @@ class TKofSession {
   bool FStoreAllFiles = false;
   int FBufferSize = 16;
   std::string FCertificatePin;
+  std::string FPlainHttpURL;
   int FClipboardTimeoutSec = 60;
   std::string FPreviousName;
 };
