@@ -1,7 +1,6 @@
 #include "client/KofClients.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 
@@ -9,6 +8,7 @@
 
 #include "client/KofAnswers.h"
 #include "crypto/KofUrlEncode.h"
+#include "platform/KofModulePath.h"
 #include "support/KofText.h"
 
 namespace kof {
@@ -17,12 +17,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kStatusFailed =
-    "Getting Koffra server status failed. This is probably not a valid Koffra URL.";
-constexpr const char* kKeyLoginFailed = "login.failed";
-constexpr const char* kKeySecondFactorInvalid = "err.secondfactor.invalid";
-constexpr const char* kKeyBannedAccessCode = "AccessCode.banned";
-constexpr const char* kMissingAccessCodeHeader = "missing query parameter (KOF-Access-Code)";
+constexpr const char* kStatusFailed = "Getting Koffra server status failed. This is probably not a valid Koffra URL.";
 
 // Sets a flag for the life of a scope; clears it also when the scope is left by an exception.
 class TFlagScope {
@@ -182,21 +177,24 @@ bool TKofClient::Guarded(const std::function<bool()>& ABody) {
   try {
     return ABody();
   } catch (const std::exception& e) {
-    SetError(999, e.what(), ExceptionClassName(e));
+    SetError(kErrException, e.what(), ExceptionClassName(e));
   } catch (...) {
-    SetError(999, "Unexpected failure", "Exception");
+    SetError(kErrException, "Unexpected failure", "Exception");
   }
   return false;
 }
 
 bool TKofClient::RunRequest(const std::function<bool(TRESTsend&)>& ASend, const std::string& AResponse,
                             bool CallEvents) {
+  // A request that goes through, also on a repeat, leaves the error state as
+  // it found it: an operation that cleared it first ends with none, one that
+  // did not keeps an earlier error (a failed decryption, say) in place.
+  const TKofError before = FError;
   for (;;) {
     CreateHTTP();  // a relogin replaces the request object
     const bool sent = ASend(*FHTTP);
     if (CheckResponse(sent, AResponse)) {
-      // A repeat that went through leaves no error of the attempts before it.
-      ClearError(true);
+      FError = before;
       return true;
     }
     if (!RetryRequest(CallEvents)) return false;
@@ -212,7 +210,7 @@ bool TKofClient::RetryRequest(bool CallEvents) {
   if (invalid || SameText(FError.Key, kKeyMissingAccessCode)) return AskForAccessCode(invalid, true);
   if (FError.Code == 400 && StartsText(kMissingAccessCodeHeader, ErrorMsg())) return AskForAccessCode(false, false);
   // A mistyped second-factor code keeps its key, so a relogin can ask for the code again.
-  if (FError.Code == 500 && !SameText(FError.Key, kKeySecondFactorInvalid)) FError.Key = "internal.server.Error";
+  if (FError.Code == 500 && !SameText(FError.Key, kKeySecondFactorInvalid)) FError.Key = kKeyInternalServerError;
   return false;
 }
 
@@ -323,7 +321,7 @@ bool TKofClient::SwitchEncryptionFromStatus(const json& AObject) {
   if (algorithm != "NaCL") return true;
   // Without a usable server key every encrypted value would be empty.
   if (!bytes || bytes->size() != kNaCLKeyLength) {
-    SetError(500, "The server announced client encryption with an invalid public key", "data.error");
+    SetError(500, "The server announced client encryption with an invalid public key", kKeyDataError);
     return false;
   }
   SetNaCLEncryption(std::make_unique<TSaltyClientEncryption>());
@@ -503,8 +501,9 @@ void TKofClient::Disconnect(bool AWipeStrings) {
 }
 
 void TKofClient::SetConnected(bool AValue) {
+  // A setter has no result: a failed login shows in Connected() and the error state.
   if (AValue && !FConnected)
-    Connect(nullptr, "", "", "", false);
+    static_cast<void>(Connect(nullptr, "", "", "", false));
   else if (!AValue && FConnected)
     Disconnect(true);
 }
@@ -650,10 +649,7 @@ bool TKofClient::CheckSSL(std::string_view, bool) { return OpenSSLBackendWorks()
 
 int TKofClient::CheckSSLLib(int AWhat, std::string& LibPath) {
   LibPath = AWhat == 1 ? CryptoLibraryName() : SSLLibraryName();
-  void* handle = dlopen(LibPath.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-  if (handle == nullptr) return 126;  // the module could not be found
-  dlclose(handle);
-  return 0;
+  return LibraryLoaded(LibPath) ? 0 : 126;  // 126: the module could not be found
 }
 
 }  // namespace kof

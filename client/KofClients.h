@@ -53,6 +53,13 @@ using TGetAccessCodeCallback = std::function<bool(SecureString& AAccessCode, boo
 // Runs the second-factor check (through SecondFactor); false when cancelled.
 using TClientCheckSecondFactor = std::function<bool(TKofClient& AClient)>;
 
+// What GetSafeBoxes returns besides the boxes right below the parent.
+struct TSafeBoxesOptions {
+  bool ExpandAll = false;          // every box and group of the subtree, parents before their children
+  bool IncludeGroupBoxes = false;  // without ExpandAll: the groups too
+  bool RecordsCount = false;       // each box with its number of records
+};
+
 // What a search path asks for: nothing appended, "?queryType=DEFAULT", "?queryType=STANDARD".
 enum class TSearchQueryType { qtNone, qtDefault, qtStandard };
 
@@ -65,67 +72,74 @@ class TKofClient : public TKofUri {
   ~TKofClient() override;
 
   // --- operations; each returns false and leaves the error state on failure
-  bool Status(bool DoLoadErrorMessages = true);
+  [[nodiscard]] bool Status(bool DoLoadErrorMessages = true);
   // ACertificate: DER bytes of a client certificate, or nullptr for a password login.
-  bool Connect(const std::string* ACertificate, std::string_view AClientName, std::string_view AClientVersion,
-               std::string_view AClientBuild, bool ForceDisconnect = false);
+  [[nodiscard]] bool Connect(const std::string* ACertificate, std::string_view AClientName,
+                             std::string_view AClientVersion, std::string_view AClientBuild,
+                             bool ForceDisconnect = false);
   void Disconnect(bool AWipeStrings) override;
   void WipeStrings(TWhatWipeSet WhatWipe);
   void WipeStrings(TWhatWipe WhatWipe) { WipeStrings(unsigned(WhatWipe)); }
-  bool LoginStatus(bool& AAuthenticated, bool CallEvents);
-  bool GetUserConfiguration(std::string_view AUserCodeInURL, bool ACheckBase);
-  bool SetNewAccessCode(std::string_view ANewAccessCode);
-  bool SecondFactor(std::string_view ASecurityCode, std::string_view ATOTPKey);
-  bool RegisterSecondFactor(std::string& ASecretKeyUri, std::string_view ASecurityKey, std::string_view AIssuer,
-                            std::string_view AUsername, std::string_view ADomain);
-  bool GetSecondFactorQR(std::string_view ASecretKeyUri, std::string* APngImage);
-  bool LoadErrorMessages(std::string& JSONMessages) override;
+  [[nodiscard]] bool LoginStatus(bool& AAuthenticated, bool CallEvents);
+  [[nodiscard]] bool GetUserConfiguration(std::string_view AUserCodeInURL, bool ACheckBase);
+  [[nodiscard]] bool SetNewAccessCode(std::string_view ANewAccessCode);
+  [[nodiscard]] bool SecondFactor(std::string_view ASecurityCode, std::string_view ATOTPKey);
+  [[nodiscard]] bool RegisterSecondFactor(std::string& ASecretKeyUri, std::string_view ASecurityKey,
+                                          std::string_view AIssuer, std::string_view AUsername,
+                                          std::string_view ADomain);
+  [[nodiscard]] bool GetSecondFactorQR(std::string_view ASecretKeyUri, std::string* APngImage);
+  [[nodiscard]] bool LoadErrorMessages(std::string& JSONMessages) override;
 
   // --- vault content. Lists are filled in place (a nil list gives false
   // without a request); returned objects belong to the caller. Missing
   // objects, ids of 0 or less, a wrong kind or a missing stream raise
   // EKofError to the caller instead of ending in the error state.
-  bool GetSafeBoxes(int BoxId, TKofList* List, bool ExpandAll, bool IncludeGroupBoxes, bool RecordsCount);
-  std::unique_ptr<TKofSafeBox> GetSafeBox(int BoxId);
+  [[nodiscard]] bool GetSafeBoxes(int BoxId, TKofList* List, const TSafeBoxesOptions& AOptions);
+  [[nodiscard]] bool GetSafeBoxes(int BoxId, TKofList* List, bool ExpandAll, bool IncludeGroupBoxes,
+                                  bool RecordsCount) {
+    return GetSafeBoxes(BoxId, List, {ExpandAll, IncludeGroupBoxes, RecordsCount});
+  }
+  [[nodiscard]] std::unique_ptr<TKofSafeBox> GetSafeBox(int BoxId);
   // SecretFields and Download are accepted for the callers' sake and change nothing.
-  bool GetRecords(int BoxId, TKofList* List, bool SecretFields, bool Download, bool GetFileSizes);
-  std::unique_ptr<TKofRecord> GetRecord(int RecId, bool InclSecretFields, bool Download,
-                                        const THookMonitor& AFileMonitor = {});
-  bool ReadSecretFields(TKofObject* AObj, bool ADownload, bool AToBeDecrypted, const THookMonitor& AFileMonitor = {});
+  [[nodiscard]] bool GetRecords(int BoxId, TKofList* List, bool SecretFields, bool Download, bool GetFileSizes);
+  [[nodiscard]] std::unique_ptr<TKofRecord> GetRecord(int RecId, bool InclSecretFields, bool Download,
+                                                      const THookMonitor& AFileMonitor = {});
+  [[nodiscard]] bool ReadSecretFields(TKofObject* AObj, bool ADownload, bool AToBeDecrypted,
+                                      const THookMonitor& AFileMonitor = {});
   // Appends the content to Stream, or to the record's own stream when Stream is nullptr.
-  bool DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonitor& AFileMonitor = {});
+  [[nodiscard]] bool DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonitor& AFileMonitor = {});
   // An object with an id of 1 or more is updated instead unless ForceAdd.
-  bool Add(int BoxId, TKofObject* KofObj, std::int32_t& Id, bool ForceAdd = false,
-           const THookMonitor& AFileMonitor = {}, bool ForceCreateTag = false);
+  [[nodiscard]] bool Add(int BoxId, TKofObject* KofObj, std::int32_t& Id, bool ForceAdd = false,
+                         const THookMonitor& AFileMonitor = {}, bool ForceCreateTag = false);
   // With FreeObj the object is freed when the add succeeded (not when it became an update).
-  bool Add(int BoxId, std::unique_ptr<TKofObject>& KofObj, std::int32_t& Id, bool ForceAdd, bool FreeObj,
-           const THookMonitor& AFileMonitor = {}, bool ForceCreateTag = false);
-  bool Update(TKofObject* KofObj, bool AUploadFileOrChangePasswords);
-  bool UpdatePassword(TKofObject* Acc);
+  [[nodiscard]] bool Add(int BoxId, std::unique_ptr<TKofObject>& KofObj, std::int32_t& Id, bool ForceAdd, bool FreeObj,
+                         const THookMonitor& AFileMonitor = {}, bool ForceCreateTag = false);
+  [[nodiscard]] bool Update(TKofObject* KofObj, bool AUploadFileOrChangePasswords);
+  [[nodiscard]] bool UpdatePassword(TKofObject* Acc);
   // Sends the record's own stream, or Stream when the record has none.
-  bool UploadFile(TKofFile* KofObj, const TBytes* Stream);
-  bool Delete(TKofObject* Obj);
-  bool GetRecordTags(int BoxId, TDomainTagsList* List);
-  bool GetRecordTags(int BoxId, std::vector<std::string>* List);
-  bool GetRecordTags(TDomainTagsList* List, std::string_view ADomain);
-  bool GetRecordTags(std::vector<std::string>* List, std::string_view ADomain);
-  bool Search(std::string_view AExpression, TSearchResultList* List,
-              TSearchQueryType AQueryType = TSearchQueryType::qtNone);
+  [[nodiscard]] bool UploadFile(TKofFile* KofObj, const TBytes* Stream);
+  [[nodiscard]] bool Delete(TKofObject* Obj);
+  [[nodiscard]] bool GetRecordTags(int BoxId, TDomainTagsList* List);
+  [[nodiscard]] bool GetRecordTags(int BoxId, std::vector<std::string>* List);
+  [[nodiscard]] bool GetRecordTags(TDomainTagsList* List, std::string_view ADomain);
+  [[nodiscard]] bool GetRecordTags(std::vector<std::string>* List, std::string_view ADomain);
+  [[nodiscard]] bool Search(std::string_view AExpression, TSearchResultList* List,
+                            TSearchQueryType AQueryType = TSearchQueryType::qtNone);
   // Record ids, each with its box id (0xFFFFFFFF when unknown) as DWord.
-  bool SearchByNote(std::string_view APattern, TIntegerList* List);
-  bool GetDeletedRecords(TDeletedItemList* List);
-  bool RestoreDeletedRecords(const TIntegerList* List);
-  bool RestoreDeletedRecord(std::int32_t Id);
-  bool RemoveDeletedRecords(const TIntegerList* List);
-  bool RemoveDeletedRecord(std::int32_t Id);
-  bool SetWatched(TKofSafeBox* ABox, bool WithRecords);
+  [[nodiscard]] bool SearchByNote(std::string_view APattern, TIntegerList* List);
+  [[nodiscard]] bool GetDeletedRecords(TDeletedItemList* List);
+  [[nodiscard]] bool RestoreDeletedRecords(const TIntegerList* List);
+  [[nodiscard]] bool RestoreDeletedRecord(std::int32_t Id);
+  [[nodiscard]] bool RemoveDeletedRecords(const TIntegerList* List);
+  [[nodiscard]] bool RemoveDeletedRecord(std::int32_t Id);
+  [[nodiscard]] bool SetWatched(TKofSafeBox* ABox, bool WithRecords);
   // -1 when unknown or not answered; parse faults pass to the caller.
   std::int64_t GetFileSizeLimit();
-  bool GetExternalFileParams(int ABoxId, SecureString& AKey, SecureString& AIv, SecureString& AAad,
-                             std::string& AFilePath);
+  [[nodiscard]] bool GetExternalFileParams(int ABoxId, SecureString& AKey, SecureString& AIv, SecureString& AAad,
+                                           std::string& AFilePath);
 
   // The linked TLS engine works (curl's TLS backend is OpenSSL).
-  static bool CheckSSL(std::string_view APath, bool AForceInit);
+  [[nodiscard]] static bool CheckSSL(std::string_view APath, bool AForceInit);
   // 0 when the library (1: crypto, else TLS) is loaded, else an error code.
   static int CheckSSLLib(int AWhat, std::string& LibPath);
   static std::string CryptoLibraryName();
@@ -219,47 +233,52 @@ class TKofClient : public TKofUri {
   void CreateHTTP();
   std::string URL(std::string_view APath) const { return FBaseURL + std::string(APath); }
   // Sends (again after each RetryRequest that answers true) until the answer is 200.
-  bool RunRequest(const std::function<bool(TRESTsend&)>& ASend, const std::string& AResponse, bool CallEvents = true);
-  // Records an exception of the body as error 999.
+  [[nodiscard]] bool RunRequest(const std::function<bool(TRESTsend&)>& ASend, const std::string& AResponse,
+                                bool CallEvents = true);
+  // Records an exception of the body as error kErrException.
   bool Guarded(const std::function<bool()>& ABody);
-  bool CheckResponse(bool AResult, const std::string& AResponse);
-  bool ParseErrorResponse(const std::string& AResponse);
-  bool ParseErrorText(std::string_view AText);
-  bool RetryRequest(bool CallEvents);
+  [[nodiscard]] bool CheckResponse(bool AResult, const std::string& AResponse);
+  [[nodiscard]] bool ParseErrorResponse(const std::string& AResponse);
+  [[nodiscard]] bool ParseErrorText(std::string_view AText);
+  [[nodiscard]] bool RetryRequest(bool CallEvents);
   void SetError(int ACode, std::string_view AMessage, std::string_view AKey);
-  void SetDecryptError() { SetError(997, "NaCL Decrypt Error", "CRYPTO_ERR"); }
+  void SetDecryptError() { SetError(kErrDecrypt, "NaCL Decrypt Error", kKeyCryptoError); }
 
  private:
-  bool ReloginThroughCallbacks();
+  [[nodiscard]] bool ReloginThroughCallbacks();
   void SetResponseSize(std::size_t ASize);
   // The GET every plain read is made of, with the usual retry.
-  bool Read(const std::string& APath, std::string& AAnswer, bool AOpen = true, bool UseAccessCode = true);
+  [[nodiscard]] bool Read(const std::string& APath, std::string& AAnswer, bool AOpen = true, bool UseAccessCode = true);
   // Read, then the objects of the answer's member AObjectName appended to AList.
-  bool ReadObjects(const std::string& APath, const char* AObjectName, TKofList& AList, bool AClear, bool AOpen);
+  [[nodiscard]] bool ReadObjects(const std::string& APath, const char* AObjectName, TKofList& AList, bool AClear,
+                                 bool AOpen);
   // Decrypts an object read with client encryption; false (error 997) when it does not open.
-  bool DecryptObject(TKofObject& AObj);
+  [[nodiscard]] bool DecryptObject(TKofObject& AObj);
+  // True (error kErrDecrypt) for an object whose values did not decrypt.
+  [[nodiscard]] bool RefuseUndecrypted(const TKofObject& AObj);
   // The JSON text an add or update sends; it may hold secrets, so the caller wipes it.
   std::string PrepareObjectBody(const TKofObject& AObj, bool AUpdate);
   // Sends an add or update with the usual retry; an encrypted record body is
   // made again after the user gave a new access code.
-  bool SendObject(const TKofObject& AObj, bool AUpdate,
-                  const std::function<bool(TRESTsend&, const std::string& ABody)>& ASend, const std::string& AAnswer);
-  bool AddObject(int BoxId, TKofObject& KofObj, std::int32_t& Id, bool ForceAdd, const THookMonitor& AFileMonitor,
-                 bool ForceCreateTag, bool& AUpdated);
-  bool SendFile(const TKofFile& AFile, const TBytes& AData, const THookMonitor& AFileMonitor);
+  [[nodiscard]] bool SendObject(const TKofObject& AObj, bool AUpdate,
+                                const std::function<bool(TRESTsend&, const std::string& ABody)>& ASend,
+                                const std::string& AAnswer);
+  [[nodiscard]] bool AddObject(int BoxId, TKofObject& KofObj, std::int32_t& Id, bool ForceAdd,
+                               const THookMonitor& AFileMonitor, bool ForceCreateTag, bool& AUpdated);
+  [[nodiscard]] bool SendFile(const TKofFile& AFile, const TBytes& AData, const THookMonitor& AFileMonitor);
   // Asks for an access code when none is held; false when there is none to be had.
-  bool EnsureAccessCode();
-  bool ReadRecordSecrets(TKofObject& AObj, bool ADownload, const THookMonitor& AFileMonitor);
-  bool MergePasswords(TKofObject& AObj, bool AToBeDecrypted);
-  bool ReadTags(const std::string& APath, TDomainTagsList* List);
-  bool ChangeDeletedRecords(const TIntegerList* List, bool ARestore);
-  bool SendWatched(int ABoxId, TWatchedType AKind, bool AOn, bool WithRecords);
-  bool ReadExternalFileParam(const TJSONObject& ADoc, const char* AName, SecureString& AValue);
-  bool AskForAccessCode(bool AInvalid, bool AEmptyFirst);
+  [[nodiscard]] bool EnsureAccessCode();
+  [[nodiscard]] bool ReadRecordSecrets(TKofObject& AObj, bool ADownload, const THookMonitor& AFileMonitor);
+  [[nodiscard]] bool MergePasswords(TKofObject& AObj, bool AToBeDecrypted);
+  [[nodiscard]] bool ReadTags(const std::string& APath, TDomainTagsList* List);
+  [[nodiscard]] bool ChangeDeletedRecords(const TIntegerList* List, bool ARestore);
+  [[nodiscard]] bool SendWatched(int ABoxId, TWatchedType AKind, bool AOn, bool WithRecords);
+  [[nodiscard]] bool ReadExternalFileParam(const TJSONObject& ADoc, const char* AName, SecureString& AValue);
+  [[nodiscard]] bool AskForAccessCode(bool AInvalid, bool AEmptyFirst);
   void ParseLoginStatus(const nlohmann::json& AObject, bool& AAuthenticated);
   void ParseUserConfiguration(const nlohmann::json& AObject);
   void ParseStatus(const nlohmann::json& AObject);
-  bool SwitchEncryptionFromStatus(const nlohmann::json& AObject);
+  [[nodiscard]] bool SwitchEncryptionFromStatus(const nlohmann::json& AObject);
   void AddClientFields(TBodyStringList& AForm, std::string_view AClientName, std::string_view AClientVersion,
                        std::string_view AClientBuild) const;
   void SetStatusFailed();

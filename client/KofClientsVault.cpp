@@ -169,9 +169,17 @@ std::string TKofClient::PrepareObjectBody(const TKofObject& AObj, bool AUpdate) 
   return body.dump();
 }
 
+bool TKofClient::RefuseUndecrypted(const TKofObject& AObj) {
+  if (!AObj.NeedsToBeDecrypted()) return false;
+  SetDecryptError();
+  return true;
+}
+
 bool TKofClient::SendObject(const TKofObject& AObj, bool AUpdate,
                             const std::function<bool(TRESTsend&, const std::string&)>& ASend,
                             const std::string& AAnswer) {
+  // Ciphertext sent as the values would replace the record's real ones.
+  if (RefuseUndecrypted(AObj)) return false;
   TAnswer body;
   body.Text = PrepareObjectBody(AObj, AUpdate);
   // An encrypted body is made again once the user gave a new access code.
@@ -204,14 +212,13 @@ bool TKofClient::EnsureAccessCode() {
 
 // --- boxes ---
 
-bool TKofClient::GetSafeBoxes(int BoxId, TKofList* List, bool ExpandAll, bool IncludeGroupBoxes,
-                              bool RecordsCount) {
+bool TKofClient::GetSafeBoxes(int BoxId, TKofList* List, const TSafeBoxesOptions& AOptions) {
   if (List == nullptr) return false;
   BoxId = std::max(BoxId, 0);
   List->Clear();
   return Guarded([&] {
     ClearError(true);
-    if (!ReadObjects(api::SafeBoxes(BoxId, RecordsCount), "safeboxes", *List, true, true)) return false;
+    if (!ReadObjects(api::SafeBoxes(BoxId, AOptions.RecordsCount), "safeboxes", *List, true, true)) return false;
     // A server that lists a group below itself must not make the walk endless.
     std::set<std::int32_t> expanded;
     for (int i = 0; i < List->Count();) {
@@ -221,11 +228,11 @@ bool TKofClient::GetSafeBoxes(int BoxId, TKofList* List, bool ExpandAll, bool In
         continue;
       }
       if (item->ObjType() == kofSafeBoxGroup) {
-        if (ExpandAll) {
+        if (AOptions.ExpandAll) {
           if (expanded.insert(item->Id()).second &&
-              !ReadObjects(api::SafeBoxes(item->Id(), RecordsCount), "safeboxes", *List, false, true))
+              !ReadObjects(api::SafeBoxes(item->Id(), AOptions.RecordsCount), "safeboxes", *List, false, true))
             return false;
-        } else if (!IncludeGroupBoxes) {
+        } else if (!AOptions.IncludeGroupBoxes) {
           List->Delete(i);
           continue;
         }
@@ -258,8 +265,10 @@ bool TKofClient::GetRecords(int BoxId, TKofList* List, bool, bool, bool GetFileS
   return Guarded([&] {
     ClearError(true);
     if (!ReadObjects(api::Records(BoxId, GetFileSizes), "records", *List, true, false)) return false;
-    // The panels show names and sizes straight from the listing.
-    for (const auto& item : *List) DecryptObject(*item);
+    // The panels show names and sizes straight from the listing. One record that
+    // does not decrypt does not hide the others; it keeps its mark (and error
+    // kErrDecrypt), so it is never written back.
+    for (const auto& item : *List) static_cast<void>(DecryptObject(*item));
     return true;
   });
 }
@@ -273,7 +282,8 @@ std::unique_ptr<TKofRecord> TKofClient::GetRecord(int RecId, bool InclSecretFiel
     if (!Read(api::Record(RecId), answer.Text, false, false)) return false;
     result = OwnedAs<TKofRecord>(TKofObject::CreateObject(answer.Text, this, "record", true), "record");
     const bool encrypted = result->NeedsToBeDecrypted();
-    DecryptObject(*result);
+    // A record still holding ciphertext is no record to show or to write back.
+    if (!DecryptObject(*result)) return false;
     if (InclSecretFields || Download) return ReadSecretFields(result.get(), Download, encrypted, AFileMonitor);
     return true;
   });
@@ -285,8 +295,9 @@ bool TKofClient::ReadSecretFields(TKofObject* AObj, bool ADownload, bool AToBeDe
                                   const THookMonitor& AFileMonitor) {
   if (AObj == nullptr) throw EKofError("Object is nil");
   if (!kSecretRecordKinds.Contains(AObj->ObjType())) return false;
+  // The error state is not cleared first: a caller's failed decryption of the
+  // record itself must not turn into success here.
   return Guarded([&] {
-    ClearError(true);
     if (!EnsureAccessCode()) return false;
     if (AObj->ObjType() == kofAccount) return MergePasswords(*AObj, AToBeDecrypted);
     return ReadRecordSecrets(*AObj, ADownload, AFileMonitor);
@@ -346,7 +357,7 @@ bool TKofClient::DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonit
     target->insert(target->end(), answer.Text.begin(), answer.Text.end());
     return true;
   } catch (...) {
-    SetError(500, "Data error", "data.error");
+    SetError(500, "Data error", kKeyDataError);
     return false;
   }
 }
@@ -395,9 +406,14 @@ bool TKofClient::AddObject(int BoxId, TKofObject& KofObj, std::int32_t& Id, bool
         Id = *id;
       }
     }
-    if (const TBytes* content = ContentToUpload(KofObj))
-      return SendFile(*StoredFileOf(KofObj), *content, AFileMonitor);
-    return true;
+    const TBytes* content = ContentToUpload(KofObj);
+    if (content == nullptr) return true;
+    // Without the new record's id the file would go to a record that does not exist.
+    if (KofObj.Id() <= 0) {
+      SetError(500, "The server created the record without a numeric id, so its file was not uploaded", kKeyDataError);
+      return false;
+    }
+    return SendFile(*StoredFileOf(KofObj), *content, AFileMonitor);
   });
 }
 
@@ -427,6 +443,7 @@ bool TKofClient::UpdatePassword(TKofObject* Acc) {
   if (!kPasswordKinds.Contains(Acc->ObjType())) throw EKofError("Object must be Account or Secret Account");
   const auto& account = dynamic_cast<const TKofAccountCommon&>(*Acc);
   return Guarded([&] {
+    if (RefuseUndecrypted(*Acc)) return false;
     TSaltyClientEncryption* engine = NaCLEncryption();
     TJSONObject passwords =
         engine ? account.SaveAndEncryptPasswords(*engine, KOFServerPublicKeyBytes()) : account.SavePasswords();
@@ -628,7 +645,7 @@ std::int64_t TKofClient::GetFileSizeLimit() {
 bool TKofClient::ReadExternalFileParam(const TJSONObject& ADoc, const char* AName, SecureString& AValue) {
   const auto it = ADoc.find(AName);
   if (it == ADoc.end()) {
-    SetError(500, std::string("The server's answer lacks \"") + AName + "\"", "data.error");
+    SetError(500, std::string("The server's answer lacks \"") + AName + "\"", kKeyDataError);
     return false;
   }
   // Every copy of the value is wiped: it is a file's key material.

@@ -190,11 +190,11 @@ bool ParseErrorText(std::string_view AText, int AStatus, const TKofErrorMessages
       AError.Msg = std::move(text);
     } else {
       AError.Msg = WrapWithStatus(AStatus, text, language);
-      AError.Key = "http.Error";
+      AError.Key = kKeyHttpError;
     }
     return true;
   }
-  AError.Key = "http.Error";
+  AError.Key = kKeyHttpError;
   AError.Msg = WrapWithStatus(AStatus, message, language);
   return true;
 }

@@ -22,9 +22,22 @@ struct TServerMessage {
 // "m:key" or "m:key[p1,p2,...]"; nothing for any other text.
 std::optional<TServerMessage> ParseServerMessage(std::string_view AText);
 
-// Message keys the client acts on.
+// Codes the client sets itself, beside HTTP statuses and request-layer numbers.
+inline constexpr int kErrDecrypt = 997;    // a value from the server did not decrypt
+inline constexpr int kErrException = 999;  // an operation ended in an exception
+
+// Message keys the client and the plugin act on or set.
+inline constexpr const char* kKeyLoginFailed = "login.failed";
+inline constexpr const char* kKeySecondFactorInvalid = "err.secondfactor.invalid";
 inline constexpr const char* kKeyInvalidAccessCode = "AccessCodeValidator.invalid.password";
 inline constexpr const char* kKeyMissingAccessCode = "AccessCodeValidator.missing";
+inline constexpr const char* kKeyBannedAccessCode = "AccessCode.banned";
+inline constexpr const char* kKeyInternalServerError = "internal.server.Error";
+inline constexpr const char* kKeyHttpError = "http.Error";
+inline constexpr const char* kKeyDataError = "data.error";
+inline constexpr const char* kKeyCryptoError = "CRYPTO_ERR";
+// A 400 answer whose message begins so (any case) asks for the access code.
+inline constexpr const char* kMissingAccessCodeHeader = "missing query parameter (KOF-Access-Code)";
 
 // The error state of a client.
 struct TKofError {

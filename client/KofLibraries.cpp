@@ -1,8 +1,8 @@
 #include "client/KofLibraries.h"
 
-#include <dlfcn.h>
-
 #include <mutex>
+
+#include "platform/KofModulePath.h"
 
 namespace kof {
 
@@ -20,13 +20,7 @@ std::string WithDelimiter(std::string folder) {
 
 }  // namespace
 
-std::string ModuleDirectory() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<const void*>(&ModuleDirectory), &info) == 0 || info.dli_fname == nullptr) return {};
-  const std::string path = info.dli_fname;
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
+std::string ModuleDirectory() { return OwnModuleFolder(); }
 
 TLibraryPathSingleton& TLibraryPathSingleton::Instance() {
   static TLibraryPathSingleton instance;

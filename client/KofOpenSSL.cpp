@@ -5,6 +5,8 @@
 #include <openssl/pkcs12.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <memory>
 #include <mutex>
@@ -124,46 +126,67 @@ bool TKofOpenSSL::TakeChanged() {
 }
 
 void TKofOpenSSL::ForgetFailure() {
-  FChainFailed = false;
-  FChainError.clear();
+  FProblems = 0;
+  FOtherProblem.clear();
   FPinRefused = false;
 }
 
-CURLcode TKofOpenSSL::Apply(CURL* AHandle) {
-  // A request over the open connection makes no handshake: an earlier
-  // refusal must not be blamed on it.
-  ForgetFailure();
-  const bool pinned = !FImprint.empty();
-  curl_easy_setopt(AHandle, CURLOPT_SSL_VERIFYPEER, FVerifyCert ? 1L : 0L);
-  // A pinned certificate names the server; without a pin a verified chain
-  // must also be issued for the host we asked for.
-  curl_easy_setopt(AHandle, CURLOPT_SSL_VERIFYHOST, FVerifyCert && !pinned ? 2L : 0L);
-  // A resumed session shows no certificate, so a pin could not be checked.
-  curl_easy_setopt(AHandle, CURLOPT_SSL_SESSIONID_CACHE, FVerifyCert || pinned ? 0L : 1L);
-  // The store is changed per context below; a cached one would be shared.
-  curl_easy_setopt(AHandle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-  if (!FCertificateFile.empty()) {
-    curl_easy_setopt(AHandle, CURLOPT_SSLCERT, FCertificateFile.c_str());
-    curl_easy_setopt(AHandle, CURLOPT_SSLCERTTYPE, "PEM");
-  }
-  curl_easy_setopt(AHandle, CURLOPT_SSL_CTX_FUNCTION, &TKofOpenSSL::SslCtxCallback);
-  return curl_easy_setopt(AHandle, CURLOPT_SSL_CTX_DATA, this);
-}
-
-CURLcode TKofOpenSSL::SslCtxCallback(CURL*, void* ASslCtx, void* AUserPtr) {
-  auto* layer = static_cast<TKofOpenSSL*>(AUserPtr);
-  auto* ctx = static_cast<SSL_CTX*>(ASslCtx);
+bool TKofOpenSSL::PrepareContext(SSL_CTX* ACtx) {
   // A new handshake: what the last one saw no longer describes the server.
-  layer->FPeerSubject.clear();
-  layer->FPeerDigest.clear();
-  layer->ForgetFailure();
-  if (!layer->KeySetup(ctx)) return CURLE_SSL_CERTPROBLEM;
-  SSL_CTX_set_ex_data(ctx, LayerIndex(), layer);
+  FPeerSubject.clear();
+  FPeerDigest.clear();
+  ForgetFailure();
+  if (!KeySetup(ACtx) || !RequireNameInAltNames(ACtx)) return false;
+  SSL_CTX_set_ex_data(ACtx, LayerIndex(), this);
   // Always installed: it records the server's subject and checks a pin even
   // without chain verification. Chain failures are left to the result check
   // after the handshake, which runs only when verification is on.
-  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, &TKofOpenSSL::ImprintVerifyCallback);
-  return CURLE_OK;
+  SSL_CTX_set_verify(ACtx, SSL_VERIFY_PEER, &TKofOpenSSL::ImprintVerifyCallback);
+  return true;
+}
+
+// Browsers no longer take a name from the subject's common name, and neither
+// do we: a verified certificate must carry the host in its subjectAltName.
+// A pin names the server by itself, so the name is not checked then.
+bool TKofOpenSSL::RequireNameInAltNames(SSL_CTX* ACtx) const {
+  if (!FVerifyCert || !FImprint.empty() || FExpectedHost.empty()) return true;
+  X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ACtx);
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT | X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  if (X509_VERIFY_PARAM_set1_ip_asc(param, FExpectedHost.c_str()) == 1) return true;
+  return X509_VERIFY_PARAM_set1_host(param, FExpectedHost.c_str(), FExpectedHost.size()) == 1;
+}
+
+void TKofOpenSSL::NoteProblem(int AVerifyError) {
+  switch (AVerifyError) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN: FProblems |= cpSelfSigned; break;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: FProblems |= cpUnknownIssuer; break;
+    case X509_V_ERR_CERT_HAS_EXPIRED: FProblems |= cpExpired; break;
+    case X509_V_ERR_CERT_NOT_YET_VALID: FProblems |= cpNotYetValid; break;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: FProblems |= cpWrongName; break;
+    default:
+      if (FOtherProblem.empty()) FOtherProblem = X509_verify_cert_error_string(AVerifyError);
+      FProblems |= cpOther;
+  }
+}
+
+std::string TKofOpenSSL::WhyNotVerified() const {
+  const std::string otherName = FExpectedHost.empty() ? "another name" : "another name than " + FExpectedHost;
+  const std::pair<TCertProblem, std::string> words[] = {
+      {cpSelfSigned, "it is self-signed"},
+      {cpUnknownIssuer, "its issuer is not trusted"},
+      {cpExpired, "it has expired"},
+      {cpNotYetValid, "it is not valid yet"},
+      {cpWrongName, "it is issued for " + otherName},
+      {cpOther, FOtherProblem.empty() ? std::string("it could not be checked") : FOtherProblem},
+  };
+  std::string text;
+  for (const auto& [problem, reason] : words)
+    if (FProblems & problem) text += (text.empty() ? "" : ", ") + reason;
+  return text;
 }
 
 bool TKofOpenSSL::KeySetup(SSL_CTX* ACtx) {
@@ -194,11 +217,8 @@ int TKofOpenSSL::ImprintVerifyCallback(int APreverifyOk, X509_STORE_CTX* AStoreC
   auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(AStoreCtx, SSL_get_ex_data_X509_STORE_CTX_idx()));
   auto* layer = ssl ? static_cast<TKofOpenSSL*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), LayerIndex())) : nullptr;
   if (layer == nullptr) return 1;
-  // The first complaint names the cause; later ones follow from it.
-  if (!APreverifyOk && layer->FVerifyCert && !layer->FChainFailed) {
-    layer->FChainFailed = true;
-    layer->FChainError = X509_verify_cert_error_string(X509_STORE_CTX_get_error(AStoreCtx));
-  }
+  // Every complaint is kept, so the user learns all that is wrong at once.
+  if (!APreverifyOk && layer->FVerifyCert) layer->NoteProblem(X509_STORE_CTX_get_error(AStoreCtx));
   if (X509_STORE_CTX_get_error_depth(AStoreCtx) != 0) return 1;
   X509* cert = X509_STORE_CTX_get_current_cert(AStoreCtx);
   if (cert == nullptr) return layer->FImprint.empty() ? 1 : 0;

@@ -2,8 +2,6 @@
 // TLS settings of one request object and the OpenSSL hooks that carry them
 // out: client certificates, a CA held in memory, and pinning of the server's
 // certificate by its digest; and what the last handshake saw of the server.
-#include <curl/curl.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,21 +38,42 @@ class TKofOpenSSL {
   const std::string& Imprint() const { return FImprint; }
   void SetImprint(std::string_view AValue) { Change(FImprint, std::string(AValue)); }
 
-  // Puts the settings on an easy handle before each request.
-  CURLcode Apply(CURL* AHandle);
+  // The host name or address of the next request; a verified certificate
+  // must name it in its subjectAltName (its common name does not count).
+  void SetExpectedHost(std::string_view AHost) { FExpectedHost = AHost; }
   // True once after a setting changed: the open connection was made with the old ones.
   bool TakeChanged();
+  // A request over an open connection makes no handshake: an earlier refusal
+  // must not be blamed on it.
+  void ForgetFailure();
+  // Sets up a new TLS context with these settings; false when a certificate,
+  // key or CA cannot be used.
+  bool PrepareContext(SSL_CTX* ACtx);
+  // The request layer found the name wrong after the handshake.
+  void NoteWrongName() { FProblems |= cpWrongName; }
+
   // Subject name of the server certificate seen in the last handshake.
   const std::string& PeerSubject() const { return FPeerSubject; }
   // SHA-256 digest (32 bytes) of that certificate; empty before any handshake.
   const std::string& PeerDigest() const { return FPeerDigest; }
   std::string PeerFingerprint() const { return FingerprintText(FPeerDigest); }
-  // Why the last request failed in its handshake, if it did there: the chain
-  // did not verify against the trusted CAs (ChainError has OpenSSL's reason),
-  // or the certificate is not the pinned one. Both stay false for failures
-  // elsewhere (connect, timeout, a name mismatch curl finds after the chain).
-  bool ChainFailed() const { return FChainFailed; }
-  const std::string& ChainError() const { return FChainError; }
+
+  // Why the server's certificate was not verified in the last handshake.
+  // Nothing is recorded for failures elsewhere (connect, timeout), nor
+  // without verification.
+  enum TCertProblem : unsigned {
+    cpSelfSigned = 1,
+    cpUnknownIssuer = 2,
+    cpExpired = 4,
+    cpNotYetValid = 8,
+    cpWrongName = 16,
+    cpOther = 32,
+  };
+  bool NotVerified() const { return FProblems != 0; }
+  unsigned Problems() const { return FProblems; }
+  // The problems in words ("it is self-signed, it has expired"); empty when verified.
+  std::string WhyNotVerified() const;
+  // The certificate is not the pinned one.
   bool PinRefused() const { return FPinRefused; }
 
   // Whether an imprint matches a DER certificate.
@@ -71,11 +90,11 @@ class TKofOpenSSL {
     if (!(AField == AValue)) FChanged = true;
     AField = std::move(AValue);
   }
-  static CURLcode SslCtxCallback(CURL* AHandle, void* ASslCtx, void* AUserPtr);
   static int ImprintVerifyCallback(int APreverifyOk, X509_STORE_CTX* AStoreCtx);
   bool KeySetup(SSL_CTX* ACtx);
   bool AddCAFromMemory(SSL_CTX* ACtx);
-  void ForgetFailure();
+  bool RequireNameInAltNames(SSL_CTX* ACtx) const;
+  void NoteProblem(int AVerifyError);
 
   bool FVerifyCert = false;
   std::string FCertificateFile;
@@ -85,10 +104,11 @@ class TKofOpenSSL {
   TBytes FCertCABytes;
   SecureString FPFX;
   std::string FImprint;
+  std::string FExpectedHost;
   std::string FPeerSubject;
   std::string FPeerDigest;
-  bool FChainFailed = false;
-  std::string FChainError;
+  unsigned FProblems = 0;
+  std::string FOtherProblem;  // OpenSSL's words for a problem without a name of ours
   bool FPinRefused = false;
   bool FChanged = false;
 };

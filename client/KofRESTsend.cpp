@@ -1,5 +1,8 @@
 #include "client/KofRESTsend.h"
 
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
 #include <cstdio>
 #include <mutex>
 #include <random>
@@ -51,6 +54,28 @@ std::string MultipartName(std::string_view name) {
 struct TSlistFree {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+struct TUrlFree {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+constexpr bool SameNumber(TRequestFailure AOurs, CURLcode ATheirs) { return int(AOurs) == int(ATheirs); }
+static_assert(SameNumber(rfUnsupportedProtocol, CURLE_UNSUPPORTED_PROTOCOL) &&
+              SameNumber(rfFailedInit, CURLE_FAILED_INIT) && SameNumber(rfCouldNotConnect, CURLE_COULDNT_CONNECT) &&
+              SameNumber(rfTimedOut, CURLE_OPERATION_TIMEDOUT) &&
+              SameNumber(rfNotVerified, CURLE_PEER_FAILED_VERIFICATION) &&
+              SameNumber(rfTooLarge, CURLE_FILESIZE_EXCEEDED));
+
+// The host of a URL as a certificate names it: an IPv6 address without its brackets.
+std::string HostOf(const std::string& AURL) {
+  const std::unique_ptr<CURLU, TUrlFree> url(curl_url());
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, AURL.c_str(), CURLU_DEFAULT_SCHEME) != CURLUE_OK) return {};
+  char* host = nullptr;
+  if (curl_url_get(url.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK || host == nullptr) return {};
+  std::string text(host);
+  curl_free(host);
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+  return text;
+}
 
 }  // namespace
 
@@ -87,10 +112,29 @@ SecureString BuildFormBody(const TBodyStringList& AList, bool AEncodeValues) {
   return body;
 }
 
+// The engine's handle, and the callbacks it calls during a transfer.
+struct TRESTsend::TEngine {
+  struct THandleFree {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+  };
+  std::unique_ptr<CURL, THandleFree> Handle{curl_easy_init()};
+
+  static std::size_t Write(char* AData, std::size_t ASize, std::size_t ACount, void* AUser);
+  static std::size_t Read(char* AData, std::size_t ASize, std::size_t ACount, void* AUser);
+  static int Seek(void* AUser, curl_off_t AOffset, int AOrigin);
+  static std::size_t Header(char* AData, std::size_t ASize, std::size_t ACount, void* AUser);
+  static int Progress(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t AUlTotal, curl_off_t AUlNow);
+  static CURLcode SslContext(CURL* AHandle, void* ASslCtx, void* AUser);
+
+  static void SetMethodAndBody(CURL* h, TRESTsend& ASelf, const char* AMethod, const TBody* ABody);
+  static curl_slist* BuildHeaderList(const TRESTsend& ASelf, const TBody* ABody);
+  static void ApplyTLS(CURL* h, TRESTsend& ASelf, const std::string& AURL);
+};
+
 TRESTsend::TRESTsend(TKofClientBase* AOwner, const SecureString& AAccessCode)
     : FOwner(AOwner), FAccessCode(AAccessCode) {
   InitCurlOnce();
-  FHandle.reset(curl_easy_init());
+  FEngine = std::make_unique<TEngine>();
 }
 
 TRESTsend::~TRESTsend() {
@@ -105,20 +149,19 @@ void TRESTsend::RestoreTraffic() {
 
 // --- preparation ---
 
-void TRESTsend::PrepareRequest(std::string* AResponse, bool UseAccessCode, bool UseEncryption, bool HtmlAccept,
-                               bool AEncryptionOff) {
+void TRESTsend::PrepareRequest(std::string* AResponse, const TPrepare& APrepare) {
   WipeString(FDocument);
   FHeaders.Clear();
   if (FTextResponse) {
     FHeaders.Add("Accept", "text/plain");
     FTextResponse = false;
   } else {
-    FHeaders.Add("Accept", HtmlAccept ? kHtmlAccept : kJsonType);
+    FHeaders.Add("Accept", APrepare.HtmlAccept ? kHtmlAccept : kJsonType);
   }
-  const bool encrypting = !AEncryptionOff && FOwner != nullptr && FOwner->NaCLEncryption() != nullptr;
+  const bool encrypting = !APrepare.EncryptionOff && FOwner != nullptr && FOwner->NaCLEncryption() != nullptr;
   if (encrypting) {
-    if (UseEncryption) FOwner->SetNaCLProperties(FHeaders, FAccessCode);
-  } else if (UseAccessCode && UseEncryption && !FAccessCode.Empty()) {
+    if (APrepare.UseEncryption) FOwner->SetNaCLProperties(FHeaders, FAccessCode);
+  } else if (APrepare.UseAccessCode && APrepare.UseEncryption && !FAccessCode.Empty()) {
     std::string encoded = EncodeURLElementUTF8(FAccessCode.View());
     FHeaders.Add("KOF-Access-Code", encoded);
     WipeString(encoded);
@@ -128,80 +171,80 @@ void TRESTsend::PrepareRequest(std::string* AResponse, bool UseAccessCode, bool 
 
 // --- operations ---
 
-bool TRESTsend::SendGet(const std::string& URI, std::string* AResponse, bool UseAccessCode, bool AEncryptionOff) {
-  PrepareRequest(AResponse, UseAccessCode, true, false, AEncryptionOff);
+bool TRESTsend::SendGet(const std::string& URI, std::string* AResponse, const TPrepare& APrepare) {
+  PrepareRequest(AResponse, APrepare);
   return Execute("GET", URI, nullptr, AResponse);
 }
 
 bool TRESTsend::SendPostBytes(const std::string& URI, const std::string* Body, std::string* AResponse,
-                              bool AEncryptionOff) {
-  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+                              const TPrepare& APrepare) {
+  PrepareRequest(AResponse, APrepare);
   TBody body;
   if (Body) body = {SecureString(*Body), kJsonType};
   return Execute("POST", URI, Body ? &body : nullptr, AResponse);
 }
 
 bool TRESTsend::SendPostForm(const std::string& URI, const TBodyStringList& Body, std::string* AResponse,
-                             bool AEncryptionOff) {
-  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+                             const TPrepare& APrepare) {
+  PrepareRequest(AResponse, APrepare);
   const TBody body{BuildFormBody(Body, true), kFormType};
   return Execute("POST", URI, &body, AResponse);
 }
 
-bool TRESTsend::SendPut(const std::string& URI, const std::string* Body, std::string* AResponse, bool UseAccessCode,
-                        bool AEncryptionOff) {
-  PrepareRequest(AResponse, UseAccessCode, true, false, AEncryptionOff);
+bool TRESTsend::SendPut(const std::string& URI, const std::string* Body, std::string* AResponse,
+                        const TPrepare& APrepare) {
+  PrepareRequest(AResponse, APrepare);
   TBody body;
   if (Body) body = {SecureString(*Body), kJsonType};
   return Execute("PUT", URI, Body ? &body : nullptr, AResponse);
 }
 
 bool TRESTsend::SendDelete(const std::string& URI, const std::string& Body, std::string* AResponse,
-                           bool AEncryptionOff) {
-  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+                           const TPrepare& APrepare) {
+  PrepareRequest(AResponse, APrepare);
   const TBody body{SecureString(Body), kJsonType};
   return Execute("DELETE", URI, &body, AResponse);
 }
 
-bool TRESTsend::SendOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool,
-                            bool AEncryptionOff) {
-  PrepareRequest(AResponse, true, true, false, AEncryptionOff);
+bool TRESTsend::SendOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse,
+                            const TPrepare& APrepare) {
+  PrepareRequest(AResponse, APrepare);
   TBody body;
   if (Body) body = {BuildFormBody(*Body, true), kFormType};
   return Execute("OPTIONS", URI, Body ? &body : nullptr, AResponse);
 }
 
 bool TRESTsend::Get(const std::string& URI, std::string* AResponse, bool UseAccessCode) {
-  return SendGet(URI, AResponse, UseAccessCode, false);
+  return SendGet(URI, AResponse, {.UseAccessCode = UseAccessCode});
 }
 bool TRESTsend::OpenGet(const std::string& URI, std::string* AResponse, bool UseAccessCode) {
-  return SendGet(URI, AResponse, UseAccessCode, true);
+  return SendGet(URI, AResponse, {.UseAccessCode = UseAccessCode, .EncryptionOff = true});
 }
-bool TRESTsend::GetPage(const std::string& URI) { return SendGet(URI, nullptr, true, false); }
-bool TRESTsend::OpenGetPage(const std::string& URI) { return SendGet(URI, nullptr, true, true); }
+bool TRESTsend::GetPage(const std::string& URI) { return SendGet(URI, nullptr, {}); }
+bool TRESTsend::OpenGetPage(const std::string& URI) { return SendGet(URI, nullptr, {.EncryptionOff = true}); }
 
 bool TRESTsend::GetFile(const std::string& URI, const TBodyStringList& Body, std::string* AResponse) {
-  PrepareRequest(AResponse, false, false, true, false);
+  PrepareRequest(AResponse, {.UseAccessCode = false, .UseEncryption = false, .HtmlAccept = true});
   const TBody body{BuildFormBody(Body, false), kFormType};
   // File content is limited by the server's own file size limit, not ours.
   return Execute("POST", URI, &body, AResponse, false);
 }
 
 bool TRESTsend::Post(const std::string& URI, const std::string* Body, std::string* AResponse) {
-  return SendPostBytes(URI, Body, AResponse, false);
+  return SendPostBytes(URI, Body, AResponse, {});
 }
 bool TRESTsend::OpenPost(const std::string& URI, const std::string* Body, std::string* AResponse) {
-  return SendPostBytes(URI, Body, AResponse, true);
+  return SendPostBytes(URI, Body, AResponse, {.EncryptionOff = true});
 }
 bool TRESTsend::Post(const std::string& URI, const TBodyStringList& Body, std::string* AResponse) {
-  return SendPostForm(URI, Body, AResponse, false);
+  return SendPostForm(URI, Body, AResponse, {});
 }
 bool TRESTsend::OpenPost(const std::string& URI, const TBodyStringList& Body, std::string* AResponse) {
-  return SendPostForm(URI, Body, AResponse, true);
+  return SendPostForm(URI, Body, AResponse, {.EncryptionOff = true});
 }
 
 bool TRESTsend::PostCert(const std::string& URI, const TBodyStringList& List, std::string* AResponse) {
-  PrepareRequest(AResponse, false, false, false, false);
+  PrepareRequest(AResponse, {.UseAccessCode = false, .UseEncryption = false});
   TBodyStringList form('=');
   for (const auto& entry : List.Entries()) form.Add(entry.Name, entry.Value.View());
   const TBody body{BuildFormBody(form, true), kFormType};
@@ -210,7 +253,7 @@ bool TRESTsend::PostCert(const std::string& URI, const TBodyStringList& List, st
 
 bool TRESTsend::PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
                          std::string_view Data, std::string* AResponse) {
-  PrepareRequest(AResponse, true, true, false, false);
+  PrepareRequest(AResponse, {});
   const std::string boundary = MultipartBoundary();
   TBody body;
   body.Bytes.Append("--" + boundary + "\r\n");
@@ -224,30 +267,29 @@ bool TRESTsend::PostFile(const std::string& URI, std::string_view FieldName, std
 }
 
 bool TRESTsend::Put(const std::string& URI, const std::string* Body, std::string* AResponse, bool UseAccessCode) {
-  return SendPut(URI, Body, AResponse, UseAccessCode, false);
+  return SendPut(URI, Body, AResponse, {.UseAccessCode = UseAccessCode});
 }
 bool TRESTsend::OpenPut(const std::string& URI, const std::string* Body, std::string* AResponse,
                         bool UseAccessCode) {
-  return SendPut(URI, Body, AResponse, UseAccessCode, true);
+  return SendPut(URI, Body, AResponse, {.UseAccessCode = UseAccessCode, .EncryptionOff = true});
 }
 
 bool TRESTsend::Delete(const std::string& URI, std::string* AResponse) {
-  PrepareRequest(AResponse, true, true, false, false);
+  PrepareRequest(AResponse, {});
   return Execute("DELETE", URI, nullptr, AResponse);
 }
 bool TRESTsend::Delete(const std::string& URI, const std::string& Body, std::string* AResponse) {
-  return SendDelete(URI, Body, AResponse, false);
+  return SendDelete(URI, Body, AResponse, {});
 }
 bool TRESTsend::OpenDelete(const std::string& URI, const std::string& Body, std::string* AResponse) {
-  return SendDelete(URI, Body, AResponse, true);
+  return SendDelete(URI, Body, AResponse, {.EncryptionOff = true});
 }
 
-bool TRESTsend::Options(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool PostUrl) {
-  return SendOptions(URI, Body, AResponse, PostUrl, false);
+bool TRESTsend::Options(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool) {
+  return SendOptions(URI, Body, AResponse, {});
 }
-bool TRESTsend::OpenOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse,
-                            bool PostUrl) {
-  return SendOptions(URI, Body, AResponse, PostUrl, true);
+bool TRESTsend::OpenOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool) {
+  return SendOptions(URI, Body, AResponse, {.EncryptionOff = true});
 }
 
 // --- the exchange ---
@@ -259,8 +301,7 @@ bool TRESTsend::Fail(int ACode, std::string ADesc) {
   return false;
 }
 
-void TRESTsend::SetMethodAndBody(const char* AMethod, const TBody* ABody) {
-  CURL* h = FHandle.get();
+void TRESTsend::TEngine::SetMethodAndBody(CURL* h, TRESTsend& ASelf, const char* AMethod, const TBody* ABody) {
   const std::string_view method = AMethod;
   if (ABody == nullptr && method != "POST" && method != "PUT") {
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -271,14 +312,14 @@ void TRESTsend::SetMethodAndBody(const char* AMethod, const TBody* ABody) {
   // request repeated on a fresh connection can rewind.
   curl_easy_setopt(h, CURLOPT_POST, 1L);
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody ? ABody->Bytes.Size() : 0));
-  curl_easy_setopt(h, CURLOPT_READFUNCTION, &TRESTsend::ReadCallback);
-  curl_easy_setopt(h, CURLOPT_READDATA, this);
-  curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &TRESTsend::SeekCallback);
-  curl_easy_setopt(h, CURLOPT_SEEKDATA, this);
+  curl_easy_setopt(h, CURLOPT_READFUNCTION, &TEngine::Read);
+  curl_easy_setopt(h, CURLOPT_READDATA, &ASelf);
+  curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &TEngine::Seek);
+  curl_easy_setopt(h, CURLOPT_SEEKDATA, &ASelf);
   if (method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, AMethod);
 }
 
-curl_slist* TRESTsend::BuildHeaderList(const TBody* ABody) const {
+curl_slist* TRESTsend::TEngine::BuildHeaderList(const TRESTsend& ASelf, const TBody* ABody) {
   std::unique_ptr<curl_slist, TSlistFree> list;
   auto append = [&list](std::string_view line) {
     const std::string text(line);
@@ -287,16 +328,16 @@ curl_slist* TRESTsend::BuildHeaderList(const TBody* ABody) const {
     list.release();
     list.reset(grown);
   };
-  for (std::size_t i = 0; i < FHeaders.Count(); ++i) append(FHeaders.Line(i).View());
+  for (std::size_t i = 0; i < ASelf.FHeaders.Count(); ++i) append(ASelf.FHeaders.Line(i).View());
   append("Connection: keep-alive");
   append("Keep-Alive: 300");
-  if (!FCookies.empty()) {
+  if (!ASelf.FCookies.empty()) {
     SecureString cookie("Cookie: ");
-    for (std::size_t i = 0; i < FCookies.size(); ++i) {
+    for (std::size_t i = 0; i < ASelf.FCookies.size(); ++i) {
       if (i > 0) cookie.Append("; ");
-      cookie.Append(FCookies[i].first);
+      cookie.Append(ASelf.FCookies[i].first);
       cookie.PushBack('=');
-      cookie.Append(FCookies[i].second.View());
+      cookie.Append(ASelf.FCookies[i].second.View());
     }
     append(cookie.View());
   }
@@ -309,27 +350,63 @@ curl_slist* TRESTsend::BuildHeaderList(const TBody* ABody) const {
   return list.release();
 }
 
+void TRESTsend::TEngine::ApplyTLS(CURL* h, TRESTsend& ASelf, const std::string& AURL) {
+  TKofOpenSSL& tls = ASelf.FSSL;
+  tls.ForgetFailure();
+  tls.SetExpectedHost(HostOf(AURL));
+  const bool pinned = !tls.Imprint().empty();
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, tls.VerifyCert() ? 1L : 0L);
+  // A pinned certificate names the server; without a pin a verified chain
+  // must also be issued for the host we asked for.
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, tls.VerifyCert() && !pinned ? 2L : 0L);
+  // A resumed session shows no certificate, so a pin could not be checked.
+  curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, tls.VerifyCert() || pinned ? 0L : 1L);
+  // The store is changed per context; a cached one would be shared.
+  curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+  if (!tls.CertificateFile().empty()) {
+    curl_easy_setopt(h, CURLOPT_SSLCERT, tls.CertificateFile().c_str());
+    curl_easy_setopt(h, CURLOPT_SSLCERTTYPE, "PEM");
+  }
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &TEngine::SslContext);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &tls);
+}
+
+CURLcode TRESTsend::TEngine::SslContext(CURL*, void* ASslCtx, void* AUser) {
+  return static_cast<TKofOpenSSL*>(AUser)->PrepareContext(static_cast<SSL_CTX*>(ASslCtx)) ? CURLE_OK
+                                                                                          : CURLE_SSL_CERTPROBLEM;
+}
+
 bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody* ABody, std::string* AResponse,
                         bool ABounded) {
-  CURL* h = FHandle.get();
-  if (h == nullptr) return Fail(CURLE_FAILED_INIT, "The HTTP engine could not be started");
+  CURL* h = FEngine->Handle.get();
+  if (h == nullptr) return Fail(rfFailedInit, "The HTTP engine could not be started");
   curl_easy_reset(h);
   FResultCode = 0;
   FResultString.clear();
   FMimeType.clear();
   FLastError = 0;
   FLastErrorDesc.clear();
+  // A certificate that is checked would mean nothing over plain http.
+  const bool httpsOnly = FSSL.VerifyCert() || !FSSL.Imprint().empty();
+  if (httpsOnly && StartsText("http://", URI))
+    return Fail(rfUnsupportedProtocol,
+                "A connection that checks the server's certificate never uses unencrypted "
+                "http://");
   FUpload = ABody;
   FUploadPos = 0;
   FBounded = ABounded;
-  FTooLarge = FTimedOut = false;
+  FTooLarge = false;
+  FStall = TStall::stNone;
   FLastProgress = -1;
-  FLastActivity = std::chrono::steady_clock::now();
+  FReceived = 0;
+  FStart = FLastActivity = std::chrono::steady_clock::now();
 
   char errorBuffer[CURL_ERROR_SIZE] = {};
   const std::string url = EncodeRequestURL(URI);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, httpsOnly ? "https" : "http,https");
+  // An address without a scheme is never spoken to in clear.
+  curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "https");
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -337,17 +414,17 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
   curl_easy_setopt(h, CURLOPT_PROXY, "");  // no proxy, whatever the environment says
   if (FConnectionTimeout > 0) curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectionTimeout));
   if (ABounded) curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerSize));
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TRESTsend::WriteCallback);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TEngine::Write);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TRESTsend::HeaderCallback);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TEngine::Header);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TRESTsend::ProgressCallback);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TEngine::Progress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
   if (FSSL.TakeChanged()) curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-  FSSL.Apply(h);
-  SetMethodAndBody(AMethod, ABody);
-  const std::unique_ptr<curl_slist, TSlistFree> headers(BuildHeaderList(ABody));
+  TEngine::ApplyTLS(h, *this, url);
+  TEngine::SetMethodAndBody(h, *this, AMethod, ABody);
+  const std::unique_ptr<curl_slist, TSlistFree> headers(TEngine::BuildHeaderList(*this, ABody));
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
 
   const CURLcode rc = curl_easy_perform(h);
@@ -356,9 +433,10 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
   if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) FConnectionCount += connects;
   if (rc != CURLE_OK) {
     if (FTooLarge || rc == CURLE_FILESIZE_EXCEEDED)
-      return Fail(CURLE_FILESIZE_EXCEEDED, "The server's answer is larger than 64 MiB and was refused");
-    if (FTimedOut)
-      return Fail(CURLE_OPERATION_TIMEDOUT, "No answer from the server within " + std::to_string(FTimeout) + " ms");
+      return Fail(rfTooLarge, "The server's answer is larger than 64 MiB and was refused");
+    if (FStall != TStall::stNone) return Fail(rfTimedOut, StallText());
+    // curl checks the name after the chain: a refusal we did not see there is that one.
+    if (rc == CURLE_PEER_FAILED_VERIFICATION && !FSSL.NotVerified() && !FSSL.PinRefused()) FSSL.NoteWrongName();
     return Fail(rc, errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(rc)));
   }
   long status = 0;
@@ -368,9 +446,42 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
   return true;
 }
 
+std::string TRESTsend::StallText() const {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - FStart);
+  switch (FStall) {
+    case TStall::stSilence: return "No answer from the server within " + std::to_string(FTimeout) + " ms";
+    case TStall::stDeadline:
+      return "The server did not complete the exchange within " + std::to_string(seconds.count()) + " s";
+    case TStall::stTooSlow:
+      return "The server sends its answer too slowly (" + std::to_string(FReceived) + " bytes in " +
+             std::to_string(seconds.count()) + " s)";
+    case TStall::stNone: break;
+  }
+  return {};
+}
+
+TRESTsend::TStall TRESTsend::CheckProgress(std::int64_t AExpected, std::int64_t AMoved) {
+  using std::chrono::milliseconds;
+  const auto now = std::chrono::steady_clock::now();
+  if (AMoved != FLastProgress) {
+    FLastProgress = AMoved;
+    FLastActivity = now;
+  }
+  if (FTimeout <= 0) return TStall::stNone;
+  const milliseconds timeout(FTimeout);
+  if (now - FLastActivity > timeout) return TStall::stSilence;
+  // Silence is not the only way to hang: one byte a second keeps the line busy forever.
+  if (now - FStart > timeout + milliseconds(AExpected * 1000 / kMinTransferRate)) return TStall::stDeadline;
+  if (FReceived > 0 && now - FFirstByte > timeout) {
+    const auto elapsed = std::chrono::duration_cast<milliseconds>(now - FFirstByte).count();
+    if (FReceived * 1000 < kMinTransferRate * elapsed) return TStall::stTooSlow;
+  }
+  return TStall::stNone;
+}
+
 // --- callbacks ---
 
-std::size_t TRESTsend::WriteCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
+std::size_t TRESTsend::TEngine::Write(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
   auto* self = static_cast<TRESTsend*>(AUser);
   const std::size_t length = ASize * ACount;
   if (self->FBounded && self->FDocument.size() + length > kMaxAnswerSize) {
@@ -379,11 +490,13 @@ std::size_t TRESTsend::WriteCallback(char* AData, std::size_t ASize, std::size_t
   }
   self->FDocument.append(AData, length);
   self->FLastActivity = std::chrono::steady_clock::now();
+  if (self->FReceived == 0) self->FFirstByte = self->FLastActivity;
+  self->FReceived += static_cast<std::int64_t>(length);
   if (self->FOnMonitor) self->FOnMonitor(*self, false, AData, length);
   return length;
 }
 
-std::size_t TRESTsend::ReadCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
+std::size_t TRESTsend::TEngine::Read(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
   auto* self = static_cast<TRESTsend*>(AUser);
   if (self->FUpload == nullptr) return 0;
   const std::string_view bytes = self->FUpload->Bytes.View();
@@ -395,7 +508,7 @@ std::size_t TRESTsend::ReadCallback(char* AData, std::size_t ASize, std::size_t 
   return length;
 }
 
-int TRESTsend::SeekCallback(void* AUser, curl_off_t AOffset, int AOrigin) {
+int TRESTsend::TEngine::Seek(void* AUser, curl_off_t AOffset, int AOrigin) {
   auto* self = static_cast<TRESTsend*>(AUser);
   if (self->FUpload == nullptr || AOrigin != SEEK_SET || AOffset < 0 ||
       static_cast<std::size_t>(AOffset) > self->FUpload->Bytes.Size())
@@ -404,10 +517,18 @@ int TRESTsend::SeekCallback(void* AUser, curl_off_t AOffset, int AOrigin) {
   return CURL_SEEKFUNC_OK;
 }
 
-std::size_t TRESTsend::HeaderCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
+std::size_t TRESTsend::TEngine::Header(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
   const std::size_t length = ASize * ACount;
   static_cast<TRESTsend*>(AUser)->ParseHeaderLine(std::string_view(AData, length));
   return length;
+}
+
+int TRESTsend::TEngine::Progress(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t AUlTotal,
+                                 curl_off_t AUlNow) {
+  auto* self = static_cast<TRESTsend*>(AUser);
+  const std::int64_t expected = AUlTotal + std::max(ADlTotal, ADlNow);
+  self->FStall = self->CheckProgress(expected, ADlNow + AUlNow);
+  return self->FStall == TStall::stNone ? 0 : 1;
 }
 
 void TRESTsend::ParseHeaderLine(std::string_view ALine) {
@@ -451,22 +572,6 @@ void TRESTsend::StoreCookie(std::string_view ALine) {
     }
   }
   FCookies.emplace_back(name, std::move(value));
-}
-
-int TRESTsend::ProgressCallback(void* AUser, curl_off_t, curl_off_t ADlNow, curl_off_t, curl_off_t AUlNow) {
-  auto* self = static_cast<TRESTsend*>(AUser);
-  const auto now = std::chrono::steady_clock::now();
-  const curl_off_t progress = ADlNow + AUlNow;
-  if (progress != self->FLastProgress) {
-    self->FLastProgress = progress;
-    self->FLastActivity = now;
-    return 0;
-  }
-  if (self->FTimeout > 0 && now - self->FLastActivity > std::chrono::milliseconds(self->FTimeout)) {
-    self->FTimedOut = true;
-    return 1;
-  }
-  return 0;
 }
 
 }  // namespace kof

@@ -2,10 +2,9 @@
 // The request object of one server client: one HTTP/1.1 keep-alive
 // connection, the server session's cookies, the access code, and every body
 // format the server expects. It never interprets the HTTP status.
-#include <curl/curl.h>
-
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +20,19 @@ namespace kof {
 
 class TRESTsend;
 
+// Why an exchange failed, as LastError gives it; the values are the HTTP
+// engine's own numbers, which the client keeps as its error code.
+enum TRequestFailure : int {
+  rfUnsupportedProtocol = 1,
+  rfFailedInit = 2,
+  rfCouldNotConnect = 7,
+  rfTimedOut = 28,
+  // The server's certificate was refused; SSL() says why (NotVerified,
+  // WhyNotVerified, PinRefused).
+  rfNotVerified = 60,
+  rfTooLarge = 63,
+};
+
 // Transfer progress: Writing is true for bytes going to the server.
 using THookMonitor = std::function<void(TRESTsend& Sender, bool Writing, const char* Buffer, std::size_t Len)>;
 
@@ -35,6 +47,10 @@ class TRESTsend {
   static constexpr std::size_t kMaxAnswerSize = 64u << 20;
   static constexpr int kDefaultTimeout = 90000;
   static constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; Synapse)";
+  // Slower than any real link. A request may take the read timeout plus its
+  // size at this rate, and an answer that has been arriving for longer than
+  // the read timeout must keep this rate on average.
+  static constexpr std::int64_t kMinTransferRate = 4096;  // bytes a second
 
   TRESTsend(TKofClientBase* AOwner, const SecureString& AAccessCode);
   ~TRESTsend();
@@ -43,27 +59,30 @@ class TRESTsend {
 
   // Each returns true when an answer arrived, whatever its status; the body
   // goes to AResponse (when given), replacing what it held.
-  bool Get(const std::string& URI, std::string* AResponse, bool UseAccessCode = true);
-  bool GetPage(const std::string& URI);  // the body stays in Document()
-  bool GetFile(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
-  bool Post(const std::string& URI, const std::string* Body, std::string* AResponse);
-  bool Post(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
-  bool PostCert(const std::string& URI, const TBodyStringList& List, std::string* AResponse);
-  bool PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName, std::string_view Data,
-                std::string* AResponse);
-  bool Put(const std::string& URI, const std::string* Body, std::string* AResponse, bool UseAccessCode = true);
-  bool Delete(const std::string& URI, std::string* AResponse);
-  bool Delete(const std::string& URI, const std::string& Body, std::string* AResponse);
-  bool Options(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool PostUrl);
+  [[nodiscard]] bool Get(const std::string& URI, std::string* AResponse, bool UseAccessCode = true);
+  [[nodiscard]] bool GetPage(const std::string& URI);  // the body stays in Document()
+  [[nodiscard]] bool GetFile(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
+  [[nodiscard]] bool Post(const std::string& URI, const std::string* Body, std::string* AResponse);
+  [[nodiscard]] bool Post(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
+  [[nodiscard]] bool PostCert(const std::string& URI, const TBodyStringList& List, std::string* AResponse);
+  [[nodiscard]] bool PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
+                              std::string_view Data, std::string* AResponse);
+  [[nodiscard]] bool Put(const std::string& URI, const std::string* Body, std::string* AResponse,
+                         bool UseAccessCode = true);
+  [[nodiscard]] bool Delete(const std::string& URI, std::string* AResponse);
+  [[nodiscard]] bool Delete(const std::string& URI, const std::string& Body, std::string* AResponse);
+  [[nodiscard]] bool Options(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool PostUrl);
 
   // The same, prepared as if client encryption were off.
-  bool OpenGet(const std::string& URI, std::string* AResponse, bool UseAccessCode = true);
-  bool OpenGetPage(const std::string& URI);
-  bool OpenPost(const std::string& URI, const std::string* Body, std::string* AResponse);
-  bool OpenPost(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
-  bool OpenPut(const std::string& URI, const std::string* Body, std::string* AResponse, bool UseAccessCode = true);
-  bool OpenDelete(const std::string& URI, const std::string& Body, std::string* AResponse);
-  bool OpenOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool PostUrl);
+  [[nodiscard]] bool OpenGet(const std::string& URI, std::string* AResponse, bool UseAccessCode = true);
+  [[nodiscard]] bool OpenGetPage(const std::string& URI);
+  [[nodiscard]] bool OpenPost(const std::string& URI, const std::string* Body, std::string* AResponse);
+  [[nodiscard]] bool OpenPost(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
+  [[nodiscard]] bool OpenPut(const std::string& URI, const std::string* Body, std::string* AResponse,
+                             bool UseAccessCode = true);
+  [[nodiscard]] bool OpenDelete(const std::string& URI, const std::string& Body, std::string* AResponse);
+  [[nodiscard]] bool OpenOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse,
+                                 bool PostUrl);
 
   TKofClientBase* Owner() const { return FOwner; }
   const SecureString& AccessCode() const { return FAccessCode; }
@@ -71,7 +90,8 @@ class TRESTsend {
   void ClearAccessCode() { FAccessCode.Clear(); }
   bool TextResponse() const { return FTextResponse; }
   void SetTextResponse(bool AValue) { FTextResponse = AValue; }
-  // Longest wait for the next byte, in ms.
+  // Longest wait for the next byte, in ms; it also sets the request's
+  // overall deadline (see kMinTransferRate). 0: no limits.
   int Timeout() const { return FTimeout; }
   void SetTimeout(int AValue) { FTimeout = AValue; }
   int ConnectionTimeout() const { return FConnectionTimeout; }
@@ -84,6 +104,7 @@ class TRESTsend {
   const std::string& ResultString() const { return FResultString; }
   // Content type of the last answer.
   const std::string& MimeType() const { return FMimeType; }
+  // A TRequestFailure after a failed exchange, 0 after one that worked.
   int LastError() const { return FLastError; }
   const std::string& LastErrorDesc() const { return FLastErrorDesc; }
   const std::string& Document() const { return FDocument; }
@@ -95,35 +116,34 @@ class TRESTsend {
     SecureString Bytes;
     std::string ContentType;
   };
-  struct TCurlHandleFree {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+  // What a request is prepared with.
+  struct TPrepare {
+    bool UseAccessCode = true;
+    bool UseEncryption = true;
+    bool HtmlAccept = false;
+    bool EncryptionOff = false;  // the Open variants: as if client encryption were off
   };
+  enum class TStall { stNone, stSilence, stDeadline, stTooSlow };
+  // The HTTP engine's handle and callbacks, kept out of this header.
+  struct TEngine;
 
-  void PrepareRequest(std::string* AResponse, bool UseAccessCode, bool UseEncryption, bool HtmlAccept,
-                      bool AEncryptionOff);
+  void PrepareRequest(std::string* AResponse, const TPrepare& APrepare);
   bool Execute(const char* AMethod, const std::string& URI, const TBody* ABody, std::string* AResponse,
                bool ABounded = true);
   bool Fail(int ACode, std::string ADesc);
-  void SetMethodAndBody(const char* AMethod, const TBody* ABody);
-  curl_slist* BuildHeaderList(const TBody* ABody) const;
+  std::string StallText() const;
+  // How the transfer fares; stNone while it may go on.
+  TStall CheckProgress(std::int64_t AExpected, std::int64_t AMoved);
   void StoreCookie(std::string_view ALine);
   void ParseHeaderLine(std::string_view ALine);
-  bool SendGet(const std::string& URI, std::string* AResponse, bool UseAccessCode, bool AEncryptionOff);
-  bool SendPostBytes(const std::string& URI, const std::string* Body, std::string* AResponse, bool AEncryptionOff);
+  bool SendGet(const std::string& URI, std::string* AResponse, const TPrepare& APrepare);
+  bool SendPostBytes(const std::string& URI, const std::string* Body, std::string* AResponse, const TPrepare& APrepare);
   bool SendPostForm(const std::string& URI, const TBodyStringList& Body, std::string* AResponse,
-                    bool AEncryptionOff);
-  bool SendPut(const std::string& URI, const std::string* Body, std::string* AResponse, bool UseAccessCode,
-               bool AEncryptionOff);
-  bool SendDelete(const std::string& URI, const std::string& Body, std::string* AResponse, bool AEncryptionOff);
-  bool SendOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse, bool PostUrl,
-                   bool AEncryptionOff);
-
-  static std::size_t WriteCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser);
-  static std::size_t ReadCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser);
-  static int SeekCallback(void* AUser, curl_off_t AOffset, int AOrigin);
-  static std::size_t HeaderCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser);
-  static int ProgressCallback(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t AUlTotal,
-                              curl_off_t AUlNow);
+                    const TPrepare& APrepare);
+  bool SendPut(const std::string& URI, const std::string* Body, std::string* AResponse, const TPrepare& APrepare);
+  bool SendDelete(const std::string& URI, const std::string& Body, std::string* AResponse, const TPrepare& APrepare);
+  bool SendOptions(const std::string& URI, const TBodyStringList* Body, std::string* AResponse,
+                   const TPrepare& APrepare);
 
   TKofClientBase* FOwner;
   SecureString FAccessCode;
@@ -133,7 +153,7 @@ class TRESTsend {
   int FConnectionTimeout = 0;
   THookMonitor FOnMonitor;
   TKofOpenSSL FSSL;
-  std::unique_ptr<CURL, TCurlHandleFree> FHandle;
+  std::unique_ptr<TEngine> FEngine;
   TBodyStringList FHeaders{':'};
   std::vector<std::pair<std::string, SecureString>> FCookies;
 
@@ -142,9 +162,12 @@ class TRESTsend {
   std::size_t FUploadPos = 0;
   bool FBounded = true;
   bool FTooLarge = false;
-  bool FTimedOut = false;
-  curl_off_t FLastProgress = -1;
+  TStall FStall = TStall::stNone;
+  std::int64_t FLastProgress = -1;
+  std::int64_t FReceived = 0;
+  std::chrono::steady_clock::time_point FStart;
   std::chrono::steady_clock::time_point FLastActivity;
+  std::chrono::steady_clock::time_point FFirstByte;
 
   std::string FDocument;
   int FResultCode = 0;

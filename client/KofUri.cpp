@@ -79,7 +79,8 @@ TUrlParts ParseURL(std::string_view AURL) {
 std::string PrepareURL(std::string_view AUrl, bool AddProtocol, bool AddPort, bool ASecure) {
   if (AUrl.empty()) return {};
   TUrlParts parts = ParseURL(AUrl);
-  if (parts.Protocol.empty() && AddProtocol && parts.Port.empty()) parts.Protocol = ASecure ? "https" : "http";
+  // A port is no reason to guess plain http: an address without a scheme is always the secure one.
+  if (parts.Protocol.empty() && AddProtocol) parts.Protocol = ASecure ? "https" : "http";
   if (parts.Port.empty() && AddPort) parts.Port = ASecure ? "443" : "80";
   std::string result;
   if (!parts.Protocol.empty()) result = parts.Protocol + "://";

@@ -28,8 +28,8 @@ struct TUrlParts {
 
 // No default port or protocol is filled in; an empty host becomes "localhost".
 TUrlParts ParseURL(std::string_view AURL);
-// The URL with "/" at its end; a bare host gains a protocol (unless a port is
-// given); user and password are dropped.
+// The URL with "/" at its end; an address without a protocol gains one (with
+// or without a port); user and password are dropped.
 std::string PrepareURL(std::string_view AUrl, bool AddProtocol, bool AddPort, bool ASecure);
 // The base URL an invitation link points at; empty without protocol or host.
 std::string BaseURLFromParts(std::string_view AProtocol, std::string_view AHost, std::string_view APort,

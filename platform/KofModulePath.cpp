@@ -14,4 +14,18 @@ std::string OwnModuleFileName() {
   return realpath(info.dli_fname, resolved) ? std::string(resolved) : std::string(info.dli_fname);
 }
 
+std::string OwnModuleFolder() {
+  const std::string path = OwnModuleFileName();
+  if (path.empty()) return {};
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+bool LibraryLoaded(const std::string& AFileName) {
+  void* handle = dlopen(AFileName.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
 }  // namespace kof

@@ -1,7 +1,5 @@
 #include "plugin/KofServerTrust.h"
 
-#include <curl/curl.h>
-
 #include "client/KofClients.h"
 #include "sessions/PluginKofSessions5.h"
 #include "support/KofText.h"
@@ -29,25 +27,19 @@ TVerdict Classify(const TKofClient& client) {
   if (seen.PinRefused()) return TVerdict::PinChanged;
   // Without a certificate there is nothing the user could decide about.
   if (seen.PeerDigest().empty()) return TVerdict::OtherFailure;
-  // curl checks the name after the chain: its refusal counts as untrusted too.
-  if (seen.ChainFailed() || http->LastError() == CURLE_PEER_FAILED_VERIFICATION) return TVerdict::Untrusted;
+  if (seen.NotVerified()) return TVerdict::Untrusted;
   return TVerdict::OtherFailure;
 }
 
 TVerdict RunStatus(TKofClient& client) { return client.Status() ? TVerdict::Accepted : Classify(client); }
 
 TTrustResult CertificateRefusal(std::string message) {
-  return {false, false, kServerCertificateTitle, std::move(message)};
-}
-
-std::string WhyUntrusted(const TKofClient& client) {
-  const TKofOpenSSL& seen = client.HTTP()->SSL();
-  return seen.ChainFailed() ? seen.ChainError() : client.HTTP()->LastErrorDesc();
+  return {.Title = kServerCertificateTitle, .Message = std::move(message)};
 }
 
 std::string UntrustedQuestion(const TKofClient& client, const TKofSession& session) {
   const TKofOpenSSL& seen = client.HTTP()->SSL();
-  return "The certificate of the server " + client.BaseURL() + " could not be verified: " + WhyUntrusted(client) +
+  return "The certificate of the server " + client.BaseURL() + " could not be verified: " + seen.WhyNotVerified() +
          ".\r\n\r\nSubject: " + seen.PeerSubject() + "\r\nSHA-256 fingerprint: " + seen.PeerFingerprint() +
          "\r\n\r\nTrust this certificate for the session " + Quoted(session.Name()) +
          "? Later logins will then accept exactly this certificate.";
@@ -77,9 +69,9 @@ std::string BadPinMessage(const TKofSession& session) {
 TTrustResult Outcome(TVerdict verdict, const TKofClient& client, const TKofSession& session,
                      const std::string& pinDigest) {
   switch (verdict) {
-    case TVerdict::Accepted: return {true, false, {}, {}};
+    case TVerdict::Accepted: return {.Ok = true};
     case TVerdict::PinChanged: return CertificateRefusal(PinChangedMessage(client, session, pinDigest));
-    default: return {false, false, {}, client.ErrorMsg()};
+    default: return {.Message = client.ErrorMsg()};
   }
 }
 
@@ -92,11 +84,47 @@ std::string PinLastCertificate(const TKofClient& client, TKofSession& session) {
   return digest;
 }
 
+std::string PlainHttpQuestion(const TKofClient& client, const TKofSession& session) {
+  return "The address of the session " + Quoted(session.Name()) + " is " + client.BaseURL() +
+         ", without encryption: passwords and records will travel unencrypted, readable by anyone on the way."
+         "\r\n\r\nConnect anyway? The session will remember the answer for this address.";
+}
+
+std::string PlainHttpRefusedMessage(const TKofClient& client, const TKofSession& session) {
+  return "The session " + Quoted(session.Name()) + " was not connected: its address " + client.BaseURL() +
+         " is not encrypted. Use an https:// address.";
+}
+
+std::string PinnedPlainHttpMessage(const TKofClient& client, const TKofSession& session) {
+  return "The session " + Quoted(session.Name()) + " trusts a certificate, so it never connects to the " +
+         "unencrypted address " + client.BaseURL() +
+         ". Use an https:// address, or remove the trusted certificate from the session.";
+}
+
+// Plain http shows no certificate: there is nothing to verify or pin, so the
+// user decides once per session and address whether to go on without it.
+TTrustResult StatusOverPlainHttp(TKofClient& client, TKofSession& session, const TAskYesNo& ask) {
+  const auto refusal = [](std::string message) {
+    return TTrustResult{.Title = kPlainHttpTitle, .Message = std::move(message)};
+  };
+  if (!session.CertificatePin().empty()) return refusal(PinnedPlainHttpMessage(client, session));
+  bool accepted = false;
+  if (session.PlainHttpURL() != client.BaseURL()) {
+    if (!ask || !ask(kPlainHttpTitle, PlainHttpQuestion(client, session)))
+      return refusal(PlainHttpRefusedMessage(client, session));
+    session.SetPlainHttpURL(client.BaseURL());
+    session.SetModified(true);
+    accepted = true;
+  }
+  TTrustResult result = Outcome(RunStatus(client), client, session, {});
+  result.PlainHttpAccepted = accepted;
+  return result;
+}
+
 }  // namespace
 
 TTrustResult StatusWithTrustedServer(TKofClient& client, TKofSession& session, const TAskYesNo& ask) {
-  // Plain http shows no certificate: nothing to verify or pin.
-  if (!StartsText("https://", client.BaseURL())) return Outcome(RunStatus(client), client, session, {});
+  if (StartsText("http://", client.BaseURL())) return StatusOverPlainHttp(client, session, ask);
   std::string pinDigest;
   if (!session.CertificatePin().empty()) {
     const std::optional<std::string> digest = TKofOpenSSL::Sha256FromFingerprint(session.CertificatePin());

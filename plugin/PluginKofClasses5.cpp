@@ -57,7 +57,7 @@ bool IsBox(const TKofObject& object) { return kofBoxKinds.Contains(object.ObjTyp
 
 bool IsAccessCodeError(const TKofClient& client) {
   const std::string& key = client.ErrorKey();
-  return key == kKeyInvalidAccessCode || key == kKeyMissingAccessCode || key == "AccessCode.banned";
+  return key == kKeyInvalidAccessCode || key == kKeyMissingAccessCode || key == kKeyBannedAccessCode;
 }
 
 }  // namespace
@@ -213,7 +213,7 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
       *FKOFClient, session, [this](const std::string& title, const std::string& question) {
         return AskTrustCertificate(title, question);
       });
-  if (trust.PinAdded) SaveSession(session);  // the user's decision stands whatever follows
+  if (trust.SessionChanged()) SaveSession(session);  // the user's decision stands whatever follows
   if (!trust.Ok) {
     if (!silent) ShowInfo(trust.Title.empty() ? FSessionName : trust.Title, trust.Message);
     FKOFClient.reset();
@@ -282,7 +282,7 @@ bool TPluginKofPanel::CheckSecondFactorForClient(TKofClient& client) {
     const bool verified = client.SecondFactor(code.View(), "");
     WipeString(code);
     if (verified) return true;
-    if (client.ErrorCode() == 500 && client.ErrorKey() == "err.secondfactor.invalid") continue;
+    if (client.ErrorCode() == 500 && client.ErrorKey() == kKeySecondFactorInvalid) continue;
     ShowInfo(FSessionName, client.ErrorMsg());
     return false;
   }
@@ -441,7 +441,7 @@ bool TPluginKofPanel::ReadLevel(int mode, TLevelData& level, bool secretFields) 
   const bool boxes = FLevel == fslRoot || AmInBoxGroup();
   bool ok;
   if (boxes)
-    ok = FKOFClient->GetSafeBoxes(level.FParentBoxId, &level.FKOFList, false, true, false);
+    ok = FKOFClient->GetSafeBoxes(level.FParentBoxId, &level.FKOFList, {.IncludeGroupBoxes = true});
   else
     ok = FKOFClient->GetRecords(level.FParentBoxId, &level.FKOFList, secretFields, false, true);
   if (!ok) {

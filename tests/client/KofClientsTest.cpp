@@ -90,7 +90,7 @@ TEST_F(ClientTest, StatusOfAnUnreachableOrBrokenServerKeepsTheUnderlyingCode) {
   TKofClient dead("http://127.0.0.1:1/", TKofLanguage::koflngEnglish);
   dead.SetConnectionTimeout(2000);
   EXPECT_FALSE(dead.Status(true));
-  EXPECT_EQ(dead.ErrorCode(), CURLE_COULDNT_CONNECT);
+  EXPECT_EQ(dead.ErrorCode(), rfCouldNotConnect);
   EXPECT_EQ(dead.ErrorMsg(), "Getting Koffra server status failed. This is probably not a valid Koffra URL.");
 
   Route("public/api/status", [](const TRawRequest&) { return test::TextReply(502, "<html>proxy</html>"); });
@@ -117,7 +117,7 @@ TEST(KofVersion, IsEncodedFromItsLeadingNumbers) {
       return JsonReply(200, std::string(R"({"product":"Koffra","version":")") + c.Text + "\"}");
     });
     TKofClient client(server.BaseURL(), TKofLanguage::koflngEnglish);
-    client.Status(true);
+    EXPECT_TRUE(client.Status(true)) << c.Text;
     const TKofVersion v = client.KofVersionEncoded();
     EXPECT_EQ(v.Version, c.Expected.Version) << c.Text;
     EXPECT_EQ(v.Revision, c.Expected.Revision) << c.Text;
@@ -406,14 +406,14 @@ TEST(VaultGuards, MissingObjectsIdsKindsAndStreamsRaiseToTheCaller) {
     std::function<void()> Call;
   };
   const TCase cases[] = {
-      {"Object is nil", [&] { client.Update(nullptr, false); }},
-      {"Object is nil", [&] { client.Delete(nullptr); }},
-      {"Object is nil", [&] { client.Add(0, static_cast<TKofObject*>(nullptr), id); }},
-      {"Object.Id = 0", [&] { client.Update(&noId, false); }},
-      {"Object.Id = 0", [&] { client.UpdatePassword(&noId); }},
-      {"Object must be Account or Secret Account", [&] { client.UpdatePassword(&card); }},
-      {"Stream not assigned", [&] { client.DownloadFile(&streamless, nullptr); }},
-      {"Stream not assigned", [&] { client.UploadFile(&streamless, nullptr); }},
+      {"Object is nil", [&] { static_cast<void>(client.Update(nullptr, false)); }},
+      {"Object is nil", [&] { static_cast<void>(client.Delete(nullptr)); }},
+      {"Object is nil", [&] { static_cast<void>(client.Add(0, static_cast<TKofObject*>(nullptr), id)); }},
+      {"Object.Id = 0", [&] { static_cast<void>(client.Update(&noId, false)); }},
+      {"Object.Id = 0", [&] { static_cast<void>(client.UpdatePassword(&noId)); }},
+      {"Object must be Account or Secret Account", [&] { static_cast<void>(client.UpdatePassword(&card)); }},
+      {"Stream not assigned", [&] { static_cast<void>(client.DownloadFile(&streamless, nullptr)); }},
+      {"Stream not assigned", [&] { static_cast<void>(client.UploadFile(&streamless, nullptr)); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Message);
@@ -533,6 +533,90 @@ TEST_F(ClientTest, BrokenSecretAnswersFailWithoutCrashOrSecretInTheMessage) {
     EXPECT_NE(FClient->ErrorCode(), 0);
     EXPECT_EQ(FClient->ErrorMsg().find("s3cret"), std::string::npos) << FClient->ErrorMsg();
   }
+}
+
+// A record whose own values do not decrypt must not pass for a good one, nor
+// have its ciphertext written back; its passwords decrypt, so only the
+// record's own reading can tell.
+TEST_F(ClientTest, RecordThatDoesNotDecryptIsAFailureAndNeverWrittenBack) {
+  TSaltyClientEncryption server;  // its key pair stands for the server's
+  Route("public/api/status",
+        R"({"product":"Koffra5","ceAlgorithm":"NaCL","cePublicKey":")" + server.ClientPublicKeyAsBase64() + "\"}");
+  Login();
+  ASSERT_TRUE(FClient->Status(true));
+  ASSERT_TRUE(FClient->DecryptNaCL());
+  const TPublicKey clientKey = FClient->NaCLEncryption()->GetClientPublicKey();
+  const auto sealed = [&](std::string_view text) { return server.Encrypt(clientKey, text); };
+  const std::string record = R"({"id":21,"template":")" + sealed("account") + R"(","name":"not a sealed value"})";
+  Route("safe/records/21", R"({"record":)" + record + "}");
+  Route("safe/records/21/passwords", R"({"password":")" + sealed("pw") + "\"}");
+  Route("safe/boxes/2/records", R"({"records":[)" + record + "]}");
+  FClient->SetAccessCode("1234");
+
+  EXPECT_FALSE(FClient->GetRecord(21, true, false));
+  EXPECT_EQ(FClient->ErrorCode(), kErrDecrypt);
+  EXPECT_FALSE(FClient->GetRecord(21, false, false));
+  EXPECT_EQ(FClient->ErrorCode(), kErrDecrypt);
+
+  TKofList listed;
+  ASSERT_TRUE(FClient->GetRecords(2, &listed, false, false, false)) << FClient->ErrorMsg();
+  ASSERT_EQ(listed.Count(), 1);
+  EXPECT_FALSE(FClient->Update(listed.Items(0), false));
+  EXPECT_EQ(FClient->ErrorCode(), kErrDecrypt);
+  EXPECT_FALSE(FClient->UpdatePassword(listed.Items(0)));
+  std::int32_t id = 0;
+  EXPECT_FALSE(FClient->Add(3, listed.Items(0), id, true));
+  for (const char* path : {"safe/records/21", "safe/records/21/passwords"})
+    for (const auto& r : RequestsTo(path)) EXPECT_EQ(r.Method, "GET") << path;
+  EXPECT_TRUE(RequestsTo("safe/boxes/3/records").empty());
+}
+
+// Operations that do not clear the error state first leave an earlier error
+// in place when they succeed; those that do, end without one, also after a
+// request that went through only on its repeat.
+TEST_F(ClientTest, SuccessKeepsOrClearsAnEarlierErrorAsTheOperationSays) {
+  Login();
+  Route("safe/boxes", [](const TRawRequest&) { return test::TextReply(503, "err,maintenance"); });
+  Route("public/api/user/config", R"({"username":"user","hasAccessCode":true})");
+  Route("api/user/accesscode/new", "{}");
+  Route("safe/fileSizeLimit", R"({"fileSizeLimit":1024})");
+  const auto failBoxes = [&] {
+    TKofList boxes;
+    EXPECT_FALSE(FClient->GetSafeBoxes(0, &boxes, TSafeBoxesOptions{}));
+    EXPECT_EQ(FClient->ErrorCode(), 503);
+  };
+  struct Case {
+    const char* Name;
+    std::function<bool()> Operation;
+  };
+  const Case keeping[] = {
+      {"GetUserConfiguration", [&] { return FClient->GetUserConfiguration("", false); }},
+      {"SetNewAccessCode", [&] { return FClient->SetNewAccessCode("4321"); }},
+      {"GetFileSizeLimit", [&] { return FClient->GetFileSizeLimit() == 1024; }},
+  };
+  for (const auto& c : keeping) {
+    SCOPED_TRACE(c.Name);
+    failBoxes();
+    EXPECT_TRUE(c.Operation());
+    EXPECT_EQ(FClient->ErrorCode(), 503);
+    EXPECT_NE(FClient->ErrorMsg().find("maintenance"), std::string::npos) << FClient->ErrorMsg();
+  }
+
+  failBoxes();
+  int calls = 0;
+  Route("safe/boxes", [&](const TRawRequest&) {
+    return ++calls == 1 ? JsonReply(403, ErrorBody("m:AccessCodeValidator.missing"))
+                        : JsonReply(200, R"({"safeboxes":[]})");
+  });
+  FClient->SetOnGetAccessCode([](SecureString& code, bool) {
+    code.Assign("1234");
+    return true;
+  });
+  TKofList boxes;
+  EXPECT_TRUE(FClient->GetSafeBoxes(0, &boxes, TSafeBoxesOptions{})) << FClient->ErrorMsg();
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(FClient->ErrorCode(), 0);
+  EXPECT_EQ(FClient->ErrorKey(), "");
 }
 
 TEST(CheckSSL, TheLinkedEngineIsOpenSSL) {

@@ -188,9 +188,44 @@ TEST_F(RequestLayerTest, SlowAnswerEndsAtTheReadTimeout) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(FHttp.Get(Url("slow"), &FAnswer));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-  EXPECT_EQ(FHttp.LastError(), CURLE_OPERATION_TIMEDOUT);
+  EXPECT_EQ(FHttp.LastError(), rfTimedOut);
   EXPECT_NE(FHttp.LastErrorDesc().find("1000 ms"), std::string::npos);
   EXPECT_TRUE(FAnswer.empty());
+}
+
+// A byte now and then keeps the line from falling silent, so only a deadline
+// ends such an answer: the read timeout plus what its size allows at the
+// minimum rate, or the minimum rate itself once a body has been arriving for
+// longer than the read timeout.
+TEST_F(RequestLayerTest, TrickledAnswersEndAtTheirDeadline) {
+  struct Case {
+    const char* Name;
+    std::string Raw;
+    const char* Says;
+  };
+  std::string manyHeaderLines = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 500; ++i) manyHeaderLines += "X: 1\r\n";
+  const std::string body(2000, ' ');
+  const Case cases[] = {
+      {"head", manyHeaderLines, "did not complete the exchange"},
+      {"body of a declared length", "HTTP/1.1 200 OK\r\nContent-Length: 2000\r\n\r\n" + body, "too slowly"},
+      // Of unknown size, so its deadline does not grow beyond what has arrived.
+      {"chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7d0\r\n" + body + "\r\n0\r\n\r\n",
+       "did not complete the exchange"},
+  };
+  FHttp.SetTimeout(1000);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FServer.SetHandler([&c](const TRawRequest&) {
+      TReply reply{c.Raw, 0, true};
+      reply.TrickleMs = 50;
+      return reply;
+    });
+    EXPECT_FALSE(FHttp.Get(Url("trickle"), &FAnswer));
+    EXPECT_EQ(FHttp.LastError(), rfTimedOut);
+    EXPECT_NE(FHttp.LastErrorDesc().find(c.Says), std::string::npos) << FHttp.LastErrorDesc();
+    EXPECT_TRUE(FAnswer.empty());
+  }
 }
 
 TEST_F(RequestLayerTest, AnswerCutOffMidwayFailsAndTheNextRequestWorks) {
@@ -222,7 +257,7 @@ TEST_F(RequestLayerTest, OversizedAnswersAreRefused) {
   });
   for (const char* path : {"declared", "chunked"}) {
     EXPECT_FALSE(FHttp.Get(Url(path), &FAnswer)) << path;
-    EXPECT_EQ(FHttp.LastError(), CURLE_FILESIZE_EXCEEDED) << path;
+    EXPECT_EQ(FHttp.LastError(), rfTooLarge) << path;
     EXPECT_NE(FHttp.LastErrorDesc().find("64 MiB"), std::string::npos);
     EXPECT_TRUE(FAnswer.empty());
   }

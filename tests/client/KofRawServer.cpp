@@ -164,11 +164,23 @@ void TRawServer::Serve(int AFd, int AConnection) {
       handler = FHandler;
     }
     const TReply reply = handler(request);
-    if ((reply.DelayMs > 0 && !SleepUnlessStopped(reply.DelayMs)) || !WriteAll(AFd, reply.Raw) || reply.CloseAfter) {
+    if ((reply.DelayMs > 0 && !SleepUnlessStopped(reply.DelayMs)) || !WriteReply(AFd, reply) || reply.CloseAfter) {
       ::shutdown(AFd, SHUT_RDWR);
       return CloseConnection(AFd);
     }
   }
+}
+
+bool TRawServer::WriteReply(int AFd, const TReply& AReply) {
+  if (AReply.TrickleMs <= 0) return WriteAll(AFd, AReply.Raw);
+  // Without an end of the head, the head itself trickles.
+  const std::string_view raw = AReply.Raw;
+  const std::size_t headEnd = raw.find("\r\n\r\n");
+  const std::size_t bodyStart = headEnd == std::string_view::npos ? 0 : headEnd + 4;
+  if (!WriteAll(AFd, raw.substr(0, bodyStart))) return false;
+  for (std::size_t i = bodyStart; i < raw.size(); ++i)
+    if (!SleepUnlessStopped(AReply.TrickleMs) || !WriteAll(AFd, raw.substr(i, 1))) return false;
+  return true;
 }
 
 }  // namespace kof::test

@@ -28,6 +28,7 @@ struct TReply {
   std::string Raw;
   int DelayMs = 0;          // before the first byte
   bool CloseAfter = false;  // drop the connection after writing
+  int TrickleMs = 0;        // when set, the body goes out one byte after each such pause
 };
 
 TReply JsonReply(int AStatus, std::string_view ABody, std::string_view AExtraHeaders = {});
@@ -51,6 +52,7 @@ class TRawServer {
   void AcceptLoop();
   void Serve(int AFd, int AConnection);
   bool SleepUnlessStopped(int AMs);
+  bool WriteReply(int AFd, const TReply& AReply);
   void CloseConnection(int AFd);
 
   int FListenFd = -1;

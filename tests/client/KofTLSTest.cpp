@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <optional>
 
 #include "client/KofClients.h"
 #include "support/KofText.h"
+#include "tests/client/KofRawServer.h"
 #include "tests/client/KofTestTLS.h"
 
 namespace kof {
@@ -114,7 +116,7 @@ TEST_F(TLSTest, HandshakeRecordsTheCertificateAndWhyItWasRefused) {
     bool Verify;
     bool WrongPin;
     bool Accepted;
-    bool ChainFailed;
+    bool NotVerified;
     bool PinRefused;
   };
   const Case cases[] = {
@@ -128,12 +130,12 @@ TEST_F(TLSTest, HandshakeRecordsTheCertificateAndWhyItWasRefused) {
     if (c.WrongPin) http.SSL().SetImprint(std::string(32, 'x'));
     EXPECT_EQ(Ping(http), c.Accepted) << c.Name;
     EXPECT_EQ(http.SSL().PeerDigest(), FCert->Digest(EVP_sha256())) << c.Name;
-    EXPECT_EQ(http.SSL().ChainFailed(), c.ChainFailed) << c.Name;
-    EXPECT_EQ(http.SSL().ChainError().empty(), !c.ChainFailed) << c.Name << ": " << http.SSL().ChainError();
+    EXPECT_EQ(http.SSL().NotVerified(), c.NotVerified) << c.Name;
+    EXPECT_EQ(http.SSL().WhyNotVerified().empty(), !c.NotVerified) << c.Name << ": " << http.SSL().WhyNotVerified();
     EXPECT_EQ(http.SSL().PinRefused(), c.PinRefused) << c.Name;
     // A later failure that never reaches a handshake is not blamed on the certificate.
     EXPECT_FALSE(http.Get("https://127.0.0.1:1/ping", nullptr)) << c.Name;
-    EXPECT_FALSE(http.SSL().ChainFailed()) << c.Name;
+    EXPECT_FALSE(http.SSL().NotVerified()) << c.Name;
     EXPECT_FALSE(http.SSL().PinRefused()) << c.Name;
   }
 }
@@ -151,8 +153,90 @@ TEST_F(TLSTest, TheClientsRequestObjectShowsTheFingerprint) {
     expected += (expected.empty() ? "" : ":") + std::string(pair);
   }
   EXPECT_EQ(client.HTTP()->SSL().PeerFingerprint(), expected);
-  EXPECT_TRUE(client.HTTP()->SSL().ChainFailed());
+  EXPECT_TRUE(client.HTTP()->SSL().NotVerified());
   EXPECT_EQ(TKofOpenSSL::Sha256FromFingerprint(expected), digest);
+}
+
+// What a verifying client says about certificates it refuses, each served by
+// a server of its own and trusted as its own CA unless it is the untrusted case.
+TEST(CertificateProblems, AreNamedAndACommonNameAloneIsNoName) {
+  struct Case {
+    const char* Name;
+    test::TCertificateShape Shape;
+    bool Trusted;
+    unsigned Problems;
+  };
+  const Case cases[] = {
+      {"trusted, name in the subjectAltName", {}, true, 0},
+      {"trusted, name only in the common name", {.AltName = false}, true, TKofOpenSSL::cpWrongName},
+      {"not trusted", {}, false, TKofOpenSSL::cpSelfSigned},
+      {"trusted, expired", {.ValidFromSec = -7200, .ValidToSec = -3600}, true, TKofOpenSSL::cpExpired},
+      {"trusted, not valid yet", {.ValidFromSec = 3600, .ValidToSec = 7200}, true, TKofOpenSSL::cpNotYetValid},
+      {"not trusted, expired",
+       {.ValidFromSec = -7200, .ValidToSec = -3600},
+       false,
+       TKofOpenSSL::cpSelfSigned | TKofOpenSSL::cpExpired},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const test::TTestCertificate cert = test::MakeSelfSignedCertificate(c.Shape);
+    test::THttpsServer server(cert);
+    server.Server().Get("/ping", [](const httplib::Request&, httplib::Response& res) { res.set_content("{}", "x/y"); });
+    server.Start();
+    TRESTsend http(nullptr, SecureString());
+    http.SSL().SetVerifyCert(true);
+    if (c.Trusted) http.SSL().SetCertCA(cert.DER);
+    std::string answer;
+    EXPECT_EQ(http.Get(server.BaseURL() + "ping", &answer), c.Problems == 0) << http.LastErrorDesc();
+    EXPECT_EQ(http.SSL().Problems(), c.Problems) << http.SSL().WhyNotVerified();
+    if (c.Problems != 0) {
+      EXPECT_EQ(http.LastError(), rfNotVerified);
+    }
+  }
+}
+
+TEST(CertificateProblems, ReadAsTheUserSeesThem) {
+  const test::TTestCertificate cert = test::MakeSelfSignedCertificate({.AltName = false, .ValidToSec = -60});
+  test::THttpsServer server(cert);
+  server.Start();
+  TRESTsend http(nullptr, SecureString());
+  http.SSL().SetVerifyCert(true);
+  EXPECT_FALSE(http.Get(server.BaseURL() + "ping", nullptr));
+  EXPECT_EQ(http.SSL().WhyNotVerified(),
+            "it is self-signed, it has expired, it is issued for another name than 127.0.0.1");
+}
+
+// A checked certificate would mean nothing over plain http, so such a
+// connection never sends a byte there; an address without a scheme is https.
+TEST_F(TLSTest, CheckedConnectionsNeverSpeakPlainHttp) {
+  std::atomic<int> plainRequests{0};
+  test::TRawServer plain([&](const test::TRawRequest&) {
+    ++plainRequests;
+    return test::JsonReply(200, "{}");
+  });
+  struct Case {
+    const char* Name;
+    bool Verify;
+    std::string Imprint;
+  };
+  const Case cases[] = {
+      {"pinned", false, FCert->Digest(EVP_sha256())},
+      {"verified", true, ""},
+  };
+  for (const auto& c : cases) {
+    TRESTsend http(nullptr, SecureString());
+    http.SSL().SetVerifyCert(c.Verify);
+    http.SSL().SetImprint(c.Imprint);
+    EXPECT_FALSE(http.Get(plain.BaseURL() + "ping", nullptr)) << c.Name;
+    EXPECT_EQ(http.LastError(), rfUnsupportedProtocol) << c.Name;
+    EXPECT_NE(http.LastErrorDesc().find("http://"), std::string::npos) << c.Name << ": " << http.LastErrorDesc();
+  }
+  EXPECT_EQ(plainRequests, 0);
+
+  const std::string withoutScheme = FServer.BaseURL().substr(std::string("https://").size());
+  std::string answer;
+  EXPECT_TRUE(FHttp.Get(withoutScheme + "ping", &answer)) << FHttp.LastErrorDesc();
+  EXPECT_EQ(answer, R"({"pong":true})");
 }
 
 TEST(Fingerprint, TextAndDigestConvert) {

@@ -29,22 +29,22 @@ std::string TTestCertificate::Digest(const EVP_MD* AMd) const {
   return std::string(reinterpret_cast<char*>(digest), length);
 }
 
-TTestCertificate MakeSelfSignedCertificate() {
+TTestCertificate MakeSelfSignedCertificate(const TCertificateShape& AShape) {
   TTestCertificate result;
   result.Key.reset(EVP_EC_gen("P-256"), EVP_PKEY_free);
   result.Cert.reset(X509_new(), X509_free);
   X509* cert = result.Cert.get();
   X509_set_version(cert, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+  X509_gmtime_adj(X509_getm_notBefore(cert), AShape.ValidFromSec);
+  X509_gmtime_adj(X509_getm_notAfter(cert), AShape.ValidToSec);
   X509_set_pubkey(cert, result.Key.get());
   X509_NAME* name = X509_get_subject_name(cert);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
                              0);
   X509_set_issuer_name(cert, name);
   AddExtension(cert, NID_basic_constraints, "critical,CA:TRUE");
-  AddExtension(cert, NID_subject_alt_name, "IP:127.0.0.1");
+  if (AShape.AltName) AddExtension(cert, NID_subject_alt_name, "IP:127.0.0.1");
   if (X509_sign(cert, result.Key.get(), EVP_sha256()) == 0) throw std::runtime_error("sign");
   const int length = i2d_X509(cert, nullptr);
   result.DER.resize(static_cast<std::size_t>(length));

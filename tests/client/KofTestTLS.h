@@ -16,7 +16,13 @@ struct TTestCertificate {
   std::string Digest(const EVP_MD* AMd) const;
 };
 
-TTestCertificate MakeSelfSignedCertificate();
+struct TCertificateShape {
+  bool AltName = true;        // subjectAltName IP:127.0.0.1 beside the common name 127.0.0.1
+  long ValidFromSec = -3600;  // relative to now
+  long ValidToSec = 86400;
+};
+
+TTestCertificate MakeSelfSignedCertificate(const TCertificateShape& AShape = {});
 
 class THttpsServer {
  public:

@@ -50,7 +50,8 @@ TEST(PrepareURL, NormalisesWhatTheUserTyped) {
   const Case cases[] = {
       {"", false, ""},
       {"vault.example", false, "https://vault.example/"},
-      {"vault.example:8443", false, "vault.example:8443/"},  // no protocol once a port is given
+      {"vault.example:8443", false, "https://vault.example:8443/"},  // a port is no reason for plain http
+      {"127.0.0.1:8443/kof", false, "https://127.0.0.1:8443/kof/"},
       {"http://h/kof", false, "http://h/kof/"},
       {"https://u:p@h/kof/", false, "https://h/kof/"},  // credentials dropped
       {"https://h/x?a=1", false, "https://h/x?a=1/"},

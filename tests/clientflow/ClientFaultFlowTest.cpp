@@ -15,7 +15,7 @@ using nlohmann::json;
 using testserver::flow::BasicSeed;
 
 constexpr int kReadTimeoutMs = 1500;
-constexpr int kCurlTimeout = 28;  // CURLE_OPERATION_TIMEDOUT
+constexpr int kCurlTimeout = rfTimedOut;
 constexpr int kAnySocketError = -1;
 constexpr const char* kStatusFailed = "Getting Koffra server status failed. This is probably not a valid Koffra URL.";
 
@@ -54,7 +54,8 @@ const TFaultCase kFaultCases[] = {
      500, "internal.server.Error", "Err storage full"},
     {"failure without a body", TOperation::opReadPassword,
      Fault("/safe/records/11/passwords", "fail", {{"status", 404}, {"body", ""}}), 404, "", "404 Not found"},
-    {"dropped connection", TOperation::opReadPassword, Fault("/safe/records/11/passwords", "drop"), kAnySocketError, "", nullptr},
+    {"dropped connection", TOperation::opReadPassword, Fault("/safe/records/11/passwords", "drop"), kAnySocketError, "",
+     nullptr},
     {"garbage with an error status", TOperation::opReadPassword,
      Fault("/safe/records/11/passwords", "garbage", {{"status", 500}}), 500, "internal.server.Error",
      "500 Internal server error"},
@@ -73,10 +74,17 @@ const TFaultCase kFaultCases[] = {
      Fault("/safe/boxes/2/records", "delay", {{"delayMs", 4000}}), kCurlTimeout, "", nullptr},
     {"records failure with a text body", TOperation::opGetRecords,
      Fault("/safe/boxes/2/records", "fail", {{"status", 503}, {"body", "err,maintenance"}}), 503, "", "maintenance"},
-    {"records connection dropped", TOperation::opGetRecords, Fault("/safe/boxes/2/records", "drop"),
-     kAnySocketError, "", nullptr},
-    {"records answered with garbage", TOperation::opGetRecords, Fault("/safe/boxes/2/records", "garbage"), 999,
-     nullptr, nullptr},
+    {"records connection dropped", TOperation::opGetRecords, Fault("/safe/boxes/2/records", "drop"), kAnySocketError,
+     "", nullptr},
+    {"records answered with garbage", TOperation::opGetRecords, Fault("/safe/boxes/2/records", "garbage"), 999, nullptr,
+     nullptr},
+    // A byte every 200 ms never lets the line fall silent for the read timeout.
+    {"password trickled a byte at a time", TOperation::opReadPassword,
+     Fault("/safe/records/11/passwords", "trickle", {{"delayMs", 200}}), kCurlTimeout, "", nullptr},
+    {"records trickled a byte at a time", TOperation::opGetRecords,
+     Fault("/safe/boxes/2/records", "trickle", {{"delayMs", 200}}), kCurlTimeout, "", nullptr},
+    {"status trickled a byte at a time", TOperation::opStatus,
+     Fault("/public/api/status", "trickle", {{"delayMs", 200}}), kCurlTimeout, "", kStatusFailed},
 };
 
 // A fault that answers a request with a body leaves that body unread on the
@@ -95,7 +103,7 @@ class FaultFlow : public ClientFlowTest, public ::testing::WithParamInterface<TF
     if (AOperation == TOperation::opLogin) {
       EXPECT_TRUE(client->Status()) << client->ErrorMsg();
     }
-    if (AOperation == TOperation::opStatus) client->Status();  // makes the request object
+    if (AOperation == TOperation::opStatus) static_cast<void>(client->Status());  // makes the request object
     client->HTTP()->SetTimeout(kReadTimeoutMs);
     return client;
   }

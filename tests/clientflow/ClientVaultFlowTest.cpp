@@ -313,6 +313,39 @@ TEST_P(VaultFlowBothWays, AddedRecordsReadBackWithTheirSecretsAndContent) {
   EXPECT_EQ(BytesText(As<TKofFile>(*readFile).Stream()), "step 1");
 }
 
+// Without the new record's id its file has nowhere to go: nothing is uploaded.
+TEST_F(VaultFlow, AddAnsweredWithoutANumericIdUploadsNothing) {
+  struct TCase {
+    const char* Name;
+    const char* Answer;
+  };
+  const TCase cases[] = {
+      {"no id", R"({"created":true})"},
+      {"id as text", R"({"id":"77"})"},
+      {"id 0", R"({"id":0})"},
+  };
+  auto client = Client(false);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    AddFault({{"path", "/safe/boxes/5/records"},
+              {"method", "POST"},
+              {"kind", "fail"},
+              {"status", 200},
+              {"body", c.Answer},
+              {"contentType", "application/json"},
+              {"times", 1}});
+    Control("DELETE", "/__control/requests");
+    TKofFile file("Plan", "", "", "", "", "plan.txt", TByteSpan(reinterpret_cast<const std::uint8_t*>("step 1"), 6));
+    std::int32_t id = -1;
+    EXPECT_FALSE(client->Add(5, &file, id));
+    const std::vector<std::string> sent = Sent();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "POST /safe/boxes/5/records"), 1);
+    for (const auto& line : sent) EXPECT_EQ(line.find("/upload/file"), std::string::npos) << line;
+    EXPECT_EQ(client->ErrorKey(), "data.error");
+    EXPECT_NE(client->ErrorMsg().find("numeric id"), std::string::npos) << client->ErrorMsg();
+  }
+}
+
 TEST_P(VaultFlowBothWays, AddIsRepeatedWithTheCodeTheUserGaveAfterAWrongOne) {
   auto client = Client(GetParam(), "0000");
   std::vector<bool> asked;

@@ -1,11 +1,13 @@
 // Logging in to a vault and browsing it through the exports, against a
 // kof-test-server child process, as a file manager without plugin dialogs does:
 // every question arrives through RequestProc.
+#include <httplib.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -465,6 +467,7 @@ TEST_F(VaultFlow, UnknownCertificateIsAskedAboutOnceAndPinned) {
   EXPECT_FALSE(Enter());
   ASSERT_FALSE(FPlugin.GetAnswers().Asked().empty());
   EXPECT_TRUE(IsCertificateQuestion(FPlugin.GetAnswers().Asked()[0])) << AskedSoFar();
+  EXPECT_NE(FPlugin.GetAnswers().Asked()[0].Text.find("it is self-signed"), std::string::npos) << AskedSoFar();
   EXPECT_EQ(CountAsked(IsLoginPrompt), 0) << "the certificate comes before anything else\n" << AskedSoFar();
 
   FLogin.TrustCertificate = true;
@@ -486,6 +489,67 @@ TEST_F(VaultFlow, UnknownCertificateIsAskedAboutOnceAndPinned) {
   RestartHost();
   AddSession(VaultURL(), pin + "\r\n");
   ASSERT_TRUE(Enter()) << AskedSoFar();
+  EXPECT_EQ(CountAsked(IsCertificateQuestion), 0) << AskedSoFar();
+}
+
+// An address typed without a scheme is the secure one: the server's
+// certificate is asked about and the login goes through.
+TEST_F(VaultFlow, AddressWithoutSchemeIsReachedOverHttps) {
+  StartVault();
+  AddSession("127.0.0.1:" + std::to_string(FServer->Port()), "");
+  ASSERT_TRUE(Enter()) << AskedSoFar();
+  EXPECT_EQ(CountAsked(IsCertificateQuestion), 1) << AskedSoFar();
+  EXPECT_EQ(CountAsked(IsPlainHttpQuestion), 0) << AskedSoFar();
+  ExpectListing("/Demo", kRoot);
+}
+
+// A plain http server that answers every request with 503 and counts them.
+class TPlainHttpServer {
+ public:
+  TPlainHttpServer() {
+    FServer.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+      ++FRequests;
+      res.status = 503;
+      return httplib::Server::HandlerResponse::Handled;
+    });
+    FPort = FServer.bind_to_any_port("127.0.0.1");
+    FThread = std::thread([this] { FServer.listen_after_bind(); });
+    while (!FServer.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ~TPlainHttpServer() {
+    FServer.stop();
+    FThread.join();
+  }
+  std::string URL() const { return "http://127.0.0.1:" + std::to_string(FPort) + "/"; }
+  int Requests() const { return FRequests; }
+
+ private:
+  httplib::Server FServer;
+  int FPort = 0;
+  std::atomic<int> FRequests{0};
+  std::thread FThread;
+};
+
+// Passwords over plain http only after the user said so, once per session.
+TEST_F(VaultFlow, PlainHttpAddressIsAskedAboutFirstAndTheAnswerIsRemembered) {
+  TPlainHttpServer plain;
+  AddSession(plain.URL(), "");
+  EXPECT_FALSE(Enter());
+  ASSERT_FALSE(FPlugin.GetAnswers().Asked().empty());
+  EXPECT_TRUE(IsPlainHttpQuestion(FPlugin.GetAnswers().Asked()[0])) << AskedSoFar();
+  EXPECT_EQ(CountAsked(IsLoginPrompt), 0) << AskedSoFar();
+  EXPECT_EQ(plain.Requests(), 0) << "nothing is sent before the user agreed";
+
+  FLogin.AllowPlainHttp = true;
+  FPlugin.GetAnswers().ClearAsked();
+  EXPECT_FALSE(Enter());  // the server only answers 503
+  EXPECT_EQ(CountAsked(IsPlainHttpQuestion), 1) << AskedSoFar();
+  EXPECT_GT(plain.Requests(), 0);
+
+  RestartHost();
+  FLogin.AllowPlainHttp = false;
+  EXPECT_FALSE(Enter());
+  EXPECT_EQ(CountAsked(IsPlainHttpQuestion), 0) << AskedSoFar();
   EXPECT_EQ(CountAsked(IsCertificateQuestion), 0) << AskedSoFar();
 }
 

@@ -13,6 +13,10 @@ bool IsCertificateQuestion(const Request& r) {
   return r.Type == wfx::RT_MsgYesNo && LowerCase(r.Text).find("certificate") != std::string::npos;
 }
 
+bool IsPlainHttpQuestion(const Request& r) {
+  return r.Type == wfx::RT_MsgYesNo && r.Text.find("will travel unencrypted") != std::string::npos;
+}
+
 bool IsAccessCodePrompt(const Request& r) { return r.Type == wfx::RT_Password && r.Title.ends_with(" - Access Code"); }
 
 bool IsSecondFactorPrompt(const Request& r) { return r.Title == "TWO-FACTOR AUTHENTICATION"; }
@@ -21,6 +25,7 @@ std::optional<std::string> AnswerLogin(TLogin& login, const Request& r,
                                        const std::function<std::string()>& currentTotp) {
   if (login.CancelEverything) return std::nullopt;
   if (IsCertificateQuestion(r)) return login.TrustCertificate ? "yes" : "no";
+  if (IsPlainHttpQuestion(r)) return login.AllowPlainHttp ? "yes" : "no";
   if (r.Text == "Domain") return login.Domain;
   if (r.Type == wfx::RT_UserName) return login.User;
   if (IsAccessCodePrompt(r)) return login.AccessCode;

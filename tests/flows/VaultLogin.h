@@ -20,6 +20,7 @@ struct TLogin {
   std::string Password = "demo";
   std::string AccessCode = "1234";
   bool TrustCertificate = true;
+  bool AllowPlainHttp = false;
   // Second-factor answers in order; none left: the prompt is cancelled.
   std::deque<std::string> SecondFactor;
   bool CancelEverything = false;
@@ -27,6 +28,7 @@ struct TLogin {
 
 bool IsLoginPrompt(const wfxhost::Request& r);  // domain or user name
 bool IsCertificateQuestion(const wfxhost::Request& r);
+bool IsPlainHttpQuestion(const wfxhost::Request& r);
 bool IsAccessCodePrompt(const wfxhost::Request& r);
 bool IsSecondFactorPrompt(const wfxhost::Request& r);
 

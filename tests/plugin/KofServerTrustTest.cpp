@@ -49,9 +49,10 @@ TServer StartServer() {
 struct TAsker {
   bool Answer = false;
   std::vector<std::string> Questions;
+  std::string Title = kServerCertificateTitle;
   TAskYesNo Callback() {
     return [this](const std::string& title, const std::string& question) {
-      EXPECT_EQ(title, kServerCertificateTitle);
+      EXPECT_EQ(title, Title);
       Questions.push_back(question);
       return Answer;
     };
@@ -89,6 +90,8 @@ TEST_F(ServerTrustTest, UnverifiedCertificateIsShownAndPinnedOnlyOnYes) {
     ASSERT_EQ(asker.Questions.size(), 1u);
     EXPECT_NE(asker.Questions[0].find("CN=127.0.0.1"), std::string::npos) << asker.Questions[0];
     EXPECT_NE(asker.Questions[0].find(FServer->Fingerprint), std::string::npos) << asker.Questions[0];
+    EXPECT_NE(asker.Questions[0].find("could not be verified: it is self-signed."), std::string::npos)
+        << asker.Questions[0];
     EXPECT_EQ(result.Ok, yes) << result.Message;
     EXPECT_EQ(result.PinAdded, yes);
     EXPECT_EQ(session->Modified(), yes);
@@ -147,8 +150,12 @@ TEST_F(ServerTrustTest, TrustedCAIsEnoughOnlyForTheCertificatesOwnName) {
     client.SetCertCA(FServer->DER);
     const TTrustResult result = Login(*session, asker, &client);
     EXPECT_TRUE(result.Ok) << result.Message;
-    EXPECT_EQ(asker.Questions.size(), c.Asked ? 1u : 0u);
+    ASSERT_EQ(asker.Questions.size(), c.Asked ? 1u : 0u);
     EXPECT_EQ(session->CertificatePin(), c.Asked ? FServer->Fingerprint : "");
+    if (c.Asked) {
+      EXPECT_NE(asker.Questions[0].find("it is issued for another name than localhost"), std::string::npos)
+          << asker.Questions[0];
+    }
   }
 }
 
@@ -159,11 +166,8 @@ TEST_F(ServerTrustTest, OtherFailuresAreNotQuestionsAboutTheCertificate) {
     std::string Pin;
     bool CertificateTitle;
   };
-  const std::string plainToTls = "http://127.0.0.1:" + std::to_string(FServer->Process->Port()) + "/";
   const Case cases[] = {
       {"nobody listens", "https://127.0.0.1:1/", "", false},
-      {"plain http", plainToTls, "", false},
-      {"plain http ignores a pin", plainToTls, FServer->Fingerprint, false},
       {"stored pin is no fingerprint", FServer->URL(), "12:34", true},
   };
   for (const auto& c : cases) {
@@ -182,6 +186,54 @@ TEST_F(ServerTrustTest, OtherFailuresAreNotQuestionsAboutTheCertificate) {
       EXPECT_EQ(result.Message, client.ErrorMsg()) << c.Name;
     }
   }
+}
+
+// Plain http shows no certificate: the user is asked once per session and
+// address, and a session that trusts a certificate never goes there.
+TEST_F(ServerTrustTest, PlainHttpIsAskedAboutOnceAndNeverUsedWithAPin) {
+  const std::string plain = "http://127.0.0.1:" + std::to_string(FServer->Process->Port()) + "/";
+  for (const bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "Yes" : "No");
+    std::unique_ptr<TKofSession> session = NewSession(plain);
+    TAsker asker{yes, {}, kPlainHttpTitle};
+    TKofClient client(session->URL(), TKofLanguage::koflngEnglish);
+    const TTrustResult result = Login(*session, asker, &client);
+    ASSERT_EQ(asker.Questions.size(), 1u);
+    EXPECT_NE(asker.Questions[0].find("passwords and records will travel unencrypted"), std::string::npos)
+        << asker.Questions[0];
+    EXPECT_EQ(result.PlainHttpAccepted, yes);
+    EXPECT_EQ(result.SessionChanged(), yes);
+    EXPECT_EQ(session->Modified(), yes);
+    EXPECT_EQ(session->PlainHttpURL(), yes ? plain : "");
+    // The server there speaks TLS, so even an accepted address fails here; a refused one is never tried.
+    EXPECT_FALSE(result.Ok);
+    EXPECT_EQ(client.HTTP() != nullptr, yes);
+    if (!yes) {
+      EXPECT_EQ(result.Title, kPlainHttpTitle);
+      EXPECT_NE(result.Message.find("https://"), std::string::npos) << result.Message;
+    }
+    // Asked once: the answer stands for the session and this address.
+    TAsker again{false, {}, kPlainHttpTitle};
+    static_cast<void>(Login(*session, again));
+    EXPECT_EQ(again.Questions.size(), yes ? 0u : 1u);
+  }
+
+  std::unique_ptr<TKofSession> elsewhere = NewSession(plain);
+  elsewhere->SetPlainHttpURL("http://127.0.0.1:1/");
+  TAsker asker{false, {}, kPlainHttpTitle};
+  static_cast<void>(Login(*elsewhere, asker));
+  EXPECT_EQ(asker.Questions.size(), 1u) << "an answer for another address";
+
+  std::unique_ptr<TKofSession> pinned = NewSession(plain, FServer->Fingerprint);
+  pinned->SetPlainHttpURL(plain);
+  TAsker never{true, {}, kPlainHttpTitle};
+  TKofClient client(pinned->URL(), TKofLanguage::koflngEnglish);
+  const TTrustResult result = Login(*pinned, never, &client);
+  EXPECT_FALSE(result.Ok);
+  EXPECT_TRUE(never.Questions.empty());
+  EXPECT_EQ(client.HTTP(), nullptr) << "nothing was sent";
+  EXPECT_EQ(result.Title, kPlainHttpTitle);
+  EXPECT_NE(result.Message.find("trusts a certificate"), std::string::npos) << result.Message;
 }
 
 }  // namespace
