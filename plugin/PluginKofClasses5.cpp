@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <ctime>
+#include <chrono>
 #include <limits>
 #include <stdexcept>
 #include <unordered_set>
 
+#include "platform/KofClock.h"
 #include "platform/KofLastError.h"
 #include "plugin/KofServerTrust.h"
 #include "plugin/TotalCmdKofCommon5.h"
@@ -22,16 +22,6 @@ namespace {
 
 constexpr const char* kClientName = "TotalCmd plugin";
 constexpr int kConnectionTimeoutMs = 3000;
-
-// How long a listing waits for the server: KOFFRA_READ_TIMEOUT_MS when set
-// (tests and slow links), else the request layer's default.
-int ReadTimeoutFromEnvironment() {
-  const char* text = std::getenv("KOFFRA_READ_TIMEOUT_MS");
-  const int value = text ? std::atoi(text) : 0;
-  return value > 0 ? value : 0;
-}
-
-std::int64_t NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 // The name with a tag before its extension (or at its end), cut so that the
 // whole stays within the host's limit.
@@ -167,13 +157,13 @@ std::string TPluginKofPanel::LevelPath(std::string TLevelData::*name) const {
 
 // --- login
 
-bool TPluginKofPanel::LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) {
+bool TPluginKofPanel::LoginSession(int mode, const std::string& sessionName, TLoginOptions options) {
   Owner().SetInCredentialsPhase(true);
   bool ok = false;
   if (sessionName == "..") {
     ok = true;
   } else if (!FSSLChecked && !TKofClient::CheckSSL(ExtractFilePath(Owner().Module()), false)) {
-    if (!silent)
+    if (!options.Silent)
       ShowInfo("Koffra plugin", "Cannot load " + TKofClient::SSLLibraryName() + " or " +
                                     TKofClient::CryptoLibraryName() + " ssl libraries.");
   } else {
@@ -181,8 +171,8 @@ bool TPluginKofPanel::LoginSession(int mode, const std::string& sessionName, boo
     TKofSessionManager& manager = Owner().Cfg().SessionManager();
     const int index = manager.FindByName(sessionName);
     if (index >= 0) {
-      ok = LoginToServer(manager.Sessions().Items(index), mode, silent);
-      if (ok && useGotoRoot && FKOFClient) GotoRoot();
+      ok = LoginToServer(manager.Sessions().Items(index), mode, options.Silent);
+      if (ok && options.GotoRoot && FKOFClient) GotoRoot();
     }
   }
   Owner().SetFsStatus(ok ? fsMounting : fsInit);
@@ -194,7 +184,7 @@ void TPluginKofPanel::CreateClient(const TKofSession& session) {
   FKOFClient = std::make_unique<TKofClient>(session.URL(), TKofLanguage::koflngEnglish);
   FKOFClient->SetModulePath(ExtractFilePath(Owner().Module()));
   FKOFClient->SetConnectionTimeout(kConnectionTimeoutMs);
-  FKOFClient->SetReadTimeout(ReadTimeoutFromEnvironment());
+  FKOFClient->SetReadTimeout(Owner().Cfg().ReadTimeoutMs());
   FKOFClient->SetOnUserLogin(
       [this](const std::string& baseURL, const std::string&, const std::string&, SecureString& password) {
         return AskRelogin(baseURL, password);
@@ -346,7 +336,8 @@ void TPluginKofPanel::CheckAccessCode() {
   bool authenticated = false;
   if (!FKOFClient->LoginStatus(authenticated, true) && IsAccessCodeError(*FKOFClient))
     ShowInfo("Access Code", "Wrong access code");
-  if (!FKOFClient->AccessCode().Empty() && NowSeconds() - FAccessCodeTime > AccessCodeTimeout())
+  const auto age = std::chrono::duration_cast<std::chrono::seconds>(Clock().Steady() - FAccessCodeTime);
+  if (!FKOFClient->AccessCode().Empty() && age.count() > AccessCodeTimeout())
     FKOFClient->WipeStrings(TWhatWipe::wipAccessCode);
 }
 
@@ -355,7 +346,7 @@ bool TPluginKofPanel::AcceptAccessCode(const SecureString& code) {
   FKOFClient->SetAccessCode(code.View());
   bool authenticated = false;
   if (FKOFClient->LoginStatus(authenticated, false)) {
-    FAccessCodeTime = NowSeconds();
+    FAccessCodeTime = Clock().Steady();
     return true;
   }
   // Forgotten, so that the next request asks again instead of sending it once more.
@@ -378,7 +369,7 @@ bool TPluginKofPanel::SetDirectory(int mode, const std::string& dir) {
   CheckAccessCode();
   bool ok = false;
   if (FLevel == fslSessions)
-    ok = dir == "\\" || LoginSession(mode, dir, true, mode & kModeSilent);
+    ok = dir == "\\" || LoginSession(mode, dir, {.GotoRoot = true, .Silent = (mode & kModeSilent) != 0});
   else if (dir == "..")
     ok = GoUp();
   else

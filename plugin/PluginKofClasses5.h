@@ -3,6 +3,7 @@
 // to a safe box inside a group, and the login that opens it. Host-independent;
 // the host's panel supplies the questions and the find-data records.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,12 +30,6 @@ struct TPluginPanelItem {
   TKofObjectType FKofObjType = kofConfiguration;
 };
 using TPluginPanelItemList = std::vector<TPluginPanelItem>;
-
-// Panel mode bits.
-inline constexpr int kModeSilent = 0x1;
-inline constexpr int kModeSearching = 0x2;
-inline constexpr int kModeSessionsDelete = 0x1000;
-inline constexpr int kModeFsNames = 0x2000;
 
 // Names in the host's name buffer are cut to this many UTF-16 units.
 inline constexpr std::size_t kMaxListedUnits = 259;
@@ -78,7 +73,7 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   TPluginKofPanel(TCommonKofPlugin& owner, int number, std::string panelName, TFindHandle pluginHandle);
   ~TPluginKofPanel() override;
 
-  bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) override;
+  bool LoginSession(int mode, const std::string& sessionName, TLoginOptions options) override;
   bool Connected() const override { return FKOFClient && FKOFClient->Connected(); }
   bool ClipCopyMessage() const override;
   void SetLevel(TPluginKofLevel level) override { FLevel = level; }
@@ -109,8 +104,6 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   const std::string& BackDir() const { return FBackDir; }
   // Forgets the access code when it is older than the session allows.
   void CheckAccessCode();
-  // Test hook: when the access code was last accepted (seconds since the epoch).
-  void SetAccessCodeTime(std::int64_t value) { FAccessCodeTime = value; }
 
  protected:
   // The questions; the host's panel asks them.
@@ -158,7 +151,7 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   bool FLevelIsGroupBox = false;
   std::array<TLevelData, 4> FLevels;
   bool FSSLChecked = false;
-  std::int64_t FAccessCodeTime = 0;
+  std::chrono::steady_clock::time_point FAccessCodeTime{};
   std::string FKofProduct;
   std::string FKofApiVersion;
   std::string FKofVersion;

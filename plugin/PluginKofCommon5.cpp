@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
+#include "platform/KofClock.h"
 #include "platform/KofFolders.h"
 #include "platform/KofLastError.h"
 #include "plugin/TotalCmdKofCommon5.h"
@@ -53,7 +53,7 @@ TPluginKofCommonPanel::TPluginKofCommonPanel(TCommonKofPlugin& owner, int number
                                              TFindHandle pluginHandle)
     : FOwner(owner), FPluginHandle(pluginHandle), FPanelNumber(number), FPanelName(std::move(panelName)) {}
 
-bool TPluginKofCommonPanel::LoginSession(int, const std::string&, bool, bool) { return false; }
+bool TPluginKofCommonPanel::LoginSession(int, const std::string&, TLoginOptions) { return false; }
 
 bool TPluginKofCommonPanel::MatchLevelTo(int, const std::string&, TFileSysStatus) {
   SetLastError(wfx::ERROR_PATH_NOT_FOUND);
@@ -186,7 +186,7 @@ void TCommonKofPlugin::ClipLock(bool enter) {
     return;
   }
   if (FClipClearMsg) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Clock().Sleep(std::chrono::milliseconds(300));
     SecureString none;
     RequestText(wfx::RT_MsgOK, "Information", "The Clipboard was cleared", none, 0);
   }

@@ -41,7 +41,7 @@ class TPluginKofCommonPanel {
   int No() const { return FPanelNumber; }
   const std::string& Name() const { return FPanelName; }
 
-  virtual bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent);
+  virtual bool LoginSession(int mode, const std::string& sessionName, TLoginOptions options);
   virtual bool Connected() const { return false; }
   // Ends the connection; the panel stays until the plugin frees it.
   virtual void LogoutSession() {}

@@ -35,6 +35,19 @@ enum TFileSysStatus : int {
   fsoPutMultiThread,
 };
 
+// Mode bits of the panels' operations.
+inline constexpr int kModeSilent = 0x1;  // listing and login steps show no error messages
+inline constexpr int kModeSearching = 0x2;
+inline constexpr int kModeSessionsDelete = 0x1000;  // delete in the sessions folder: no read, no login
+inline constexpr int kModeFsNames = 0x2000;
+
+struct TLoginOptions {
+  // Put the panel at the session root after the login.
+  bool GotoRoot = true;
+  // Tell nothing about a failed login.
+  bool Silent = false;
+};
+
 // Find handles as the plugin hands them out; kNoHandle is the host's invalid handle.
 using TFindHandle = uint64_t;
 constexpr TFindHandle kNoHandle = UINT64_MAX;

@@ -122,7 +122,7 @@ TFindHandle TTotalCmdKofPlugin::FindFirstInPanel(int mode, TPluginKofCommonPanel
     SetLastError(wfx::ERROR_NO_MORE_FILES);
     return kNoHandle;
   }
-  if (panel.FindFirst(mode | 1, path, fd, true) != kNoHandle) return panel.PluginHandle();
+  if (panel.FindFirst(mode | kModeSilent, path, fd, true) != kNoHandle) return panel.PluginHandle();
   if (GetLastError() != wfx::ERROR_NO_MORE_FILES) {
     SetLastError(wfx::ERROR_NO_MORE_FILES);
     return kNoHandle;
@@ -138,7 +138,7 @@ TFindHandle TTotalCmdKofPlugin::Reconnect(int mode, const std::string& path, con
     return kGotoSessionsHandle;
   }
   std::unique_ptr<TPluginKofCommonPanel> panel = CreatePanel(panelName);
-  if (!panel->LoginSession(0, sessionName, true, false)) {
+  if (!panel->LoginSession(0, sessionName, {.GotoRoot = true, .Silent = false})) {
     FillGotoSessionsEntry(fd);
     return kGotoSessionsHandle;
   }
@@ -340,7 +340,7 @@ int TTotalCmdKofPlugin::ExecuteOpenSession(uint64_t window, const std::string& r
     FLastUsedPanelIndex = -1;
   }
   std::unique_ptr<TPluginKofCommonPanel> panel = CreatePanel(sessionName);
-  if (!panel->LoginSession(0, sessionName, true, false)) return wfx::FS_EXEC_OK;
+  if (!panel->LoginSession(0, sessionName, {.GotoRoot = true, .Silent = false})) return wfx::FS_EXEC_OK;
   FLastUsedPanelIndex = Panels().Add(sessionName, std::move(panel));
   newRemote = CutToUtf16Units("\\" + sessionName, wfx::kMaxPath);
   return wfx::FS_EXEC_SYMLINK;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "model/KofObjects.h"
+#include "platform/KofClock.h"
 #include "resources/KofResources.h"
 #include "support/KofText.h"
 #include "support/SecureString.h"
@@ -72,7 +73,7 @@ uint64_t UnixTimeToFileTime(std::int64_t seconds) {
 uint64_t BuildFileTime() { return UnixTimeToFileTime(BuildUnixTime()); }
 
 uint64_t NowFileTime() {
-  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  const auto since = Clock().Now().time_since_epoch();
   return kUnixEpochTicks + static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count()) * 10;
 }
 

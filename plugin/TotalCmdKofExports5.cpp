@@ -9,12 +9,11 @@
 #include "platform/KofLastError.h"
 #include "platform/KofModulePath.h"
 #include "plugin/KofHostPaths.h"
+#include "plugin/TotalCmdKofExports5.h"
 #include "plugin/TotalCmdKofClasses5.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "plugin/WfxAbi.h"
 #include "support/KofText.h"
-
-#define KOF_EXPORT extern "C" __attribute__((visibility("default")))
 
 using namespace wfx;
 
@@ -50,6 +49,14 @@ HANDLE ToHostHandle(TFindHandle h) { return reinterpret_cast<HANDLE>(static_cast
 TFindHandle FromHostHandle(HANDLE h) { return static_cast<TFindHandle>(reinterpret_cast<uintptr_t>(h)); }
 
 }  // namespace
+
+void LoadLinkedPlugin() {
+  gPlugin.reset();
+  gPlugin = std::make_unique<TTotalCmdKofPlugin>(plugTotalCmd, 0);
+}
+
+void UnloadLinkedPlugin() { gPlugin.reset(); }
+
 }  // namespace kof
 
 using namespace kof;

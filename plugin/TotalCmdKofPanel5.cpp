@@ -84,12 +84,12 @@ TTotalCmdKofPanel::TTotalCmdKofPanel(TTotalCmdKofPlugin& owner, int number, std:
 
 // --- login and its questions
 
-bool TTotalCmdKofPanel::LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) {
-  const bool ok = TPluginKofPanel::LoginSession(mode, sessionName, useGotoRoot, silent);
+bool TTotalCmdKofPanel::LoginSession(int mode, const std::string& sessionName, TLoginOptions options) {
+  const bool ok = TPluginKofPanel::LoginSession(mode, sessionName, options);
   if (ok) {
     std::lock_guard guard(Owner().Lock());
     if (FCurrentSession) FCurrentSession->Reload();
-  } else if (!silent && sessionName != ".." && Owner().Cfg().SessionManager().FindByName(sessionName) < 0) {
+  } else if (!options.Silent && sessionName != ".." && Owner().Cfg().SessionManager().FindByName(sessionName) < 0) {
     SetLastError(wfx::ERROR_NO_MORE_FILES);
     SecureString none;
     Ask(wfx::RT_MsgOK, "Advice", "Cannot find the Session \"" + sessionName + "\"", none);

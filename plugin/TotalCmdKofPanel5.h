@@ -18,7 +18,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
  public:
   TTotalCmdKofPanel(TTotalCmdKofPlugin& owner, int number, std::string panelName, TFindHandle pluginHandle);
 
-  bool LoginSession(int mode, const std::string& sessionName, bool useGotoRoot, bool silent) override;
+  bool LoginSession(int mode, const std::string& sessionName, TLoginOptions options) override;
   TFileSysStatus ListOperation() const override { return FOperation == fsoNone ? fsoList : FOperation; }
   TFindHandle FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd, bool readItems) override;
   bool FindNext(wfx::WIN32_FIND_DATAW& fd) override;

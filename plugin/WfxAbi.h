@@ -5,6 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 
+// Marks one of the host functions the library exports. Windows exports it
+// from the DLL (Koffra5.def lists the same names, undecorated); elsewhere the
+// default visibility makes it public, and the version script Koffra5.map
+// keeps everything else local.
+#if defined(_WIN32)
+#define KOF_EXPORT extern "C" __declspec(dllexport)
+#elif defined(__GNUC__) || defined(__clang__)
+#define KOF_EXPORT extern "C" __attribute__((visibility("default")))
+#else
+#define KOF_EXPORT extern "C"
+#endif
+
 namespace wfx {
 
 using WCHAR = char16_t;

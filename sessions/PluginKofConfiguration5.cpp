@@ -1,5 +1,7 @@
 #include "sessions/PluginKofConfiguration5.h"
 
+#include <cstdlib>
+
 namespace kof {
 namespace {
 
@@ -47,6 +49,12 @@ TKofPluginConfiguration::~TKofPluginConfiguration() {
   } catch (const ERegistryException&) {
     // Nobody is left to tell at unload; the values stay as they were stored.
   }
+}
+
+int TKofPluginConfiguration::ReadTimeoutMs() const {
+  const char* text = std::getenv("KOFFRA_READ_TIMEOUT_MS");
+  const int value = text ? std::atoi(text) : 0;
+  return value > 0 ? value : 0;
 }
 
 bool TKofPluginConfiguration::Init() {

@@ -67,6 +67,10 @@ class TKofPluginConfiguration {
   int BufferSize() const { return FBufferSize; }
   void SetBufferSize(int value) { FBufferSize = value; }
   int ClipboardTimeoutSec() const { return FClipboardTimeoutSec; }
+  // How long a request waits for the server's answer, in ms; 0: the request
+  // layer's default. KOFFRA_READ_TIMEOUT_MS (tests, slow links) is read at
+  // each call, so a value set after start-up counts from the next login.
+  int ReadTimeoutMs() const;
   bool ReadOnly() const { return FReadOnly; }
   TRegistryArea LastUsedArea() const { return FLastUsedArea; }
   TRegRoot RootKey() const { return FRootKey; }

@@ -1,6 +1,9 @@
 #pragma once
 // Loads the built plugin through the same loader as wfxhost, with a private
-// configuration in fresh temporary folders.
+// configuration in fresh temporary folders. Built with KOF_FLOW_IN_PROCESS,
+// the plugin is linked into the test program instead, so that a test can
+// reach what only the process shares (the plugin's clock); loading then
+// makes a fresh plugin object, as loading the library would.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +13,9 @@
 #include <string>
 
 #include "tools/wfxhost/WfxLoader.h"
+#ifdef KOF_FLOW_IN_PROCESS
+#include "plugin/TotalCmdKofExports5.h"
+#endif
 
 namespace kof::test {
 
@@ -32,13 +38,25 @@ class PluginFlow : public ::testing::Test {
   }
 
   void TearDown() override {
-    FPlugin.Unload();
+    UnloadPlugin();
     std::filesystem::remove_all(FDir);
   }
 
   void LoadPlugin() {
+#ifdef KOF_FLOW_IN_PROCESS
+    LoadLinkedPlugin();
+    FPlugin.Load("");
+#else
     FPlugin.Load(BuildDir() + "/Koffra5.wfx");
+#endif
     ASSERT_EQ(FPlugin.InitResult(), 0);
+  }
+
+  void UnloadPlugin() {
+    FPlugin.Unload();
+#ifdef KOF_FLOW_IN_PROCESS
+    UnloadLinkedPlugin();
+#endif
   }
 
   static std::string BuildDir() {

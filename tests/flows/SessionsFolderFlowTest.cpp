@@ -184,7 +184,7 @@ TEST_F(SessionsFolder, RenameCopyMoveAndDelete) {
 
 TEST_F(SessionsFolder, SessionsSurviveAReload) {
   ASSERT_NE(NewSession("Work").Code, 0);
-  FPlugin.Unload();
+  UnloadPlugin();
   LoadPlugin();
   EXPECT_EQ(Names("/"), (NameList{kHelp, "Work.<KOF>"}));
 }

@@ -1,84 +1,20 @@
 // Logging in to a vault and browsing it through the exports, against a
-// kof-test-server child process, as a file manager without plugin dialogs does:
-// every question arrives through RequestProc.
+// kof-test-server child process.
 #include <httplib.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <sys/stat.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
 #include <thread>
 
 #include "client/KofRESTsend.h"
 #include "sessions/PluginKofSessions5.h"
-#include "tests/flows/FlowFixture.h"
-#include "tests/flows/VaultLogin.h"
-#include "tests/serverflow/ServerProcess.h"
+#include "tests/flows/VaultFixture.h"
 
 namespace kof::test {
 namespace {
-
-using nlohmann::json;
-using testserver::flow::TApi;
-using testserver::flow::TServerProcess;
-using wfxhost::Entry;
-using wfxhost::Request;
-using NameList = std::vector<std::string>;
-
-const std::string kHelp = "__ use F3 to view HELP __";
-const std::string kBin = "!!__Bin_Deleted__!!";
-const std::string kAccessories = "!!_ Accessories _!!";
-const std::string kLogout = "__Logout Session__";
-const std::string kBackToSessions = "__Press Enter here to go to Sessions folder__";
-const std::string kBadLogin = "Login failed: unknown user name or bad password";
-constexpr uint32_t kFolder = 16;
-constexpr uint32_t kRecord = 32;
-
-// demo: password, access code. alice: second factor. A group with two boxes,
-// every record kind in one of them, a box at the top, and two items in the bin.
-json Seed(bool clientEncryption) {
-  json seed = json::parse(R"({
-    "server": {"fileSizeLimit": 1048576, "externalFilesRoot": "koffra-ext"},
-    "users": [
-      {"login": "demo", "password": "demo", "accessCode": "1234"},
-      {"login": "alice", "domain": "CORP", "password": "alice", "accessCode": "4321",
-       "totpSecret": "JBSWY3DPEHPK3PXPJBSWY3DPEHPK3PXP"}
-    ],
-    "boxes": [
-      {"id": 1, "name": "Company", "type": "SAFEBOX_GROUP", "boxes": [
-        {"id": 2, "name": "Servers", "records": [
-          {"id": 101, "template": "account", "name": "db01 root", "loginName": "root", "password": "Tr0ub4dor&3"},
-          {"id": 102, "template": "account-sec", "name": "Domain admin", "password": "staple",
-           "attributes": {"sec-loginName": "CORP\\admin", "sec-note": "sealed"}},
-          {"id": 103, "template": "ccard", "name": "Visa", "attributes": {"number": "4111111111111111", "cvv": "737"}},
-          {"id": 104, "template": "file", "name": "Release notes", "fileName": "release-notes.txt",
-           "contentText": "Koffra 5.0\n", "attributes": {"file": "release-notes.txt"}},
-          {"id": 105, "template": "cert", "name": "VPN certificate", "fileName": "vpn.pfx",
-           "contentText": "certificate bytes", "attributes": {"file": "vpn.pfx", "filePassword": "pfx"}},
-          {"id": 106, "template": "external-file", "name": "holiday.mp4",
-           "attributes": {"efFileName": "holiday.mp4", "efFilePath": "koffra-ext/2/0123456789ABCDEF.kofx",
-                          "efKey": "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F",
-                          "efIV": "A0A1A2A3A4A5A6A7A8A9AAAB", "efAAD": "B0B1B2B3B4B5B6B7B8B9BABBBCBDBEBF",
-                          "fileSize": 73400320}},
-          {"id": 107, "template": "account", "name": "Old router", "password": "admin", "deleted": true}
-        ]},
-        {"id": 3, "name": "Finance"}
-      ]},
-      {"id": 4, "name": "Personal", "records": [
-        {"id": 111, "template": "account", "name": "Mail", "loginName": "me", "password": "m4il"}
-      ]},
-      {"id": 5, "name": "Archive", "deleted": true, "deletedDate": 1765000000000}
-    ]
-  })");
-  seed["server"]["clientEncryption"] = clientEncryption;
-  return seed;
-}
 
 // SHA-256 of the certificate as a session stores its pin: "AB:CD:...".
 std::string Fingerprint(const std::string& pemFile) {
@@ -95,159 +31,6 @@ std::string Fingerprint(const std::string& pemFile) {
     text += hex;
   }
   return text;
-}
-
-bool IsReuseQuestion(const Request& r) {
-  return r.Type == wfx::RT_MsgYesNo && r.Text.find("is already connected") != std::string::npos;
-}
-
-struct TExpected {
-  std::string Name;
-  uint32_t Attributes;
-  std::optional<uint64_t> Size;  // nullopt: any size above 0
-};
-
-class VaultFlow : public PluginFlow {
- protected:
-  void SetUp() override {
-    PluginFlow::SetUp();
-    // Copied passwords go to a file instead of the desktop's clipboard.
-    const std::string clip = (FDir / "clip.sh").string();
-    WriteFile(clip, "#!/bin/sh\ncase \"$1\" in\n  copy) cat > '" + Clipboard() + "' ;;\n  paste) cat '" + Clipboard() +
-                        "' 2>/dev/null ;;\nesac\n");
-    ::chmod(clip.c_str(), 0755);
-    ::setenv("KOFFRA_CLIPBOARD_CMD", clip.c_str(), 1);
-    FPlugin.GetAnswers().SetFallback([this](const Request& r) { return Answer(r); });
-  }
-
-  void TearDown() override {
-    FPlugin.Unload();  // it clears its clipboard text on the way out
-    ::unsetenv("KOFFRA_CLIPBOARD_CMD");
-    FApi.reset();
-    FServer.reset();
-    PluginFlow::TearDown();
-  }
-
-  // Starts the server and imports the session "Demo" that points at it.
-  void StartVault(bool clientEncryption = false, const std::string& sessionLines = "") {
-    FServer = std::make_unique<TServerProcess>(Seed(clientEncryption));
-    FApi = std::make_unique<TApi>(*FServer);
-    AddSession(VaultURL(), sessionLines);
-  }
-
-  std::string VaultURL() const { return "https://127.0.0.1:" + std::to_string(FServer->Port()) + "/"; }
-
-  void AddSession(const std::string& url, const std::string& extraLines) {
-    WriteFile(Local("Demo.KOF"), SessionFileText(url, FLogin, extraLines));
-    ASSERT_EQ(FPlugin.Put(Local("Demo.KOF"), "/Demo.KOF", wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
-  }
-
-  std::string Clipboard() const { return (FDir / "clipboard").string(); }
-
-  // As a new host process: the sessions stay, no panel does.
-  void RestartHost() {
-    FPlugin.Unload();
-    LoadPlugin();
-    FPlugin.GetAnswers().ClearAsked();
-  }
-
-  // Enter on the session entry; true when the host was sent into the session.
-  bool Enter() {
-    std::string newPath;
-    const auto r = FPlugin.Exec("open", "/Demo.<KOF>", &newPath);
-    if (r.Code != wfx::FS_EXEC_SYMLINK) return false;
-    EXPECT_EQ(newPath, "/Demo");
-    return true;
-  }
-
-  std::optional<std::string> Answer(const Request& r) {
-    if (IsReuseQuestion(r)) return FReuseConnectedSession ? "yes" : "no";
-    return AnswerLogin(FLogin, r, [this] {
-      return Control("GET", "/__control/totp?user=" + FLogin.User + "&domain=" + FLogin.Domain)["code"]
-          .get<std::string>();
-    });
-  }
-
-  json Control(const std::string& method, const std::string& path, const json& body = {}) {
-    return testserver::flow::Control(*FApi, method, path, body);
-  }
-
-  int CountAsked(bool (*kind)(const Request&)) {
-    int n = 0;
-    for (const auto& r : FPlugin.GetAnswers().Asked()) n += kind(r) ? 1 : 0;
-    return n;
-  }
-
-  bool NoticeShown(const std::string& title, const std::string& text) {
-    for (const auto& r : FPlugin.GetAnswers().Asked())
-      if (r.Type == wfx::RT_MsgOK && (title.empty() || r.Title == title) && r.Text.find(text) != std::string::npos)
-        return true;
-    return false;
-  }
-
-  std::string AskedSoFar() {
-    std::string text;
-    for (const auto& r : FPlugin.GetAnswers().Asked())
-      text += wfxhost::RequestTypeName(r.Type) + " [" + r.Title + "] " + r.Text + "\n";
-    return text;
-  }
-
-  // A session path listed while no panel exists: the login runs again; with
-  // every prompt cancelled only the way back remains.
-  void ExpectNoPanel() {
-    FLogin.CancelEverything = true;
-    FPlugin.GetAnswers().ClearAsked();
-    EXPECT_EQ(Names("/Demo"), NameList{kBackToSessions});
-    EXPECT_FALSE(FPlugin.GetAnswers().Asked().empty()) << "a panel was still there";
-  }
-
-  void ExpectListing(const std::string& path, const std::vector<TExpected>& expected) {
-    SCOPED_TRACE("listing " + path);
-    const std::vector<Entry> entries = FPlugin.List(path);
-    NameList got;
-    for (const auto& e : entries) got.push_back(e.Name);
-    ASSERT_EQ(entries.size(), expected.size()) << ::testing::PrintToString(got);
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-      SCOPED_TRACE(expected[i].Name);
-      EXPECT_EQ(entries[i].Name, expected[i].Name);
-      EXPECT_EQ(entries[i].Attributes, expected[i].Attributes);
-      if (expected[i].Size) {
-        EXPECT_EQ(entries[i].Size, *expected[i].Size);
-      } else {
-        EXPECT_GT(entries[i].Size, 0u);
-      }
-    }
-  }
-
-  TLogin FLogin;
-  bool FReuseConnectedSession = false;
-  std::unique_ptr<TServerProcess> FServer;
-  std::unique_ptr<TApi> FApi;
-};
-
-const std::vector<TExpected> kRoot = {
-    {"Company", kFolder, 0}, {"Personal", kFolder, 0}, {kBin, kFolder, 0}, {kAccessories, kFolder, 0}};
-const std::vector<TExpected> kCompany = {{"Finance", kFolder, 0}, {"Servers", kFolder, 0}, {kAccessories, kFolder, 0}};
-// Password kinds are sized by their JSON text; a file record shows its file's
-// extension and size, an external file its plain size.
-const std::vector<TExpected> kServers = {{"db01 root.account", kRecord, std::nullopt},
-                                         {"Domain admin.secretaccount", kRecord, std::nullopt},
-                                         {"holiday.mp4", kRecord, 73400320},
-                                         {"Release notes.txt", kRecord, 11},
-                                         {"Visa.creditcard", kRecord, std::nullopt},
-                                         {"VPN certificate.pfx", kRecord, 17},
-                                         {kAccessories, kFolder, 0}};
-
-NameList AccessoryNames(bool clientEncryption) {
-  NameList names = {kHelp,
-                    kLogout,
-                    "__ Koffra __.info",
-                    "__ Configuration __.dlg",
-                    clientEncryption ? "__  Enhanced Client Encryption is ENABLED  __"
-                                     : "__  Enhanced Client Encryption is DISABLED  __",
-                    "__ Mapping paths to external files is DISABLED __"};
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class VaultBrowse : public VaultFlow, public ::testing::WithParamInterface<bool> {};
@@ -336,29 +119,6 @@ TEST_F(VaultFlow, EnteringAConnectedSessionAsksBeforeReconnecting) {
     EXPECT_EQ(CountAsked(IsLoginPrompt), c.loginPrompts) << AskedSoFar();
     ExpectListing("/Demo/Company", kCompany);
   }
-}
-
-TEST_F(VaultFlow, AccessCodeIsAskedOnceUntilItExpires) {
-  StartVault(false, "Access Code Timeout [sec]=2\r\n");
-  ASSERT_TRUE(Enter()) << AskedSoFar();
-  ASSERT_FALSE(FPlugin.List("/Demo/Personal").empty());
-  EXPECT_EQ(CountAsked(IsAccessCodePrompt), 0) << "a listing needs no access code";
-
-  const std::string account = "/Demo/Personal/Mail.account";
-  FPlugin.Exec("open", account);
-  EXPECT_EQ(CountAsked(IsAccessCodePrompt), 1) << AskedSoFar();
-  EXPECT_EQ(ReadFile(Clipboard()), "m4il") << "the password is copied with the code given";
-  FPlugin.Exec("open", account);
-  EXPECT_EQ(CountAsked(IsAccessCodePrompt), 1) << "a fresh code is remembered\n" << AskedSoFar();
-
-  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
-  ASSERT_FALSE(FPlugin.List("/Demo/Personal").empty());
-  FPlugin.Exec("open", account);
-  EXPECT_EQ(CountAsked(IsAccessCodePrompt), 2) << "an expired code is asked again\n" << AskedSoFar();
-  for (const auto& r : FPlugin.GetAnswers().Asked())
-    if (IsAccessCodePrompt(r)) {
-      EXPECT_EQ(r.Title, "Demo - Access Code");
-    }
 }
 
 TEST_F(VaultFlow, SecondFactor) {

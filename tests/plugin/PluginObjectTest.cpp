@@ -37,7 +37,7 @@ class FakePanel : public TPluginKofCommonPanel {
             std::vector<std::string>* visited)
       : TPluginKofCommonPanel(owner, 1, name, handle), FLoginOk(loginOk), FVisited(visited) {}
 
-  bool LoginSession(int, const std::string&, bool, bool) override { return FConnected = FLoginOk; }
+  bool LoginSession(int, const std::string&, TLoginOptions) override { return FConnected = FLoginOk; }
   bool Connected() const override { return FConnected; }
   bool MatchLevelTo(int, const std::string& path, TFileSysStatus) override {
     FVisited->push_back(path);

@@ -96,7 +96,7 @@ T Plugin::Sym(const char* name) {
 
 void Plugin::Load(const std::string& path, int pluginNumber) {
   Unload();
-  FHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  FHandle = dlopen(path.empty() ? nullptr : path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!FHandle) throw std::runtime_error(std::string("cannot load plugin: ") + dlerror());
   FInit = Sym<FsInitW_t>("FsInitW");
   FFindFirst = Sym<FsFindFirstW_t>("FsFindFirstW");

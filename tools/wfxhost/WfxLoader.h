@@ -65,7 +65,9 @@ class Plugin {
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
 
-  // Loads the library and calls FsSetDefaultParams and FsInitW. Throws on failure.
+  // Loads the library and calls FsSetDefaultParams and FsInitW. Throws on
+  // failure. An empty path takes the exports of the running program, which
+  // links the plugin in.
   void Load(const std::string& path, int pluginNumber = 1);
   void Unload();
   Answers& GetAnswers() { return FAnswers; }
