@@ -4,7 +4,6 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include "platform/KofLastError.h"
 #include "plugin/PluginKofCommon5.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "sessions/PluginKofConfiguration5.h"
@@ -102,7 +101,6 @@ bool TKofSessionsFolder::RefuseName(const std::string& name) const {
   const std::string problem = TKofSession::CheckName(name);
   if (problem.empty()) return false;
   FPlugin.ShowMessageDlg("Session", problem, 0x10000);
-  SetLastError(wfx::ERROR_ACCESS_DENIED);
   return true;
 }
 
@@ -120,21 +118,21 @@ int TKofSessionsFolder::Export(const std::string& entryPath, const std::string& 
   return wfx::FS_FILE_OK;
 }
 
-int TKofSessionsFolder::Import(const std::string& local, const std::string& entryPath, int flags) {
+TCodeOutcome TKofSessionsFolder::Import(const std::string& local, const std::string& entryPath, int flags) {
   const TSessionFileCheck check = TKofSession::CheckSessionFile(local, true);
   if (!check.Ok()) {
     FPlugin.ShowMessageDlg("Session import", check.Message, 0x10000);
-    return wfx::FS_FILE_READERROR;
+    return {wfx::FS_FILE_READERROR};
   }
   const std::string name = PureName(EntryName(entryPath));
-  if (RefuseName(name)) return wfx::FS_FILE_WRITEERROR;
+  if (RefuseName(name)) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_ACCESS_DENIED};
   const bool exists = Manager().FindByDisplayName(name + ".KOF") >= 0;
-  if (exists && !(flags & wfx::FS_COPYFLAGS_OVERWRITE)) return wfx::FS_FILE_EXISTS;
+  if (exists && !(flags & wfx::FS_COPYFLAGS_OVERWRITE)) return {wfx::FS_FILE_EXISTS};
   std::unique_ptr<TKofSession> session = TKofSession::LoadFromFile(local, name);
-  if (!session) return wfx::FS_FILE_READERROR;
-  if (FPlugin.ManageSession(*session, exists ? saModify : saNew)) return wfx::FS_FILE_OK;
+  if (!session) return {wfx::FS_FILE_READERROR};
+  if (FPlugin.ManageSession(*session, exists ? saModify : saNew)) return {wfx::FS_FILE_OK};
   ShowStoreError();
-  return wfx::FS_FILE_READERROR;
+  return {wfx::FS_FILE_READERROR};
 }
 
 bool TKofSessionsFolder::Delete(const std::string& entryPath) {
@@ -143,46 +141,47 @@ bool TKofSessionsFolder::Delete(const std::string& entryPath) {
   return FPlugin.ManageSession(Manager().Sessions().Items(index), saDelete);
 }
 
-bool TKofSessionsFolder::NewSession(const std::string& requested) {
+TDoneOutcome TKofSessionsFolder::NewSession(const std::string& requested) {
   const std::string name = TKofSession::ExtractPureFileName(requested);
-  if (RefuseName(name)) return false;
+  if (RefuseName(name)) return {false, wfx::ERROR_ACCESS_DENIED};
   if (Manager().SessionExists(name) || Manager().FindByName(name) >= 0) {
     ShowDuplicate(name);
-    return false;
+    return {false};
   }
   SecureString url, domain, user;
   const bool answered = AskConnection(name, url, domain, user);
-  if (!answered) return false;
+  if (!answered) return {false};
   if (Trim(url.View()).empty()) {
     FPlugin.ShowMessageDlg("Session", "A session needs the address (URL) of its Koffra server.", 0x10000);
-    return false;
+    return {false};
   }
   if (Manager().SessionExists(name) || Manager().FindByName(name) >= 0) {
     ShowDuplicate(name);
-    return false;
+    return {false};
   }
   // A new session starts from the built-in defaults, not from the stored settings.
   const TKofPluginConfiguration defaults;
   std::unique_ptr<TKofSession> session =
       defaults.NewSession(name, Trim(url.View()), Trim(domain.View()), Trim(user.View()));
-  if (FPlugin.ManageSession(*session, saNew)) return true;
+  if (FPlugin.ManageSession(*session, saNew)) return {true};
   ShowStoreError();
-  return false;
+  return {false};
 }
 
-int TKofSessionsFolder::RenMov(const std::string& oldPath, const std::string& newPath, bool move, bool overwrite) {
+TCodeOutcome TKofSessionsFolder::RenMov(const std::string& oldPath, const std::string& newPath, bool move,
+                                        bool overwrite) {
   const int index = FindEntry(oldPath);
-  if (index < 0) return wfx::FS_FILE_NOTFOUND;
+  if (index < 0) return {wfx::FS_FILE_NOTFOUND};
   const std::string oldName = Manager().Sessions().Items(index).Name();
   const std::string newName = PureName(EntryName(newPath));
-  if (RefuseName(newName)) return wfx::FS_FILE_WRITEERROR;
-  if (SameText(oldName, newName)) return overwrite ? wfx::FS_FILE_OK : wfx::FS_FILE_EXISTS;
+  if (RefuseName(newName)) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_ACCESS_DENIED};
+  if (SameText(oldName, newName)) return {overwrite ? wfx::FS_FILE_OK : wfx::FS_FILE_EXISTS};
   const bool targetExists = Manager().SessionExists(newName) || Manager().FindByName(newName) >= 0;
-  if (targetExists && !overwrite) return wfx::FS_FILE_EXISTS;
+  if (targetExists && !overwrite) return {wfx::FS_FILE_EXISTS};
   TKofSession& session = Manager().Sessions().Items(index);
-  if (Manager().Sessions().RenMovCopySession(session, newName, !move)) return wfx::FS_FILE_OK;
+  if (Manager().Sessions().RenMovCopySession(session, newName, !move)) return {wfx::FS_FILE_OK};
   ShowStoreError();
-  return wfx::FS_FILE_WRITEERROR;
+  return {wfx::FS_FILE_WRITEERROR};
 }
 
 int TKofSessionsFolder::Properties(const std::string& entryPath) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/KofOutcome.h"
 #include "plugin/WfxAbi.h"
 #include "support/SecureString.h"
 
@@ -26,10 +27,10 @@ class TKofSessionsFolder {
   std::string SessionNameForEntry(const std::string& path) const;
 
   int Export(const std::string& entryPath, const std::string& local, int flags);
-  int Import(const std::string& local, const std::string& entryPath, int flags);
+  TCodeOutcome Import(const std::string& local, const std::string& entryPath, int flags);
   bool Delete(const std::string& entryPath);
-  bool NewSession(const std::string& name);
-  int RenMov(const std::string& oldPath, const std::string& newPath, bool move, bool overwrite);
+  TDoneOutcome NewSession(const std::string& name);
+  TCodeOutcome RenMov(const std::string& oldPath, const std::string& newPath, bool move, bool overwrite);
   int Properties(const std::string& entryPath);
 
   int WriteHelp(std::string_view document, const std::string& local, int flags);
@@ -37,6 +38,7 @@ class TKofSessionsFolder {
 
  private:
   TKofSessionManager& Manager() const;
+  // Tells why a name cannot be a session's; true when refused.
   bool RefuseName(const std::string& name) const;
   // Index of the session an entry path such as \Work.<KOF> names, or -1.
   int FindEntry(const std::string& entryPath) const;

@@ -8,7 +8,6 @@
 #include <unordered_set>
 
 #include "platform/KofClock.h"
-#include "platform/KofLastError.h"
 #include "plugin/KofServerTrust.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "resources/KofResources.h"
@@ -48,6 +47,11 @@ bool IsBox(const TKofObject& object) { return kofBoxKinds.Contains(object.ObjTyp
 bool IsAccessCodeError(const TKofClient& client) {
   const std::string& key = client.ErrorKey();
   return key == kKeyInvalidAccessCode || key == kKeyMissingAccessCode || key == kKeyBannedAccessCode;
+}
+
+bool SameParts(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const std::string& x, const std::string& y) { return SameText(x, y); });
 }
 
 }  // namespace
@@ -304,7 +308,8 @@ void TPluginKofPanel::GotoRoot() {
 void TPluginKofPanel::SaveSession(TKofSession& session) {
   // A store that cannot be written must not undo a login the server accepted.
   try {
-    if (!session.Save(&Owner().Lock())) ShowInfo(FSessionName, "The session could not be saved.");
+    Owner().Lock().AssertHeld();  // the store's own lock comes after it, as on every path that holds both
+    if (!session.Save()) ShowInfo(FSessionName, "The session could not be saved.");
   } catch (const std::exception& error) {
     ShowInfo(FSessionName, error.what());
   }
@@ -404,12 +409,9 @@ bool TPluginKofPanel::EnterChild(const std::string& name, bool reread) {
   TKofObject* object = current.Find(name, &listed);
   if (!object && reread && FLevel != fslInGrp) {
     // The level may have been read before the child was created elsewhere.
-    if (ReadLevel(kModeSilent, current, true)) object = current.Find(name, &listed);
+    if (!ReadLevel(current, true)) object = current.Find(name, &listed);
   }
-  if (!object || !IsBox(*object) || FLevel == fslInGrp) {
-    SetLastError(wfx::ERROR_PATH_NOT_FOUND);
-    return false;
-  }
+  if (!object || !IsBox(*object) || FLevel == fslInGrp) return false;
   current.FBoxName = listed;
   for (const auto& entry : current.FPopulatedList.Entries())
     if (entry.Id == object->Id()) current.FBoxName = entry.Name;
@@ -427,7 +429,7 @@ bool TPluginKofPanel::EnterChild(const std::string& name, bool reread) {
   return true;
 }
 
-bool TPluginKofPanel::ReadLevel(int mode, TLevelData& level, bool secretFields) {
+std::optional<TKofFailure> TPluginKofPanel::ReadLevel(TLevelData& level, bool secretFields) {
   level.Clear(false);
   const bool boxes = FLevel == fslRoot || AmInBoxGroup();
   bool ok;
@@ -438,23 +440,21 @@ bool TPluginKofPanel::ReadLevel(int mode, TLevelData& level, bool secretFields) 
   if (!ok) {
     level.FKOFList.Clear();  // a partly read answer is not the level's content
     // Records the access code does not open are a level without entries, not a failure.
-    if (boxes || !IsAccessCodeError(*FKOFClient)) {
-      if (!(mode & kModeSilent)) ShowInfo(boxes ? "Boxes" : "Records", FKOFClient->ErrorMsg());
-      return false;
-    }
+    if (boxes || !IsAccessCodeError(*FKOFClient))
+      return TKofFailure{boxes ? "Boxes" : "Records", FKOFClient->ErrorMsg()};
   }
   level.Populate(boxes ? kofBoxKinds : kofRecordKinds);
-  return true;
+  return std::nullopt;
 }
 
-bool TPluginKofPanel::GetFileItemsByParent(int mode, TPluginPanelItemList& items, bool secretFields) {
+TKofStep TPluginKofPanel::GetFileItemsByParent(int mode, TPluginPanelItemList& items, bool secretFields) {
   items.clear();
   CheckAccessCode();
-  if (FLevel == fslSessions || !Connected()) return false;
+  if (FLevel == fslSessions || !Connected()) return {};
   TLevelData& level = FLevels[FLevel];
-  if (!ReadLevel(mode, level, secretFields)) return false;
+  if (std::optional<TKofFailure> failure = ReadLevel(level, secretFields)) return {false, std::move(failure)};
   AppendItems(level, mode, items);
-  return true;
+  return {true};
 }
 
 std::int64_t TPluginKofPanel::ExternalFileSize(const TKofObject& object) {
@@ -493,61 +493,44 @@ void TPluginKofPanel::AppendItems(const TLevelData& level, int mode, TPluginPane
 
 // --- moving the stack to a path
 
-bool TPluginKofPanel::GoToPath(int mode, const std::string& path, bool readLast) {
-  const std::vector<std::string> target = SplitHostPath(path);
-  if (target.empty() || !SameText(target[0], Name())) {
-    SetLastError(wfx::ERROR_PATH_NOT_FOUND);
-    return false;
-  }
-  if (FLevel == fslSessions && !SetDirectory(mode, target[0])) return false;
-  if (!Connected()) {
-    SetLastError(wfx::ERROR_PATH_NOT_FOUND);
-    return false;
-  }
-  const std::vector<std::string> current = SplitHostPath(FsCurDir());
+TKofStep TPluginKofPanel::GoToPath(int mode, const TKofHostPath& path, bool readLast) {
+  const std::vector<std::string>& target = path.Parts();
+  if (target.empty() || !SameText(target[0], Name())) return {};
+  if (FLevel == fslSessions && !SetDirectory(mode, target[0])) return {};
+  if (!Connected()) return {};
+  const std::vector<std::string> current = TKofHostPath(FsCurDir()).Parts();
   std::size_t common = 1;
   while (common < current.size() && common < target.size() && SameText(current[common], target[common])) ++common;
   // One access-code check for the whole walk; its steps are plain moves.
   if (common < current.size() || common < target.size()) CheckAccessCode();
   for (std::size_t up = common; up < current.size(); ++up) GoUp();
   for (std::size_t i = common; i < target.size(); ++i) {
-    if (!FLevels[FLevel].FRead && !ReadLevel(mode | kModeSilent, FLevels[FLevel], true)) {
-      SetLastError(wfx::ERROR_PATH_NOT_FOUND);
-      return false;
+    if (!FLevels[FLevel].FRead) {
+      if (std::optional<TKofFailure> failure = ReadLevel(FLevels[FLevel], true)) return {false, std::move(failure)};
     }
-    if (!EnterChild(target[i], true)) return false;
+    if (!EnterChild(target[i], true)) return {};
   }
   LevelChanged(FLevel);
-  if (readLast && !ReadLevel(mode | kModeSilent, FLevels[FLevel], true)) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return false;
-  }
-  return true;
+  if (readLast) return {true, ReadLevel(FLevels[FLevel], true)};
+  return {true};
 }
 
-bool TPluginKofPanel::MatchLevelTo(int mode, const std::string& path, TFileSysStatus operation) {
-  std::string dest = path;
-  if (dest.size() > 1 && dest.back() == '\\') dest.pop_back();
-  if (EndsText("\\" + std::string(kAccessoriesEntry), dest) || EndsText("\\" + std::string(kBinEntry), dest) ||
-      SameText(dest, FsCurDir()))
-    return true;
+TKofStep TPluginKofPanel::MatchLevelTo(int mode, const TKofHostPath& path, TFileSysStatus operation) {
+  const std::vector<std::string> current = TKofHostPath(FsCurDir()).Parts();
+  if (path.Kind() == TPathKind::Accessories || path.Kind() == TPathKind::Bin || SameParts(path.Parts(), current))
+    return {true};
   FBackDir = FsCurDir();
-  std::vector<std::string> parts = SplitHostPath(dest);
-  if (operation == fsoMkDir && parts.size() > 1) parts.pop_back();
-  const std::vector<std::string> current = SplitHostPath(FBackDir);
-  if (parts.empty() || current.empty() || !SameText(parts[0], current[0]))
+  const TKofHostPath dest = operation == fsoMkDir && path.Parts().size() > 1 ? path.Parent() : path;
+  if (dest.Parts().empty() || current.empty() || !SameText(dest.Parts()[0], current[0]))
     throw std::runtime_error("Source[0] <> Dest[0]");
-  std::string joined;
-  for (const std::string& part : parts) joined += "\\" + part;
-  if (GoToPath(mode, joined, operation != fsoList)) return true;
-  return GetLastError() == wfx::ERROR_NO_MORE_FILES;
+  return GoToPath(mode, dest, operation != fsoList);
 }
 
 bool TPluginKofPanel::MatchLevelBack(int mode) {
   if (FBackDir.empty()) return true;
   const std::string back = FBackDir;
   FBackDir.clear();
-  const bool ok = MatchLevelTo(mode, back, FOperation);
+  const bool ok = MatchLevelTo(mode, TKofHostPath(back), FOperation).Ok;
   FBackDir.clear();
   return ok;
 }

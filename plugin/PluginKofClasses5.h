@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -77,15 +78,16 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   bool Connected() const override { return FKOFClient && FKOFClient->Connected(); }
   bool ClipCopyMessage() const override;
   void SetLevel(TPluginKofLevel level) override { FLevel = level; }
-  bool MatchLevelTo(int mode, const std::string& path, TFileSysStatus operation) override;
+  TKofStep MatchLevelTo(int mode, const TKofHostPath& path, TFileSysStatus operation) override;
   bool MatchLevelBack(int mode);
 
   // One step in the level stack: a child's name or "..".
   bool SetDirectory(int mode, const std::string& dir);
   // Reads the current level from the server.
-  bool GetFileItemsByParent(int mode, TPluginPanelItemList& items, bool secretFields);
-  // Brings the stack to a host path of this session; reads the last level when asked.
-  bool GoToPath(int mode, const std::string& path, bool readLast);
+  TKofStep GetFileItemsByParent(int mode, TPluginPanelItemList& items, bool secretFields);
+  // Brings the stack to a host path of this session; reads the last level when
+  // asked (a failure to read it still counts as reached).
+  TKofStep GoToPath(int mode, const TKofHostPath& path, bool readLast);
 
   TKofClient* KofClient() const { return FKOFClient.get(); }
   TPluginKofLevel Level() const { return FLevel; }
@@ -139,7 +141,8 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   bool CheckSecondFactorForClient(TKofClient& client);
   void AfterLogin(TKofSession& session);
   void GotoRoot();
-  bool ReadLevel(int mode, TLevelData& level, bool secretFields);
+  // Nothing when the level was read.
+  std::optional<TKofFailure> ReadLevel(TLevelData& level, bool secretFields);
   void AppendItems(const TLevelData& level, int mode, TPluginPanelItemList& items);
   std::int64_t ExternalFileSize(const TKofObject& object);
   bool EnterChild(const std::string& name, bool reread);

@@ -15,39 +15,6 @@
 
 namespace kof {
 
-std::vector<std::string> SplitHostPath(std::string_view path) {
-  while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
-  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  std::vector<std::string> parts;
-  if (path.empty()) return parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t hit = path.find('\\', start);
-    parts.emplace_back(path.substr(start, hit == std::string_view::npos ? std::string_view::npos : hit - start));
-    if (hit == std::string_view::npos) break;
-    start = hit + 1;
-  }
-  return parts;
-}
-
-TRoutedPath RoutePath(std::string_view path, bool asSource) {
-  if (path == "\\") return {"", "\\"};
-  if (path == "\\..") return {"", ".."};
-  std::string_view rest = path;
-  if (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
-  if (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
-  const std::vector<std::string> parts = SplitHostPath(rest);
-  if (parts.empty()) return {"", "\\"};
-
-  const std::string ext = ExtractFileExt(parts[0]);
-  if (parts.size() == 1 && (SameText(ext, kPanelExt) || (!asSource && TKofSession::ValidInputExt(ext))))
-    return {"", std::string(path)};
-
-  std::string panelPath;
-  for (std::size_t i = 1; i < parts.size(); ++i) panelPath += "\\" + parts[i];
-  return {parts[0], panelPath};
-}
-
 // ---------------------------------------------------------------------------
 TPluginKofCommonPanel::TPluginKofCommonPanel(TCommonKofPlugin& owner, int number, std::string panelName,
                                              TFindHandle pluginHandle)
@@ -55,41 +22,31 @@ TPluginKofCommonPanel::TPluginKofCommonPanel(TCommonKofPlugin& owner, int number
 
 bool TPluginKofCommonPanel::LoginSession(int, const std::string&, TLoginOptions) { return false; }
 
-bool TPluginKofCommonPanel::MatchLevelTo(int, const std::string&, TFileSysStatus) {
-  SetLastError(wfx::ERROR_PATH_NOT_FOUND);
-  return false;
-}
+TKofStep TPluginKofCommonPanel::MatchLevelTo(int, const TKofHostPath&, TFileSysStatus) { return {}; }
 
-TFindHandle TPluginKofCommonPanel::FindFirst(int, const std::string&, wfx::WIN32_FIND_DATAW&, bool) {
-  SetLastError(wfx::ERROR_NO_MORE_FILES);
-  return kNoHandle;
-}
+TKofListing TPluginKofCommonPanel::FindFirst(int, const TKofHostPath&, wfx::WIN32_FIND_DATAW&, bool) { return {}; }
 
 bool TPluginKofCommonPanel::FindNext(wfx::WIN32_FIND_DATAW&) { return false; }
 
-int TPluginKofCommonPanel::GetFile(int, const std::string&, const std::string&, int, wfx::RemoteInfoStruct*) {
-  return wfx::FS_FILE_NOTFOUND;
+TCodeOutcome TPluginKofCommonPanel::GetFile(int, const TKofHostPath&, const std::string&, int,
+                                            wfx::RemoteInfoStruct*) {
+  return {wfx::FS_FILE_NOTFOUND};
 }
 
-int TPluginKofCommonPanel::PutFile(int, const std::string&, const std::string&, int) {
-  return wfx::FS_FILE_WRITEERROR;
+TCodeOutcome TPluginKofCommonPanel::PutFile(int, const std::string&, const TKofHostPath&, int) {
+  return {wfx::FS_FILE_WRITEERROR};
 }
 
-bool TPluginKofCommonPanel::DeleteFile(int, const std::string&) {
-  SetLastError(wfx::ERROR_NO_MORE_FILES);
-  return false;
+TDoneOutcome TPluginKofCommonPanel::DeleteFile(int, const TKofHostPath&) { return {false, wfx::ERROR_NO_MORE_FILES}; }
+TDoneOutcome TPluginKofCommonPanel::MakeDirectory(int, const TKofHostPath&) { return {false}; }
+TDoneOutcome TPluginKofCommonPanel::RemoveDir(int, const TKofHostPath&) { return {false}; }
+
+TCodeOutcome TPluginKofCommonPanel::Execute(uint64_t, const TKofHostPath&, TVerbType, std::string&) {
+  return {wfx::FS_EXEC_ERROR, wfx::ERROR_NO_MORE_FILES};
 }
 
-bool TPluginKofCommonPanel::MakeDirectory(int, const std::string&) { return false; }
-bool TPluginKofCommonPanel::RemoveDir(int, const std::string&, const std::string&) { return false; }
-
-int TPluginKofCommonPanel::Execute(uint64_t, const std::string&, TVerbType, std::string&) {
-  SetLastError(wfx::ERROR_NO_MORE_FILES);
-  return wfx::FS_EXEC_ERROR;
-}
-
-int TPluginKofCommonPanel::GetIcon(const std::string&, int) { return wfx::FS_ICON_USEDEFAULT; }
-void TPluginKofCommonPanel::StatusInfo(const std::string&, TFileSysStatus, bool) {}
+int TPluginKofCommonPanel::GetIcon(const TKofHostPath&, int) { return wfx::FS_ICON_USEDEFAULT; }
+void TPluginKofCommonPanel::StatusInfo(const TKofHostPath&, TFileSysStatus, bool) {}
 
 // ---------------------------------------------------------------------------
 int TPanelList::IndexOf(std::string_view name) const {
@@ -142,7 +99,7 @@ TCommonKofPlugin::~TCommonKofPlugin() {
 }
 
 bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, std::string& error) {
-  std::lock_guard guard(FLock);
+  FLock.AssertHeld();
   std::lock_guard clip(FClipMutex);
   // A failed copy leaves the earlier secret and its countdown as they were.
   if (!FClipboard.SetText(secret, error)) return false;
@@ -152,7 +109,6 @@ bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, std::strin
 }
 
 void TCommonKofPlugin::ClearClipboard() {
-  std::lock_guard guard(FLock);
   std::lock_guard clip(FClipMutex);
   FClipboardTimer.Stop();
   FClipboard.ClearOwn();
@@ -168,6 +124,7 @@ void TCommonKofPlugin::SetModule(const std::string& value) {
 }
 
 void TCommonKofPlugin::NotifyClipboardCleared() {
+  FLock.AssertHeld();
   const TPluginKofCommonPanel* panel = FPanels.GetPanel(FLastUsedPanelIndex);
   if (panel && !panel->ClipCopyMessage()) return;
   if (FActiveDialog) {
@@ -179,8 +136,8 @@ void TCommonKofPlugin::NotifyClipboardCleared() {
 }
 
 void TCommonKofPlugin::ClipLock(bool enter) {
+  FLock.AssertHeld();
   if (enter) {
-    std::lock_guard guard(FLock);
     FActiveDialog = true;
     FClipClearMsg = false;
     return;
@@ -190,7 +147,6 @@ void TCommonKofPlugin::ClipLock(bool enter) {
     SecureString none;
     RequestText(wfx::RT_MsgOK, "Information", "The Clipboard was cleared", none, 0);
   }
-  std::lock_guard guard(FLock);
   FActiveDialog = false;
   FClipClearMsg = false;
 }

@@ -10,6 +10,9 @@
 
 #include "platform/KofClipboard.h"
 #include "platform/KofTimer.h"
+#include "plugin/KofHostPaths.h"
+#include "plugin/KofOutcome.h"
+#include "plugin/KofPluginLock.h"
 #include "plugin/PluginKofTypes5.h"
 #include "plugin/WfxAbi.h"
 #include "support/SecureString.h"
@@ -20,17 +23,9 @@ class TCommonKofPlugin;
 class TKofPluginConfiguration;
 class TKofSession;
 
-// Where a host path belongs: an empty panel name means the sessions folder.
-struct TRoutedPath {
-  std::string PanelName;
-  std::string PanelPath;
-};
-TRoutedPath RoutePath(std::string_view path, bool asSource);
-// Splits a host path at backslashes, leading and trailing ones ignored; the root path gives no parts.
-std::vector<std::string> SplitHostPath(std::string_view path);
-
 // One logged-in session as the host sees it. The base answers every call with
-// the failure the host expects from a panel that cannot serve it.
+// the failure the host expects from a panel that cannot serve it. Every
+// method runs under the plugin lock, which the export took.
 class TPluginKofCommonPanel {
  public:
   TPluginKofCommonPanel(TCommonKofPlugin& owner, int number, std::string panelName, TFindHandle pluginHandle);
@@ -50,18 +45,19 @@ class TPluginKofCommonPanel {
   virtual void SetLevel(TPluginKofLevel) {}
   virtual bool NoneAction() const { return false; }
   virtual TFileSysStatus ListOperation() const { return fsoList; }
-  virtual bool MatchLevelTo(int mode, const std::string& path, TFileSysStatus operation);
-  virtual TFindHandle FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd, bool readItems);
+  // Brings the level stack to the folder of a path of this session.
+  virtual TKofStep MatchLevelTo(int mode, const TKofHostPath& path, TFileSysStatus operation);
+  virtual TKofListing FindFirst(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd, bool readItems);
   virtual bool FindNext(wfx::WIN32_FIND_DATAW& fd);
-  virtual int GetFile(int mode, const std::string& remote, const std::string& local, int flags,
-                      wfx::RemoteInfoStruct* info);
-  virtual int PutFile(int mode, const std::string& local, const std::string& remote, int flags);
-  virtual bool DeleteFile(int mode, const std::string& remote);
-  virtual bool MakeDirectory(int mode, const std::string& dir);
-  virtual bool RemoveDir(int mode, const std::string& dir, const std::string& fullDir);
-  virtual int Execute(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote);
-  virtual int GetIcon(const std::string& remote, int flags);
-  virtual void StatusInfo(const std::string& dir, TFileSysStatus operation, bool start);
+  virtual TCodeOutcome GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags,
+                               wfx::RemoteInfoStruct* info);
+  virtual TCodeOutcome PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags);
+  virtual TDoneOutcome DeleteFile(int mode, const TKofHostPath& remote);
+  virtual TDoneOutcome MakeDirectory(int mode, const TKofHostPath& dir);
+  virtual TDoneOutcome RemoveDir(int mode, const TKofHostPath& dir);
+  virtual TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote);
+  virtual int GetIcon(const TKofHostPath& remote, int flags);
+  virtual void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start);
 
  private:
   TCommonKofPlugin& FOwner;
@@ -104,6 +100,7 @@ class TCommonKofPlugin {
   virtual void NotifyClipboardCleared();
   virtual std::unique_ptr<TPluginKofCommonPanel> CreatePanel(const std::string& panelName) = 0;
   virtual void SetFsStatus(TFsStatus value) { FFsStatus = value; }
+  // Brackets every prompt: a clipboard notice that falls due meanwhile waits for its end.
   virtual void ClipLock(bool enter);
   virtual bool ManageSession(TKofSession& session, TSessionDlgAction action);
   virtual bool ShowMessageDlg(std::string_view title, std::string_view message, uint32_t flags) = 0;
@@ -126,7 +123,7 @@ class TCommonKofPlugin {
   void SetModule(const std::string& value);
   const std::string& PureModule() const { return FPureModule; }
   TKofPluginConfiguration& Cfg() { return *FCfg; }
-  std::recursive_mutex& Lock() { return FLock; }
+  TKofPluginLock& Lock() { return FLock; }
   TPanelList& Panels() { return FPanels; }
   const std::string& AppVersion() const { return FAppVersion; }
   TFsStatus FsStatus() const { return FFsStatus; }
@@ -147,7 +144,7 @@ class TCommonKofPlugin {
   // Empties the clipboard when it still holds the plugin's secret.
   void ClearClipboard();
   // The notice of a clearing that happened between host calls, shown on the host's thread.
-  void DeliverClipboardNotice();
+  void DeliverClipboardNotice() KOF_REQUIRES(Lock());
 
   bool InTemporary(std::string_view path) const;
   bool CopyFromToTempDir(std::string_view path, bool checkExtension) const;
@@ -165,14 +162,15 @@ class TCommonKofPlugin {
   TProceduresRecord FProcedures;
   std::string FModule;
   std::string FPureModule;
-  std::recursive_mutex FLock;
+  TKofPluginLock FLock;
   bool FActiveDialog = false;
   bool FClipClearMsg = false;
   TPanelList FPanels;
   bool FInCredentialsPhase = false;
   std::string FAppVersion;
   TFsStatus FFsStatus = fsInit;
-  // Taken after FLock, never before it; the timer's handler takes it alone.
+  // Taken after FLock, never before it; the timer's handler takes it alone,
+  // so a clearing never waits for a host call that waits for the network or the user.
   std::mutex FClipMutex;
   TKofClipboard FClipboard;
   std::atomic<bool> FClipboardCleared{false};

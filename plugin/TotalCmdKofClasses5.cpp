@@ -1,6 +1,5 @@
 #include "plugin/TotalCmdKofClasses5.h"
 
-#include "platform/KofLastError.h"
 #include "plugin/KofSessionsFolder.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "plugin/TotalCmdKofPanel5.h"
@@ -13,22 +12,16 @@
 namespace kof {
 namespace {
 
-bool IsRoot(const TRoutedPath& r) { return r.PanelName.empty(); }
+// A local file the host names after one of the plugin's entries (its copy of the entry).
+bool LocalNames(std::string_view local, std::string_view entry) { return local.find(entry) != std::string_view::npos; }
 
 constexpr const char* kCommandLineHelp =
     "Commands: \"logout\" ends the session, \"reload\" reads the sessions (or the session's settings) again "
     "and lists the folder anew.";
 
-std::string StripTrailingDelimiter(std::string path) {
-  if (path.size() > 1 && path.back() == '\\') path.pop_back();
-  return path;
+TFindOutcome Listed(TFindHandle handle) {
+  return handle == kNoHandle ? TFindOutcome{kNoHandle, wfx::ERROR_NO_MORE_FILES} : TFindOutcome{handle};
 }
-
-bool EndsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 }  // namespace
 
@@ -40,7 +33,8 @@ TTotalCmdKofPlugin::TTotalCmdKofPlugin(TPluginType pluginType, int globalNumber)
 }
 
 TTotalCmdKofPlugin::~TTotalCmdKofPlugin() {
-  std::lock_guard guard(Lock());
+  // Unloading is the one way in that does not pass an export.
+  TKofHold hold(Lock());
   Disconnect();
   SetNumber(0);
 }
@@ -97,8 +91,8 @@ bool TTotalCmdKofPlugin::SessionsFolderBusy() const {
   return (FDeleting && FRemovePanel) || FPutPanel || FGetPanel || FSearchPanel;
 }
 
-TPluginKofCommonPanel* TTotalCmdKofPlugin::RoutedPanel(const TRoutedPath& route) {
-  const int index = Panels().IndexOf(route.PanelName);
+TPluginKofCommonPanel* TTotalCmdKofPlugin::RoutedPanel(const TKofHostPath& path) {
+  const int index = Panels().IndexOf(path.PanelName());
   if (index < 0) return nullptr;
   FLastUsedPanelIndex = index;
   return Panels().GetPanel(index);
@@ -115,77 +109,62 @@ TFindHandle TTotalCmdKofPlugin::ListSessionsFolder(wfx::WIN32_FIND_DATAW& fd) {
   return FSessionHandle;
 }
 
-TFindHandle TTotalCmdKofPlugin::FindFirstInPanel(int mode, TPluginKofCommonPanel& panel, const std::string& path,
+TKofListing TTotalCmdKofPlugin::FindFirstInPanel(int mode, TPluginKofCommonPanel& panel, const TKofHostPath& path,
                                                  wfx::WIN32_FIND_DATAW& fd) {
   // A path the stack cannot reach lists nothing, not what an earlier listing left behind.
-  if (!panel.MatchLevelTo(mode, path, panel.ListOperation())) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return kNoHandle;
-  }
-  if (panel.FindFirst(mode | kModeSilent, path, fd, true) != kNoHandle) return panel.PluginHandle();
-  if (GetLastError() != wfx::ERROR_NO_MORE_FILES) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return kNoHandle;
-  }
-  return panel.FindNext(fd) ? panel.PluginHandle() : kNoHandle;
+  TKofStep walk = panel.MatchLevelTo(mode, path, panel.ListOperation());
+  if (!walk.Ok) return {kNoHandle, std::move(walk.Failure)};
+  TKofListing listing = panel.FindFirst(mode | kModeSilent, path, fd, true);
+  // A listing without entries of its own may still have the plugin's.
+  if (listing.Handle != kNoHandle || panel.FindNext(fd)) listing.Handle = panel.PluginHandle();
+  return listing;
 }
 
-TFindHandle TTotalCmdKofPlugin::Reconnect(int mode, const std::string& path, const std::string& panelName,
-                                          wfx::WIN32_FIND_DATAW& fd) {
-  const std::string sessionName = FSessionsFolder->SessionNameFor(panelName);
+TKofListing TTotalCmdKofPlugin::Reconnect(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd) {
+  const std::string sessionName = FSessionsFolder->SessionNameFor(path.PanelName());
   if (sessionName.empty()) {
     FillGotoSessionsEntry(fd);
-    return kGotoSessionsHandle;
+    return {kGotoSessionsHandle};
   }
-  std::unique_ptr<TPluginKofCommonPanel> panel = CreatePanel(panelName);
+  std::unique_ptr<TPluginKofCommonPanel> panel = CreatePanel(path.PanelName());
   if (!panel->LoginSession(0, sessionName, {.GotoRoot = true, .Silent = false})) {
     FillGotoSessionsEntry(fd);
-    return kGotoSessionsHandle;
+    return {kGotoSessionsHandle};
   }
   panel->SetLevel(fslRoot);
   TPluginKofCommonPanel& walker = *panel;
   // The login stands even when the rest of the path does not exist any more:
   // dropping it would only ask for the password again at the next listing.
-  FLastUsedPanelIndex = Panels().Add(panelName, std::move(panel));
+  FLastUsedPanelIndex = Panels().Add(path.PanelName(), std::move(panel));
   // Walk down from the session root, one component at a time, as a host would.
-  TFindHandle result = kNoHandle;
-  std::string partial;
-  for (const std::string& part : SplitHostPath(path)) {
-    partial += "\\" + part;
-    result = FindFirstInPanel(mode, walker, partial, fd);
-    if (result == kNoHandle) break;
+  TKofListing listing;
+  for (std::size_t count = 1; count <= path.Parts().size(); ++count) {
+    listing = FindFirstInPanel(mode, walker, path.Prefix(count), fd);
+    if (listing.Handle == kNoHandle) break;
   }
-  return result;
+  return listing;
 }
 
-TFindHandle TTotalCmdKofPlugin::FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd) {
-  if (SessionsFolderBusy()) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return kNoHandle;
-  }
-  std::lock_guard guard(Lock());
-  const std::string full = StripTrailingDelimiter(path);
-  const TRoutedPath route = RoutePath(full, true);
-  if (IsRoot(route)) return ListSessionsFolder(fd);
-  if (!FLoggedOutFolder.empty() && SameText(full, FLoggedOutFolder)) {
+TFindOutcome TTotalCmdKofPlugin::FindFirst(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd) {
+  if (SessionsFolderBusy()) return Listed(kNoHandle);
+  if (path.InSessionsFolder()) return Listed(ListSessionsFolder(fd));
+  if (!FLoggedOutFolder.empty() && SameText(path.Canonical(), FLoggedOutFolder)) {
     // That listing is no reason to log in again.
     FLoggedOutFolder.clear();
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return kNoHandle;
+    return Listed(kNoHandle);
   }
-  if (TPluginKofCommonPanel* panel = RoutedPanel(route)) {
+  if (TPluginKofCommonPanel* panel = RoutedPanel(path)) {
     // A logged-out panel still lists its accessories (the host re-reads the folder it
     // left by "__Logout Session__"); any other path of the session logs in again.
-    if (panel->Connected() || EndsText("\\" + std::string(kAccessoriesEntry), full))
-      return FindFirstInPanel(mode, *panel, full, fd);
+    if (panel->Connected() || path.Kind() == TPathKind::Accessories)
+      return Listed(FindFirstInPanel(mode, *panel, path, fd).Handle);
     Panels().Delete(FLastUsedPanelIndex);
     FLastUsedPanelIndex = -1;
   }
-  return Reconnect(mode, full, route.PanelName, fd);
+  return Listed(Reconnect(mode, path, fd).Handle);
 }
 
 bool TTotalCmdKofPlugin::FindNext(TFindHandle handle, wfx::WIN32_FIND_DATAW& fd) {
-  std::lock_guard guard(Lock());
   if (handle == FSessionHandle) return FSessionsFolder->NextEntry(fd);
   for (int i = Panels().Count() - 1; i >= 0; --i) {
     TPluginKofCommonPanel* panel = Panels().GetPanel(i);
@@ -195,7 +174,6 @@ bool TTotalCmdKofPlugin::FindNext(TFindHandle handle, wfx::WIN32_FIND_DATAW& fd)
 }
 
 int TTotalCmdKofPlugin::FindClose(TFindHandle) {
-  std::lock_guard guard(Lock());
   FSessionHandle = kNoHandle;
   FLastUsedPanelIndex = -1;
   return 0;
@@ -213,33 +191,28 @@ void TTotalCmdKofPlugin::TrimPanelsAfterTransfer(const std::string& local) {
   }
 }
 
-int TTotalCmdKofPlugin::GetFile(int mode, const std::string& remote, const std::string& local, int flags,
-                                wfx::RemoteInfoStruct* info) {
-  std::lock_guard guard(Lock());
-  if (SameText(remote, "\\" + std::string(kHelpEntry)))
-    return FSessionsFolder->WriteHelp(FHelp1, local, flags);
-  if (Contains(remote, kHelpEntry)) return FSessionsFolder->WriteHelp(FHelp2, local, flags);
-  if (Contains(remote, kGotoSessionsEntry) || Contains(local, kGotoSessionsEntry))
-    return FSessionsFolder->WriteNotice(local, "Press Enter on this entry to go to the Sessions folder");
-  if (Contains(remote, kLogoutEntry) || Contains(local, kLogoutEntry))
-    return FSessionsFolder->WriteNotice(local, "Press Enter on this entry to logout of the Session");
+TCodeOutcome TTotalCmdKofPlugin::GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags,
+                                         wfx::RemoteInfoStruct* info) {
+  if (remote.Kind() == TPathKind::SessionsHelp) return {FSessionsFolder->WriteHelp(FHelp1, local, flags)};
+  if (remote.IsHelp()) return {FSessionsFolder->WriteHelp(FHelp2, local, flags)};
+  if (remote.Kind() == TPathKind::GotoSessions || LocalNames(local, kGotoSessionsEntry))
+    return {FSessionsFolder->WriteNotice(local, "Press Enter on this entry to go to the Sessions folder")};
+  if (remote.IsLogoutEntry() || LocalNames(local, kLogoutEntry))
+    return {FSessionsFolder->WriteNotice(local, "Press Enter on this entry to logout of the Session")};
 
-  const TRoutedPath route = RoutePath(remote, true);
-  if (IsRoot(route)) return FSessionsFolder->Export(route.PanelPath, local, flags);
-  TPluginKofCommonPanel* panel = RoutedPanel(route);
-  if (!panel) return wfx::FS_FILE_NOTFOUND;
-  const int result = panel->GetFile(mode, route.PanelPath, local, flags, info);
+  if (remote.InSessionsFolder()) return {FSessionsFolder->Export(remote.PanelPath(), local, flags)};
+  TPluginKofCommonPanel* panel = RoutedPanel(remote);
+  if (!panel) return {wfx::FS_FILE_NOTFOUND};
+  const TCodeOutcome result = panel->GetFile(mode, remote, local, flags, info);
   TrimPanelsAfterTransfer(local);
   return result;
 }
 
-int TTotalCmdKofPlugin::PutFile(int mode, const std::string& local, const std::string& remote, int flags) {
-  std::lock_guard guard(Lock());
-  const TRoutedPath route = RoutePath(remote, false);
-  if (IsRoot(route)) return FSessionsFolder->Import(local, route.PanelPath, flags);
-  TPluginKofCommonPanel* panel = RoutedPanel(route);
-  if (!panel) return wfx::FS_FILE_WRITEERROR;
-  const int result = panel->PutFile(mode, local, route.PanelPath, flags);
+TCodeOutcome TTotalCmdKofPlugin::PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags) {
+  if (remote.InSessionsFolder()) return FSessionsFolder->Import(local, remote.PanelPath(), flags);
+  TPluginKofCommonPanel* panel = RoutedPanel(remote);
+  if (!panel) return {wfx::FS_FILE_WRITEERROR};
+  const TCodeOutcome result = panel->PutFile(mode, local, remote, flags);
   TrimPanelsAfterTransfer(local);
   return result;
 }
@@ -247,83 +220,67 @@ int TTotalCmdKofPlugin::PutFile(int mode, const std::string& local, const std::s
 // ---------------------------------------------------------------------------
 // Tree maintenance
 
-bool TTotalCmdKofPlugin::DeleteFile(int mode, const std::string& remote) {
-  if (Contains(remote, "\\" + std::string(kAccessoriesEntry) + "\\") || EndsWith(remote, kGotoSessionsEntry))
-    return true;
-  std::lock_guard guard(Lock());
-  const TRoutedPath route = RoutePath(remote, true);
-  if (IsRoot(route)) return FSessionsFolder->Delete(route.PanelPath);
-  TPluginKofCommonPanel* panel = RoutedPanel(route);
-  if (!panel) return false;
-  return panel->DeleteFile(mode, route.PanelPath);
+TDoneOutcome TTotalCmdKofPlugin::DeleteFile(int mode, const TKofHostPath& remote) {
+  if (remote.Kind() == TPathKind::Accessory || remote.Kind() == TPathKind::GotoSessions) return {true};
+  if (remote.InSessionsFolder()) return {FSessionsFolder->Delete(remote.PanelPath())};
+  TPluginKofCommonPanel* panel = RoutedPanel(remote);
+  if (!panel) return {false};
+  return panel->DeleteFile(mode, remote);
 }
 
-bool TTotalCmdKofPlugin::MakeDirectory(int mode, const std::string& dir) {
+TDoneOutcome TTotalCmdKofPlugin::MakeDirectory(int mode, const TKofHostPath& dir) {
   const bool readOnly = Cfg().SessionManager().ReadOnly();
   if (FPutPanel || readOnly) {
     if (readOnly) {
       SecureString none;
-      RequestText(wfx::RT_MsgOK, dir, "Not allowed to add a session here", none, 0);
+      RequestText(wfx::RT_MsgOK, dir.Full(), "Not allowed to add a session here", none, 0);
     }
-    SetLastError(wfx::ERROR_WRITE_PROTECT);
-    return false;
+    return {false, wfx::ERROR_WRITE_PROTECT};
   }
-  if (EndsWith(dir, kAccessoriesEntry) || EndsWith(dir, kBinEntry)) return true;
-  std::lock_guard guard(Lock());
-  const TRoutedPath route = RoutePath(dir, true);
-  if (IsRoot(route)) {
-    // The sessions folder itself holds no safe boxes.
-    SetLastError(wfx::ERROR_ACCESS_DENIED);
-    return false;
+  if (dir.Kind() == TPathKind::Accessories || dir.Kind() == TPathKind::Bin) return {true};
+  // The sessions folder itself holds no safe boxes.
+  if (dir.InSessionsFolder()) return {false, wfx::ERROR_ACCESS_DENIED};
+  TPluginKofCommonPanel* panel = RoutedPanel(dir);
+  if (!panel) {
+    if (!dir.PanelPath().empty()) return {false};
+    return FSessionsFolder->NewSession(dir.PanelName());
   }
-  TPluginKofCommonPanel* panel = RoutedPanel(route);
-  if (!panel) return route.PanelPath.empty() && FSessionsFolder->NewSession(route.PanelName);
-  if (panel->NoneAction()) {
-    SetLastError(wfx::ERROR_INVALID_LEVEL);
-    return false;
-  }
-  return panel->MakeDirectory(mode, route.PanelPath);
+  if (panel->NoneAction()) return {false, wfx::ERROR_INVALID_LEVEL};
+  return panel->MakeDirectory(mode, dir);
 }
 
-bool TTotalCmdKofPlugin::RemoveDir(int mode, const std::string& dir) {
-  if (EndsWith(dir, kHelpEntry) || EndsWith(dir, "\\" + std::string(kAccessoriesEntry)) ||
-      EndsWith(dir, "\\" + std::string(kBinEntry)) || FDeleting)
-    return true;
-  std::lock_guard guard(Lock());
-  const TRoutedPath route = RoutePath(dir, true);
-  TPluginKofCommonPanel* panel = IsRoot(route) ? nullptr : RoutedPanel(route);
-  if (!panel) return false;
-  return panel->RemoveDir(mode, route.PanelPath, dir);
+TDoneOutcome TTotalCmdKofPlugin::RemoveDir(int mode, const TKofHostPath& dir) {
+  if (dir.IsHelp() || dir.Kind() == TPathKind::Accessories || dir.Kind() == TPathKind::Bin || FDeleting) return {true};
+  TPluginKofCommonPanel* panel = dir.InSessionsFolder() ? nullptr : RoutedPanel(dir);
+  if (!panel) return {false};
+  return panel->RemoveDir(mode, dir);
 }
 
-int TTotalCmdKofPlugin::RenMovFile(const std::string& oldName, const std::string& newName, bool move,
-                                   bool overwrite, wfx::RemoteInfoStruct*) {
+TCodeOutcome TTotalCmdKofPlugin::RenMovFile(const TKofHostPath& oldName, const TKofHostPath& newName, bool move,
+                                            bool overwrite, wfx::RemoteInfoStruct*) {
   FRenaming = false;
-  if (Progress(oldName, newName, 0)) return wfx::FS_FILE_USERABORT;
-  if (EndsWith(oldName, kHelpEntry)) return wfx::FS_FILE_OK;
-  std::lock_guard guard(Lock());
-  const TRoutedPath source = RoutePath(oldName, true);
-  const TRoutedPath target = RoutePath(newName, false);
-  if ((!IsRoot(source) && Panels().IndexOf(source.PanelName) < 0) ||
-      (!IsRoot(target) && Panels().IndexOf(target.PanelName) < 0))
-    return wfx::FS_FILE_NOTFOUND;
-  int result = wfx::FS_FILE_NOTSUPPORTED;
-  if (IsRoot(source) && IsRoot(target)) {
-    result = FSessionsFolder->RenMov(source.PanelPath, target.PanelPath, move, overwrite);
-    if (result == wfx::FS_FILE_OK && move) FRenaming = true;
+  if (Progress(oldName.Full(), newName.Full(), 0)) return {wfx::FS_FILE_USERABORT};
+  if (oldName.IsHelp()) return {wfx::FS_FILE_OK};
+  if ((!oldName.InSessionsFolder() && Panels().IndexOf(oldName.PanelName()) < 0) ||
+      (!newName.InSessionsFolder() && Panels().IndexOf(newName.PanelName()) < 0))
+    return {wfx::FS_FILE_NOTFOUND};
+  TCodeOutcome result{wfx::FS_FILE_NOTSUPPORTED};
+  if (oldName.InSessionsFolder() && newName.InSessionsFolder()) {
+    result = FSessionsFolder->RenMov(oldName.PanelPath(), newName.PanelPath(), move, overwrite);
+    if (result.Value == wfx::FS_FILE_OK && move) FRenaming = true;
   }
-  if (result == wfx::FS_FILE_OK && Progress(oldName, newName, 100)) return wfx::FS_FILE_USERABORT;
-  if (result != wfx::FS_FILE_EXISTS && Panels().Count() > 2)
-    FLastUsedPanelIndex = Panels().Refresh(FLastUsedPanelIndex, source.PanelName, target.PanelName);
+  if (result.Value == wfx::FS_FILE_OK && Progress(oldName.Full(), newName.Full(), 100)) return {wfx::FS_FILE_USERABORT};
+  if (result.Value != wfx::FS_FILE_EXISTS && Panels().Count() > 2)
+    FLastUsedPanelIndex = Panels().Refresh(FLastUsedPanelIndex, oldName.PanelName(), newName.PanelName());
   return result;
 }
 
 // ---------------------------------------------------------------------------
 // Execute, icons, status
 
-int TTotalCmdKofPlugin::ExecuteOpenSession(uint64_t window, const std::string& remote, std::string& newRemote) {
+int TTotalCmdKofPlugin::ExecuteOpenSession(uint64_t window, const TKofHostPath& remote, std::string& newRemote) {
   SetCurHandle(window);
-  const std::string sessionName = FSessionsFolder->SessionNameForEntry(remote);
+  const std::string sessionName = FSessionsFolder->SessionNameForEntry(remote.PanelPath());
   if (sessionName.empty()) return wfx::FS_EXEC_OK;
   const int existing = Panels().IndexOf(sessionName);
   if (existing >= 0) {
@@ -346,53 +303,50 @@ int TTotalCmdKofPlugin::ExecuteOpenSession(uint64_t window, const std::string& r
   return wfx::FS_EXEC_SYMLINK;
 }
 
-int TTotalCmdKofPlugin::ExecuteSessionsFolder(uint64_t window, const std::string& remote, TVerbType verb,
+int TTotalCmdKofPlugin::ExecuteSessionsFolder(uint64_t window, const TKofHostPath& remote, TVerbType verb,
                                               std::string& newRemote) {
-  if (SameText(remote, "\\" + std::string(kHelpEntry))) {
+  if (remote.Kind() == TPathKind::SessionsHelp) {
     if (verb != vtOpen) return wfx::FS_EXEC_OK;
     newRemote = "\\";
     return wfx::FS_EXEC_SYMLINK;
   }
-  if (EndsWith(remote, kGotoSessionsEntry)) return wfx::FS_EXEC_OK;
+  if (remote.Kind() == TPathKind::GotoSessions) return wfx::FS_EXEC_OK;
   // The host's "configure plugin" asks for the properties of the root.
-  if (verb == vtProperties && remote == "\\") return ShowPluginProperties();
-  if (verb == vtOpen && EndsText(kPanelExt, remote)) return ExecuteOpenSession(window, remote, newRemote);
+  if (verb == vtProperties && remote.Full() == "\\") return ShowPluginProperties();
+  if (verb == vtOpen && EndsText(kPanelExt, remote.Full())) return ExecuteOpenSession(window, remote, newRemote);
   if (verb == vtProperties) {
     SetCurHandle(window);
-    return FSessionsFolder->Properties(remote);
+    return FSessionsFolder->Properties(remote.PanelPath());
   }
   return wfx::FS_EXEC_OK;
 }
 
-int TTotalCmdKofPlugin::Execute(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote) {
-  std::lock_guard guard(Lock());
+TCodeOutcome TTotalCmdKofPlugin::Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb,
+                                         std::string& newRemote) {
   if (window != MainHandle()) SetMainHandle(window);
-  if (verb == vtCmdLine) return wfx::FS_EXEC_OK;
-  const TRoutedPath route = RoutePath(remote, true);
-  if (verb == vtOpen && !IsRoot(route) && (EndsWith(remote, kLogoutEntry) || EndsWith(remote, kGotoSessionsEntry)))
-    return ExecuteLogout(route, newRemote);
-  if (IsRoot(route) || SameText(remote, "\\" + std::string(kHelpEntry)))
-    return ExecuteSessionsFolder(window, remote, verb, newRemote);
-  TPluginKofCommonPanel* panel = RoutedPanel(route);
-  if (!panel) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return wfx::FS_EXEC_ERROR;
-  }
-  if (panel->NoneAction()) {
-    SetLastError(wfx::ERROR_INVALID_LEVEL);
-    return wfx::FS_EXEC_ERROR;
-  }
-  const std::size_t slash = remote.rfind('\\');
-  if (!panel->MatchLevelTo(0, remote.substr(0, slash), fsoExec)) {
-    if (verb == vtProperties) return 2;
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return wfx::FS_EXEC_ERROR;
+  if (verb == vtCmdLine) return {wfx::FS_EXEC_OK};
+  if (verb == vtOpen && !remote.InSessionsFolder() &&
+      (remote.IsLogoutEntry() || remote.Kind() == TPathKind::GotoSessions))
+    return {ExecuteLogout(remote, newRemote)};
+  if (remote.InSessionsFolder() || remote.Kind() == TPathKind::SessionsHelp)
+    return {ExecuteSessionsFolder(window, remote, verb, newRemote)};
+  return ExecuteInPanel(window, remote, verb, newRemote);
+}
+
+TCodeOutcome TTotalCmdKofPlugin::ExecuteInPanel(uint64_t window, const TKofHostPath& remote, TVerbType verb,
+                                                std::string& newRemote) {
+  TPluginKofCommonPanel* panel = RoutedPanel(remote);
+  if (!panel) return {wfx::FS_EXEC_ERROR, wfx::ERROR_NO_MORE_FILES};
+  if (panel->NoneAction()) return {wfx::FS_EXEC_ERROR, wfx::ERROR_INVALID_LEVEL};
+  if (!panel->MatchLevelTo(0, remote.Parent(), fsoExec).Ok) {
+    if (verb == vtProperties) return {2};
+    return {wfx::FS_EXEC_ERROR, wfx::ERROR_NO_MORE_FILES};
   }
   return panel->Execute(window, remote, verb, newRemote);
 }
 
-int TTotalCmdKofPlugin::ExecuteLogout(const TRoutedPath& route, std::string& newRemote) {
-  const int index = Panels().IndexOf(route.PanelName);
+int TTotalCmdKofPlugin::ExecuteLogout(const TKofHostPath& remote, std::string& newRemote) {
+  const int index = Panels().IndexOf(remote.PanelName());
   if (index >= 0 && Panels().GetPanel(index)->Connected()) {
     Panels().GetPanel(index)->LogoutSession();
   } else if (index >= 0) {
@@ -425,46 +379,40 @@ int TTotalCmdKofPlugin::ShowPluginProperties() {
   return wfx::FS_EXEC_OK;
 }
 
-int TTotalCmdKofPlugin::ExecuteCommandLine(uint64_t window, const std::string& remote, std::string_view text,
-                                           std::string& newRemote) {
-  std::lock_guard guard(Lock());
+TCodeOutcome TTotalCmdKofPlugin::ExecuteCommandLine(uint64_t window, const TKofHostPath& remote,
+                                                    std::string_view text, std::string& newRemote) {
   if (window != MainHandle()) SetMainHandle(window);
-  const std::string folder = StripTrailingDelimiter(remote.empty() ? std::string("\\") : remote);
-  const TRoutedPath route = RoutePath(folder, true);
   const std::string command = LowerCase(Trim(text));
   if (command == "logout") {
-    if (IsRoot(route)) return wfx::FS_EXEC_OK;
-    FLoggedOutFolder = folder;
-    return ExecuteLogout(route, newRemote);
+    if (remote.InSessionsFolder()) return {wfx::FS_EXEC_OK};
+    FLoggedOutFolder = remote.Canonical();
+    return {ExecuteLogout(remote, newRemote)};
   }
   if (command == "reload") {
     // The sessions and settings as stored now (another host may have changed
     // them), or the session's own profile. On FS_EXEC_OK Double Commander lists
     // the folder again, which reads it from the server.
-    if (IsRoot(route)) {
+    if (remote.InSessionsFolder()) {
       Cfg().Init();
       for (const std::string& notice : TakeRegistryNotices()) ShowMessageDlg("Koffra configuration", notice, 0x10000);
-    } else if (auto* panel = dynamic_cast<TPluginKofPanel*>(RoutedPanel(route))) {
+    } else if (auto* panel = dynamic_cast<TPluginKofPanel*>(RoutedPanel(remote))) {
       if (panel->CurrentSession()) panel->CurrentSession()->Reload();
     }
-    return wfx::FS_EXEC_OK;
+    return {wfx::FS_EXEC_OK};
   }
   ShowMessageDlg("Command line", "\"" + Trim(text) + "\" is not a command of the plugin. " + kCommandLineHelp, 0x10000);
-  return wfx::FS_EXEC_OK;
+  return {wfx::FS_EXEC_OK};
 }
 
-int TTotalCmdKofPlugin::GetIcon(const std::string& remote, int flags) {
-  std::lock_guard guard(Lock());
-  const TRoutedPath route = RoutePath(remote, true);
-  if (IsRoot(route)) return wfx::FS_ICON_USEDEFAULT;  // icons come with the resources of a later version
-  TPluginKofCommonPanel* panel = RoutedPanel(route);
+int TTotalCmdKofPlugin::GetIcon(const TKofHostPath& remote, int flags) {
+  if (remote.InSessionsFolder()) return wfx::FS_ICON_USEDEFAULT;  // icons come with the resources of a later version
+  TPluginKofCommonPanel* panel = RoutedPanel(remote);
   if (!panel || panel->NoneAction()) return wfx::FS_ICON_USEDEFAULT;
-  return panel->GetIcon(route.PanelPath, flags);
+  return panel->GetIcon(remote, flags);
 }
 
-void TTotalCmdKofPlugin::StatusInfo(const std::string& dir, TFileSysStatus operation, bool start) {
-  std::lock_guard guard(Lock());
-  if (dir == "\\") {
+void TTotalCmdKofPlugin::StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) {
+  if (dir.Full() == "\\") {
     switch (operation) {
       case fsoGetSingle:
       case fsoGetMulti:
@@ -481,9 +429,8 @@ void TTotalCmdKofPlugin::StatusInfo(const std::string& dir, TFileSysStatus opera
     }
     return;
   }
-  const TRoutedPath route = RoutePath(dir, true);
   if (operation == fsoRenMovSingle || operation == fsoRenMovMulti) FRenMovOp = start;
-  if (TPluginKofCommonPanel* panel = IsRoot(route) ? nullptr : RoutedPanel(route))
+  if (TPluginKofCommonPanel* panel = dir.InSessionsFolder() ? nullptr : RoutedPanel(dir))
     panel->StatusInfo(dir, operation, start);
 }
 

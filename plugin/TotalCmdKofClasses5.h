@@ -16,24 +16,29 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   ~TTotalCmdKofPlugin() override;
 
   // FsInitW after the callbacks were stored: false when the configuration failed.
-  bool Init(const std::string& moduleFileName);
+  bool Init(const std::string& moduleFileName) KOF_REQUIRES(Lock());
 
-  TFindHandle FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd);
-  bool FindNext(TFindHandle handle, wfx::WIN32_FIND_DATAW& fd);
-  int FindClose(TFindHandle handle);
-  int GetFile(int mode, const std::string& remote, const std::string& local, int flags, wfx::RemoteInfoStruct* info);
-  int PutFile(int mode, const std::string& local, const std::string& remote, int flags);
-  bool DeleteFile(int mode, const std::string& remote);
-  bool MakeDirectory(int mode, const std::string& dir);
-  bool RemoveDir(int mode, const std::string& dir);
-  int RenMovFile(const std::string& oldName, const std::string& newName, bool move, bool overwrite,
-                 wfx::RemoteInfoStruct* info);
-  int Execute(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote);
+  // The operations behind the exports, each with the path the export parsed.
+  TFindOutcome FindFirst(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd) KOF_REQUIRES(Lock());
+  bool FindNext(TFindHandle handle, wfx::WIN32_FIND_DATAW& fd) KOF_REQUIRES(Lock());
+  int FindClose(TFindHandle handle) KOF_REQUIRES(Lock());
+  TCodeOutcome GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags,
+                       wfx::RemoteInfoStruct* info) KOF_REQUIRES(Lock());
+  TCodeOutcome PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags)
+      KOF_REQUIRES(Lock());
+  TDoneOutcome DeleteFile(int mode, const TKofHostPath& remote) KOF_REQUIRES(Lock());
+  TDoneOutcome MakeDirectory(int mode, const TKofHostPath& dir) KOF_REQUIRES(Lock());
+  TDoneOutcome RemoveDir(int mode, const TKofHostPath& dir) KOF_REQUIRES(Lock());
+  TCodeOutcome RenMovFile(const TKofHostPath& oldName, const TKofHostPath& newName, bool move, bool overwrite,
+                          wfx::RemoteInfoStruct* info) KOF_REQUIRES(Lock());
+  TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote)
+      KOF_REQUIRES(Lock());
   // Text typed on the host's command line while in the plugin ("quote <text>");
   // remote is the folder it was typed in.
-  int ExecuteCommandLine(uint64_t window, const std::string& remote, std::string_view text, std::string& newRemote);
-  int GetIcon(const std::string& remote, int flags);
-  void StatusInfo(const std::string& dir, TFileSysStatus operation, bool start);
+  TCodeOutcome ExecuteCommandLine(uint64_t window, const TKofHostPath& remote, std::string_view text,
+                                  std::string& newRemote) KOF_REQUIRES(Lock());
+  int GetIcon(const TKofHostPath& remote, int flags) KOF_REQUIRES(Lock());
+  void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) KOF_REQUIRES(Lock());
 
   std::unique_ptr<TPluginKofCommonPanel> CreatePanel(const std::string& panelName) override;
   bool ShowMessageDlg(std::string_view title, std::string_view message, uint32_t flags) override;
@@ -61,14 +66,15 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   void InitResources();
   bool SessionsFolderBusy() const;
   TFindHandle ListSessionsFolder(wfx::WIN32_FIND_DATAW& fd);
-  TFindHandle FindFirstInPanel(int mode, TPluginKofCommonPanel& panel, const std::string& path,
+  TKofListing FindFirstInPanel(int mode, TPluginKofCommonPanel& panel, const TKofHostPath& path,
                                wfx::WIN32_FIND_DATAW& fd);
-  TFindHandle Reconnect(int mode, const std::string& path, const std::string& panelName, wfx::WIN32_FIND_DATAW& fd);
-  TPluginKofCommonPanel* RoutedPanel(const TRoutedPath& route);
+  TKofListing Reconnect(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd);
+  TPluginKofCommonPanel* RoutedPanel(const TKofHostPath& path);
   void TrimPanelsAfterTransfer(const std::string& local);
-  int ExecuteSessionsFolder(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote);
-  int ExecuteOpenSession(uint64_t window, const std::string& remote, std::string& newRemote);
-  int ExecuteLogout(const TRoutedPath& route, std::string& newRemote);
+  TCodeOutcome ExecuteInPanel(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote);
+  int ExecuteSessionsFolder(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote);
+  int ExecuteOpenSession(uint64_t window, const TKofHostPath& remote, std::string& newRemote);
+  int ExecuteLogout(const TKofHostPath& remote, std::string& newRemote);
   int ShowPluginProperties();
 
   int FGlobalNumber;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <utility>
 
 #include "platform/KofLastError.h"
 #include "platform/KofModulePath.h"
@@ -24,16 +24,34 @@ namespace {
 // thread, where a per-thread object would be missing.
 std::unique_ptr<TTotalCmdKofPlugin> gPlugin = std::make_unique<TTotalCmdKofPlugin>(plugTotalCmd, 0);
 
+// Runs one export on the plugin object, under the plugin lock: the only place
+// that takes it. Each call starts by asserting it, which is what tells clang's
+// analysis that the lambda runs under it.
 template <class Fn, class R>
 R Guarded(R onError, Fn&& fn) {
   try {
     if (!gPlugin) return onError;
-    std::lock_guard guard(gPlugin->Lock());
-    gPlugin->DeliverClipboardNotice();
-    return fn(*gPlugin);
+    TTotalCmdKofPlugin& plugin = *gPlugin;
+    TKofHold hold(plugin.Lock());
+    plugin.DeliverClipboardNotice();
+    return fn(plugin);
   } catch (...) {
     return onError;
   }
+}
+
+// The one place that sets the host's last error: from the outcome the
+// operation returned (or the failure it stands for when it raised).
+template <class T, class Fn>
+T Answered(TOutcome<T> onError, Fn&& fn) {
+  const TOutcome<T> outcome = Guarded(onError, std::forward<Fn>(fn));
+  SetLastError(outcome.LastError);
+  return outcome.Value;
+}
+
+template <class T>
+TOutcome<T> Refused(T value) {
+  return {value, ERROR_ACCESS_DENIED};
 }
 
 TVerbType ParseVerb(const std::string& verb, bool& known) {
@@ -63,6 +81,7 @@ using namespace kof;
 
 KOF_EXPORT int FsInitW(int PluginNr, tProgressProcW pProgressProc, tLogProcW pLogProc, tRequestProcW pRequestProc) {
   return Guarded(-1, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
     p.SetNumber(PluginNr);
     p.SetProcedures({pProgressProc, pLogProc, pRequestProc});
     return p.Init(OwnModuleFileName()) ? 0 : -1;
@@ -70,76 +89,101 @@ KOF_EXPORT int FsInitW(int PluginNr, tProgressProcW pProgressProc, tLogProcW pLo
 }
 
 KOF_EXPORT HANDLE FsFindFirstW(WCHAR* Path, WIN32_FIND_DATAW* FindData) {
-  if (!FindData) return kInvalidHandle;
-  HANDLE h = Guarded(kInvalidHandle, [&](TTotalCmdKofPlugin& p) {
-    const TFindHandle found = p.FindFirst(0, HostToPluginPath(Path), *FindData);
-    return found == kNoHandle ? kInvalidHandle : ToHostHandle(found);
-  });
   // The host reads an empty or failed listing from this code alone.
-  if (h == kInvalidHandle) SetLastError(ERROR_NO_MORE_FILES);
-  return h;
+  const TFindOutcome nothing{kNoHandle, ERROR_NO_MORE_FILES};
+  if (!FindData) {
+    SetLastError(nothing.LastError);
+    return kInvalidHandle;
+  }
+  const TFindHandle found = Answered(nothing, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    const TFindOutcome listed = p.FindFirst(0, TKofHostPath::FromHost(Path, THostRole::Source), *FindData);
+    return listed.Value == kNoHandle ? nothing : listed;
+  });
+  return found == kNoHandle ? kInvalidHandle : ToHostHandle(found);
 }
 
 KOF_EXPORT BOOL FsFindNextW(HANDLE Hdl, WIN32_FIND_DATAW* FindData) {
   if (!FindData) return kFalse;
-  return Guarded(kFalse, [&](TTotalCmdKofPlugin& p) { return p.FindNext(FromHostHandle(Hdl), *FindData) ? kTrue : kFalse; });
+  return Guarded(kFalse, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    return p.FindNext(FromHostHandle(Hdl), *FindData) ? kTrue : kFalse;
+  });
 }
 
 KOF_EXPORT int FsFindClose(HANDLE Hdl) {
-  return Guarded(0, [&](TTotalCmdKofPlugin& p) { return p.FindClose(FromHostHandle(Hdl)); });
+  return Guarded(0, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    return p.FindClose(FromHostHandle(Hdl));
+  });
 }
 
 KOF_EXPORT int FsGetFileW(WCHAR* RemoteName, WCHAR* LocalName, int CopyFlags, RemoteInfoStruct* ri) {
-  return Guarded(static_cast<int>(FS_FILE_READERROR), [&](TTotalCmdKofPlugin& p) {
-    return p.GetFile(0, HostToPluginPath(RemoteName), HostToLocalPath(LocalName), CopyFlags, ri);
+  return Answered(TCodeOutcome{FS_FILE_READERROR}, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    return p.GetFile(0, TKofHostPath::FromHost(RemoteName, THostRole::Source), HostToLocalPath(LocalName), CopyFlags,
+                     ri);
   });
 }
 
 KOF_EXPORT int FsPutFileW(WCHAR* LocalName, WCHAR* RemoteName, int CopyFlags) {
-  return Guarded(static_cast<int>(FS_FILE_WRITEERROR), [&](TTotalCmdKofPlugin& p) {
-    if (RejectHostName(p, RemoteName)) return static_cast<int>(FS_FILE_WRITEERROR);
-    return p.PutFile(0, HostToLocalPath(LocalName), HostToPluginPath(RemoteName), CopyFlags);
+  return Answered(TCodeOutcome{FS_FILE_WRITEERROR}, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    if (RejectHostName(p, RemoteName)) return Refused<int>(FS_FILE_WRITEERROR);
+    return p.PutFile(0, HostToLocalPath(LocalName), TKofHostPath::FromHost(RemoteName, THostRole::Target), CopyFlags);
   });
 }
 
 KOF_EXPORT BOOL FsDeleteFileW(WCHAR* RemoteName) {
-  return Guarded(kFalse, [&](TTotalCmdKofPlugin& p) { return p.DeleteFile(0, HostToPluginPath(RemoteName)) ? kTrue : kFalse; });
+  return Answered(TDoneOutcome{false}, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    return p.DeleteFile(0, TKofHostPath::FromHost(RemoteName, THostRole::Source));
+  }) ? kTrue : kFalse;
 }
 
 KOF_EXPORT BOOL FsMkDirW(WCHAR* Path) {
-  return Guarded(kFalse, [&](TTotalCmdKofPlugin& p) {
-    if (RejectHostName(p, Path)) return kFalse;
-    return p.MakeDirectory(0, HostToPluginPath(Path)) ? kTrue : kFalse;
-  });
+  return Answered(TDoneOutcome{false}, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    if (RejectHostName(p, Path)) return Refused(false);
+    return p.MakeDirectory(0, TKofHostPath::FromHost(Path, THostRole::Source));
+  }) ? kTrue : kFalse;
 }
 
 KOF_EXPORT BOOL FsRemoveDirW(WCHAR* RemoteName) {
-  return Guarded(kFalse, [&](TTotalCmdKofPlugin& p) { return p.RemoveDir(0, HostToPluginPath(RemoteName)) ? kTrue : kFalse; });
+  return Answered(TDoneOutcome{false}, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    return p.RemoveDir(0, TKofHostPath::FromHost(RemoteName, THostRole::Source));
+  }) ? kTrue : kFalse;
 }
 
 KOF_EXPORT int FsRenMovFileW(WCHAR* OldName, WCHAR* NewName, BOOL Move, BOOL OverWrite, RemoteInfoStruct* ri) {
-  return Guarded(static_cast<int>(FS_FILE_WRITEERROR), [&](TTotalCmdKofPlugin& p) {
-    if (RejectHostName(p, NewName)) return static_cast<int>(FS_FILE_WRITEERROR);
-    return p.RenMovFile(HostToPluginPath(OldName), HostToPluginPath(NewName), Move != 0, OverWrite != 0, ri);
+  return Answered(TCodeOutcome{FS_FILE_WRITEERROR}, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    if (RejectHostName(p, NewName)) return Refused<int>(FS_FILE_WRITEERROR);
+    return p.RenMovFile(TKofHostPath::FromHost(OldName, THostRole::Source),
+                        TKofHostPath::FromHost(NewName, THostRole::Target), Move != 0, OverWrite != 0, ri);
   });
 }
 
 KOF_EXPORT int FsExecuteFileW(HWND MainWin, WCHAR* RemoteName, WCHAR* Verb) {
-  return Guarded(static_cast<int>(FS_EXEC_ERROR), [&](TTotalCmdKofPlugin& p) {
+  return Answered(TCodeOutcome{FS_EXEC_ERROR}, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
     const std::string verb = Verb ? Utf16ToUtf8(std::u16string_view(Verb, Utf16Length(Verb, 4096))) : std::string();
-    const std::string remote = HostToPluginPath(RemoteName);
+    const TKofHostPath remote = TKofHostPath::FromHost(RemoteName, THostRole::Source);
     bool known;
     const TVerbType vt = ParseVerb(verb, known);
     if (!known) {
-      if ((verb.rfind("MODE I", 0) == 0 || verb.rfind("MODE A", 0) == 0) && remote.empty())
+      if ((verb.rfind("MODE I", 0) == 0 || verb.rfind("MODE A", 0) == 0) && remote.Full().empty())
         p.SetMainHandle(reinterpret_cast<uintptr_t>(MainWin));
-      return static_cast<int>(FS_EXEC_OK);
+      return TCodeOutcome{FS_EXEC_OK};
     }
     std::string newRemote;
     const uintptr_t window = reinterpret_cast<uintptr_t>(MainWin);
-    const int result = vt == vtCmdLine ? p.ExecuteCommandLine(window, remote, std::string_view(verb).substr(5), newRemote)
-                                       : p.Execute(window, remote, vt, newRemote);
-    if (result == FS_EXEC_SYMLINK && RemoteName) PluginToHostLink(newRemote, p.RootName(), RemoteName, kMaxPath);
+    const TCodeOutcome result = vt == vtCmdLine
+                                    ? p.ExecuteCommandLine(window, remote, std::string_view(verb).substr(5), newRemote)
+                                    : p.Execute(window, remote, vt, newRemote);
+    if (result.Value == FS_EXEC_SYMLINK && RemoteName)
+      PluginToHostLink(newRemote, p.RootName(), RemoteName, kMaxPath);
     return result;
   });
 }
@@ -147,6 +191,7 @@ KOF_EXPORT int FsExecuteFileW(HWND MainWin, WCHAR* RemoteName, WCHAR* Verb) {
 KOF_EXPORT void FsSetDefaultParams(FsDefaultParamStruct* dps) {
   if (!dps) return;
   Guarded(0, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
     p.SetVersion({static_cast<int>(dps->PluginInterfaceVersionHi), static_cast<int>(dps->PluginInterfaceVersionLow)});
     return 0;
   });
@@ -155,6 +200,7 @@ KOF_EXPORT void FsSetDefaultParams(FsDefaultParamStruct* dps) {
 KOF_EXPORT void FsGetDefRootName(char* DefRootName, int maxlen) {
   if (!DefRootName || maxlen <= 0) return;
   Guarded(0, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
     const std::string name = p.RootName();
     const std::size_t n = std::min(name.size(), static_cast<std::size_t>(maxlen - 1));
     std::memcpy(DefRootName, name.data(), n);
@@ -167,15 +213,18 @@ KOF_EXPORT BOOL FsDisconnectW(WCHAR*) { return kTrue; }
 
 KOF_EXPORT void FsStatusInfoW(WCHAR* RemoteDir, int InfoStartEnd, int InfoOperation) {
   Guarded(0, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
     if (InfoOperation < fsoNone || InfoOperation > fsoPutMultiThread) return 0;
-    p.StatusInfo(HostToPluginPath(RemoteDir), static_cast<TFileSysStatus>(InfoOperation), InfoStartEnd == FS_STATUS_START);
+    p.StatusInfo(TKofHostPath::FromHost(RemoteDir, THostRole::Source), static_cast<TFileSysStatus>(InfoOperation),
+                 InfoStartEnd == FS_STATUS_START);
     return 0;
   });
 }
 
 KOF_EXPORT int FsExtractCustomIconW(WCHAR* RemoteName, int ExtractFlags, HICON* TheIcon) {
   return Guarded(static_cast<int>(FS_ICON_USEDEFAULT), [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
     if (TheIcon) *TheIcon = nullptr;
-    return p.GetIcon(HostToPluginPath(RemoteName), ExtractFlags);
+    return p.GetIcon(TKofHostPath::FromHost(RemoteName, THostRole::Source), ExtractFlags);
   });
 }

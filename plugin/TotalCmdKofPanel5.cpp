@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/KofLastError.h"
 #include "plugin/TotalCmdKofClasses5.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "sessions/PluginKofConfiguration5.h"
@@ -24,11 +23,6 @@ constexpr int kExecDone = -10;
 #endif
 
 std::string Folder(std::string_view name) { return "\\" + std::string(name); }
-
-std::string LastComponent(std::string_view path) {
-  const std::size_t slash = path.rfind('\\');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
 
 // "yyyy-mm-dd hh:nn:ss" of a point in time as the vault objects hold it.
 std::string DateTimeText(TDateTime value) {
@@ -87,10 +81,8 @@ TTotalCmdKofPanel::TTotalCmdKofPanel(TTotalCmdKofPlugin& owner, int number, std:
 bool TTotalCmdKofPanel::LoginSession(int mode, const std::string& sessionName, TLoginOptions options) {
   const bool ok = TPluginKofPanel::LoginSession(mode, sessionName, options);
   if (ok) {
-    std::lock_guard guard(Owner().Lock());
     if (FCurrentSession) FCurrentSession->Reload();
   } else if (!options.Silent && sessionName != ".." && Owner().Cfg().SessionManager().FindByName(sessionName) < 0) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
     SecureString none;
     Ask(wfx::RT_MsgOK, "Advice", "Cannot find the Session \"" + sessionName + "\"", none);
   }
@@ -159,19 +151,17 @@ bool TTotalCmdKofPanel::DisplayHelpFolders() const {
   return FCurrentSession && FCurrentSession->DisplayHelpFolders();
 }
 
-TFindHandle TTotalCmdKofPanel::FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd,
+TKofListing TTotalCmdKofPanel::FindFirst(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd,
                                          bool readItems) {
   FKOFHelpList.clear();
   FRecords.clear();
   FItemIdx = 0;
-  if (DisplayHelpFolders() && EndsText(Folder(kAccessoriesEntry), path)) return ListAccessories(fd);
-  if (EndsText(Folder(kBinEntry), path)) return ListBin(mode, fd);
-  if (!GoToPath(mode, path, false)) return kNoHandle;
+  if (DisplayHelpFolders() && path.Kind() == TPathKind::Accessories) return {ListAccessories(fd)};
+  if (path.Kind() == TPathKind::Bin) return ListBin(fd);
+  TKofStep walk = GoToPath(mode, path, false);
+  if (!walk.Ok) return {kNoHandle, std::move(walk.Failure)};
   QueueSpecialFolders();
-  if (!readItems) {
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return kNoHandle;
-  }
+  if (!readItems) return {};
   return ReadItems(mode, fd);
 }
 
@@ -199,14 +189,13 @@ void TTotalCmdKofPanel::QueueSpecialFolders() {
 }
 
 TFindHandle TTotalCmdKofPanel::FirstQueued(wfx::WIN32_FIND_DATAW& fd) {
-  if (FindNext(fd)) return PluginHandle();
-  SetLastError(wfx::ERROR_NO_MORE_FILES);
-  return kNoHandle;
+  return FindNext(fd) ? PluginHandle() : kNoHandle;
 }
 
-TFindHandle TTotalCmdKofPanel::ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd) {
+TKofListing TTotalCmdKofPanel::ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd) {
   TPluginPanelItemList items;
-  GetFileItemsByParent(mode | kModeFsNames, items, true);
+  // A level that could not be read still lists the plugin's own folders.
+  TKofStep read = GetFileItemsByParent(mode | kModeFsNames, items, true);
   FRecords.resize(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
     const TPluginPanelItem& item = items[i];
@@ -217,7 +206,7 @@ TFindHandle TTotalCmdKofPanel::ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd) {
     SetSize(entry, static_cast<uint64_t>(std::max<std::int64_t>(0, item.FFileSize)));
     SetFindName(entry, item.FFileName);
   }
-  return FirstQueued(fd);
+  return {FirstQueued(fd), std::move(read.Failure)};
 }
 
 std::string TTotalCmdKofPanel::ServerInfoText() const {
@@ -261,33 +250,31 @@ void TTotalCmdKofPanel::FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedIt
   SetFindName(fd, BinEntryName(item));
 }
 
-TFindHandle TTotalCmdKofPanel::ListBin(int mode, wfx::WIN32_FIND_DATAW& fd) {
-  if (!Connected() || !KofClient()->GetDeletedRecords(&FInfoKOFTrashList)) {
-    if (KofClient() && !(mode & kModeSilent)) ShowInfo(std::string(kBinEntry), KofClient()->ErrorMsg());
-    SetLastError(wfx::ERROR_NO_MORE_FILES);
-    return kNoHandle;
-  }
+TKofListing TTotalCmdKofPanel::ListBin(wfx::WIN32_FIND_DATAW& fd) {
+  if (!Connected()) return {};
+  if (!KofClient()->GetDeletedRecords(&FInfoKOFTrashList))
+    return {kNoHandle, TKofFailure{std::string(kBinEntry), KofClient()->ErrorMsg()}};
   EscapeBinNames(FInfoKOFTrashList);
   for (int i = 0; i < FInfoKOFTrashList.Count(); ++i) {
     wfx::WIN32_FIND_DATAW entry;
     FillBinEntry(entry, *FInfoKOFTrashList.GetResultItem(i));
     FKOFHelpList.push_back(entry);
   }
-  return FirstQueued(fd);
+  return {FirstQueued(fd)};
 }
 
 // --- verbs
 
-int TTotalCmdKofPanel::Execute(uint64_t, const std::string& remote, TVerbType verb, std::string& newRemote) {
-  const std::string entry = LastComponent(remote);
-  if (remote.find(Folder(kBinEntry) + "\\") != std::string::npos) return ExecuteBin(entry, verb, newRemote);
-  const bool inAccessories = remote.find(Folder(kAccessoriesEntry) + "\\") != std::string::npos;
-  if (verb == vtOpen && FileBox() && !inAccessories) {
+TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t, const TKofHostPath& remote, TVerbType verb,
+                                        std::string& newRemote) {
+  const std::string entry = remote.Name();
+  if (remote.Kind() == TPathKind::BinItem) return {ExecuteBin(entry, verb, newRemote)};
+  if (verb == vtOpen && FileBox() && remote.Kind() != TPathKind::Accessory) {
     const TKofObject* object = GetLevelData(Level()).Find(entry);
-    if (!object) return wfx::FS_EXEC_ERROR;
+    if (!object) return {wfx::FS_EXEC_ERROR};
     const TKofObjectType kind = object->ObjType();
     if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(object->Id());
-    return wfx::FS_EXEC_OK;
+    return {wfx::FS_EXEC_OK};
   }
   if (SameText(entry, kServerInfoEntry)) {
     ShowInfo(std::string(kServerInfoEntry), ServerInfoText());
@@ -298,14 +285,15 @@ int TTotalCmdKofPanel::Execute(uint64_t, const std::string& remote, TVerbType ve
                                "\r\nUser name:\t" + FCurrentSession->Username() +
                                "\r\n\r\nChange these in the properties of the session in the Sessions folder.");
   }
-  return wfx::FS_EXEC_OK;
+  return {wfx::FS_EXEC_OK};
 }
 
-int TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {
-  SetLastError(wfx::ERROR_NO_MORE_FILES);
+TCodeOutcome TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {
+  // The host is to do nothing more, whatever happened here.
+  const TCodeOutcome done{kExecDone, wfx::ERROR_NO_MORE_FILES};
   CheckAccessCode();
   FInfoText = "Viewing account";
-  if (!AskAccessCode(FInfoText)) return kExecDone;
+  if (!AskAccessCode(FInfoText)) return done;
   const std::unique_ptr<TKofRecord> record = KofClient()->GetRecord(id, true, false, nullptr);
   if (!record) {
     ShowInfo("Error", KofClient()->ErrorMsg());
@@ -313,8 +301,7 @@ int TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {
     ShowInfo("Information", "The password was copied to clipboard");
   }
   if (record) record->WipeStrings();
-  SetLastError(wfx::ERROR_NO_MORE_FILES);
-  return kExecDone;
+  return done;
 }
 
 bool TTotalCmdKofPanel::CopyPasswordToClipboard(const TKofRecord& record) {
@@ -361,9 +348,9 @@ int TTotalCmdKofPanel::ExecuteBin(const std::string& entry, TVerbType verb, std:
   return wfx::FS_EXEC_SYMLINK;
 }
 
-int TTotalCmdKofPanel::GetIcon(const std::string&, int) { return wfx::FS_ICON_USEDEFAULT; }
+int TTotalCmdKofPanel::GetIcon(const TKofHostPath&, int) { return wfx::FS_ICON_USEDEFAULT; }
 
-void TTotalCmdKofPanel::StatusInfo(const std::string&, TFileSysStatus operation, bool start) {
+void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation, bool start) {
   FOperation = start ? operation : fsoNone;
   FSearching = start && operation == fsoSearch;
 }

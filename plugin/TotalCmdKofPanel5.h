@@ -20,11 +20,11 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
 
   bool LoginSession(int mode, const std::string& sessionName, TLoginOptions options) override;
   TFileSysStatus ListOperation() const override { return FOperation == fsoNone ? fsoList : FOperation; }
-  TFindHandle FindFirst(int mode, const std::string& path, wfx::WIN32_FIND_DATAW& fd, bool readItems) override;
+  TKofListing FindFirst(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd, bool readItems) override;
   bool FindNext(wfx::WIN32_FIND_DATAW& fd) override;
-  int Execute(uint64_t window, const std::string& remote, TVerbType verb, std::string& newRemote) override;
-  int GetIcon(const std::string& remote, int flags) override;
-  void StatusInfo(const std::string& dir, TFileSysStatus operation, bool start) override;
+  TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote) override;
+  int GetIcon(const TKofHostPath& remote, int flags) override;
+  void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) override;
 
   // "__Logout Session__": the connection ends, the panel stays until the plugin frees it.
   void LogoutSession() override { Logout(); }
@@ -42,13 +42,13 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   TTotalCmdKofPlugin& Plugin() const { return FPlugin; }
   bool Ask(int requestType, const std::string& title, const std::string& text, SecureString& answer);
   TFindHandle ListAccessories(wfx::WIN32_FIND_DATAW& fd);
-  TFindHandle ListBin(int mode, wfx::WIN32_FIND_DATAW& fd);
-  TFindHandle ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd);
+  TKofListing ListBin(wfx::WIN32_FIND_DATAW& fd);
+  TKofListing ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd);
   void QueueSpecialFolders();
   TFindHandle FirstQueued(wfx::WIN32_FIND_DATAW& fd);
   void FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const;
   int ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote);
-  int OpenPasswordRecord(std::int32_t id);
+  TCodeOutcome OpenPasswordRecord(std::int32_t id);
   bool CopyPasswordToClipboard(const TKofRecord& record);
   bool DisplayHelpFolders() const;
 

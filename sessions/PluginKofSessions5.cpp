@@ -422,17 +422,13 @@ std::unique_ptr<TKofSession> TKofSession::LoadFromFile(const std::string& fileNa
 
 // --- TKofSession: store and files ------------------------------------------------
 
-bool TKofSession::Save(std::recursive_mutex* lock, std::string_view newName) {
+bool TKofSession::Save(std::string_view newName) {
   {
     TKofRegistry probe(TRegRoot::CurrentUser);
     if (!probe.OpenKey(kSessionsKey, true)) return false;
   }
   if (!newName.empty()) FName = ExtractPureFileName(newName);
   if (!CheckName(FName).empty()) return false;
-  // The caller's lock comes before the store's file lock, in the same order
-  // as every other path that holds both.
-  std::unique_lock<std::recursive_mutex> held;
-  if (lock) held = std::unique_lock(*lock);
   TKofRegistry reg(TRegRoot::CurrentUser);
   // One locked replace for the whole session: nobody ever sees half of it.
   reg.BeginUpdate();
@@ -597,7 +593,7 @@ bool TKofSessionList::AddToStore(TKofSession& ses, std::string_view newName) {
   std::string why;
   bool ok = false;
   try {
-    ok = ses.Save(nullptr, newName);
+    ok = ses.Save(newName);
   } catch (const ERegistryException& e) {
     why = std::string(": ") + e.what();
   }

@@ -154,10 +154,11 @@ class TKofSession {
                                                    TSessionFileCheck* check = nullptr);
 
   // --- store and files ---
-  // Writes the session to the per-user store. LOCK, when given, is held only
-  // while the values are written. False when the key cannot be opened or the
-  // name cannot be stored; a failing write raises ERegistryException.
-  bool Save(std::recursive_mutex* lock = nullptr, std::string_view newName = {});
+  // Writes the session to the per-user store. False when the key cannot be
+  // opened or the name cannot be stored; a failing write raises
+  // ERegistryException. A caller that holds a lock of its own (the plugin's)
+  // takes it before this takes the store's.
+  bool Save(std::string_view newName = {});
   bool SaveTo(const std::string& fileName) const;
   bool SaveTo(TKofIniFile* ini) const;
   // The session file's bytes.

@@ -118,7 +118,7 @@ TEST(LevelNames, BoxesKeepTheirNamesAndLookupsAcceptDisplayAndListedForms) {
   EXPECT_EQ(level.Find("Nothing"), nullptr);
 }
 
-TEST(LevelNames, SplitHostPathIgnoresOuterDelimiters) {
+TEST(HostPath, PartsIgnoreOuterDelimiters) {
   struct Case {
     const char* path;
     std::vector<std::string> parts;
@@ -128,7 +128,7 @@ TEST(LevelNames, SplitHostPathIgnoresOuterDelimiters) {
       {"\\Demo", {"Demo"}},
       {"\\Demo\\Company\\Servers\\", {"Demo", "Company", "Servers"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(SplitHostPath(c.path), c.parts) << c.path;
+  for (const Case& c : cases) EXPECT_EQ(TKofHostPath(c.path).Parts(), c.parts) << c.path;
 }
 
 }  // namespace

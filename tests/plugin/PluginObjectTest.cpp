@@ -6,7 +6,6 @@
 #include <map>
 #include <vector>
 
-#include "platform/KofLastError.h"
 #include "platform/KofFolders.h"
 #include "plugin/TotalCmdKofClasses5.h"
 #include "plugin/TotalCmdKofCommon5.h"
@@ -39,17 +38,17 @@ class FakePanel : public TPluginKofCommonPanel {
 
   bool LoginSession(int, const std::string&, TLoginOptions) override { return FConnected = FLoginOk; }
   bool Connected() const override { return FConnected; }
-  bool MatchLevelTo(int, const std::string& path, TFileSysStatus) override {
-    FVisited->push_back(path);
-    return path.find("Missing") == std::string::npos;
+  TKofStep MatchLevelTo(int, const TKofHostPath& path, TFileSysStatus) override {
+    FVisited->push_back(path.Full());
+    return {path.Full().find("Missing") == std::string::npos};
   }
-  TFindHandle FindFirst(int, const std::string& path, wfx::WIN32_FIND_DATAW& fd, bool) override {
+  TKofListing FindFirst(int, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd, bool) override {
     ClearFindData(fd);
-    SetFindName(fd, "entry of " + path);
-    return PluginHandle();
+    SetFindName(fd, "entry of " + path.Full());
+    return {PluginHandle()};
   }
-  int GetFile(int, const std::string&, const std::string&, int, wfx::RemoteInfoStruct*) override {
-    return wfx::FS_FILE_OK;
+  TCodeOutcome GetFile(int, const TKofHostPath&, const std::string&, int, wfx::RemoteInfoStruct*) override {
+    return {wfx::FS_FILE_OK};
   }
 
  private:
@@ -74,6 +73,8 @@ class PluginObject : public test::TConfigHomeTest {
     TConfigHomeTest::SetUp();
     gHost = {};
     FPlugin = std::make_unique<ScriptedPlugin>();
+    // As an export would: the plugin's operations run under its lock.
+    FHold = std::make_unique<TKofHold>(FPlugin->Lock());
     FPlugin->SetProcedures({nullptr, nullptr, &RecordRequest});
     ASSERT_TRUE(FPlugin->Init("/opt/koffra/Koffra5.wfx"));
     for (const char* name : {"Work", "Home"}) {
@@ -83,19 +84,30 @@ class PluginObject : public test::TConfigHomeTest {
     }
   }
   void TearDown() override {
+    FHold.reset();
     FPlugin.reset();
     TConfigHomeTest::TearDown();
   }
 
-  std::string ListFirst(const std::string& path, TFindHandle* handle = nullptr) {
+  std::string ListFirst(const std::string& path, TFindHandle* handle = nullptr, int* lastError = nullptr) {
     wfx::WIN32_FIND_DATAW fd;
     std::memset(&fd, 0, sizeof fd);
-    const TFindHandle h = FPlugin->FindFirst(0, path, fd);
-    if (handle) *handle = h;
-    return h == kNoHandle ? std::string() : GetFindName(fd);
+    const TFindOutcome listed = FPlugin->FindFirst(0, TKofHostPath(path), fd);
+    if (handle) *handle = listed.Value;
+    if (lastError) *lastError = listed.LastError;
+    return listed.Value == kNoHandle ? std::string() : GetFindName(fd);
+  }
+
+  int GetFile(const std::string& remote, const std::string& local) {
+    return FPlugin->GetFile(0, TKofHostPath(remote), local, 0, nullptr).Value;
+  }
+
+  int Execute(const std::string& remote, std::string& newRemote) {
+    return FPlugin->Execute(1, TKofHostPath(remote), vtOpen, newRemote).Value;
   }
 
   std::unique_ptr<ScriptedPlugin> FPlugin;
+  std::unique_ptr<TKofHold> FHold;
 };
 
 TEST_F(PluginObject, ASessionPathWithoutPanelLogsInAndWalksDown) {
@@ -132,9 +144,10 @@ TEST_F(PluginObject, PathsThatCannotBeOpenedGiveTheWayBackEntry) {
 
 TEST_F(PluginObject, AMissingFolderAfterASuccessfulLoginKeepsThePanel) {
   TFindHandle h;
-  EXPECT_EQ(ListFirst("\\Work\\Missing\\Box", &h), "");
+  int lastError = 0;
+  EXPECT_EQ(ListFirst("\\Work\\Missing\\Box", &h, &lastError), "");
   EXPECT_EQ(h, kNoHandle);
-  EXPECT_EQ(GetLastError(), wfx::ERROR_NO_MORE_FILES);
+  EXPECT_EQ(lastError, wfx::ERROR_NO_MORE_FILES);
   // The password was given once; the next listing of the session uses the panel.
   ASSERT_EQ(FPlugin->Panels().Count(), 1);
   FPlugin->Visited.clear();
@@ -147,9 +160,9 @@ TEST_F(PluginObject, ACopyToTheLocalDiskFreesTheOtherSessionsPanel) {
   ListFirst("\\Home\\Box");
   ASSERT_EQ(FPlugin->Panels().Count(), 2);
   // A view copy in the temporary folder keeps both sessions.
-  EXPECT_EQ(FPlugin->GetFile(0, "\\Work\\Box\\a.pdf", TemporaryFolder() + "/a.pdf", 0, nullptr), wfx::FS_FILE_OK);
+  EXPECT_EQ(GetFile("\\Work\\Box\\a.pdf", TemporaryFolder() + "/a.pdf"), wfx::FS_FILE_OK);
   EXPECT_EQ(FPlugin->Panels().Count(), 2);
-  EXPECT_EQ(FPlugin->GetFile(0, "\\Work\\Box\\a.pdf", "/home/user/a.pdf", 0, nullptr), wfx::FS_FILE_OK);
+  EXPECT_EQ(GetFile("\\Work\\Box\\a.pdf", "/home/user/a.pdf"), wfx::FS_FILE_OK);
   ASSERT_EQ(FPlugin->Panels().Count(), 1);
   EXPECT_EQ(FPlugin->Panels().NameAt(0), "Work");
 }
@@ -160,13 +173,13 @@ TEST_F(PluginObject, OpeningAConnectedSessionAsksBeforeReusingIt) {
   std::string newRemote;
 
   gHost.Answer = false;
-  EXPECT_EQ(FPlugin->Execute(1, "\\Work.<KOF>", vtOpen, newRemote), wfx::FS_EXEC_OK);
+  EXPECT_EQ(Execute("\\Work.<KOF>", newRemote), wfx::FS_EXEC_OK);
   ASSERT_EQ(gHost.RequestTypes, std::vector<int>{wfx::RT_MsgYesNo});
   EXPECT_NE(gHost.Texts[0].find("already connected"), std::string::npos);
   EXPECT_EQ(FPlugin->Panels().GetPanel(0)->PluginHandle(), old);
 
   gHost.Answer = true;
-  EXPECT_EQ(FPlugin->Execute(1, "\\Work.<KOF>", vtOpen, newRemote), wfx::FS_EXEC_SYMLINK);
+  EXPECT_EQ(Execute("\\Work.<KOF>", newRemote), wfx::FS_EXEC_SYMLINK);
   EXPECT_EQ(newRemote, "\\Work");
   ASSERT_EQ(FPlugin->Panels().Count(), 1);
   EXPECT_NE(FPlugin->Panels().GetPanel(0)->PluginHandle(), old);
@@ -195,14 +208,14 @@ TEST_F(PluginObject, EverySessionFolderFlagBlocksListing) {
   for (TFileSysStatus op : {fsoGetSingle, fsoGetMulti, fsoGetMultiThread, fsoPutSingle, fsoPutMulti, fsoDelete,
                             fsoSearch}) {
     SCOPED_TRACE(op);
-    FPlugin->StatusInfo("\\", op, true);
-    SetLastError(0);
-    EXPECT_EQ(ListFirst("\\Work\\Box"), "");
-    EXPECT_EQ(GetLastError(), wfx::ERROR_NO_MORE_FILES);
+    FPlugin->StatusInfo(TKofHostPath("\\"), op, true);
+    int lastError = 0;
+    EXPECT_EQ(ListFirst("\\Work\\Box", nullptr, &lastError), "");
+    EXPECT_EQ(lastError, wfx::ERROR_NO_MORE_FILES);
     EXPECT_EQ(FPlugin->Panels().Count(), 0);
-    FPlugin->StatusInfo("\\", op, false);
+    FPlugin->StatusInfo(TKofHostPath("\\"), op, false);
   }
-  FPlugin->StatusInfo("\\", fsoRenMovMulti, true);  // not a sessions-folder flag
+  FPlugin->StatusInfo(TKofHostPath("\\"), fsoRenMovMulti, true);  // not a sessions-folder flag
   EXPECT_EQ(ListFirst("\\"), "__ use F3 to view HELP __");
 }
 

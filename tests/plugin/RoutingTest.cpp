@@ -10,7 +10,7 @@
 namespace kof {
 namespace {
 
-TEST(RoutePath, SplitsHostPathsIntoPanelAndPanelPath) {
+TEST(HostPath, SplitsHostPathsIntoPanelAndPanelPath) {
   struct Case {
     const char* path;
     bool asSource;
@@ -35,10 +35,43 @@ TEST(RoutePath, SplitsHostPathsIntoPanelAndPanelPath) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.path) + (c.asSource ? " as source" : " as target"));
-    const TRoutedPath r = RoutePath(c.path, c.asSource);
-    EXPECT_EQ(r.PanelName, c.panel);
-    EXPECT_EQ(r.PanelPath, c.panelPath);
+    const TKofHostPath r(c.path, c.asSource ? THostRole::Source : THostRole::Target);
+    EXPECT_EQ(r.PanelName(), c.panel);
+    EXPECT_EQ(r.PanelPath(), c.panelPath);
   }
+}
+
+TEST(HostPath, SaysWhichOfThePluginsEntriesItNames) {
+  struct Case {
+    const char* path;
+    TPathKind kind;
+    bool help;
+    bool logout;
+  } cases[] = {
+      {"\\", TPathKind::SessionsFolder, false, false},
+      {"\\..", TPathKind::SessionsFolder, false, false},
+      {"\\Work.<KOF>", TPathKind::SessionEntry, false, false},
+      {"\\__ use F3 to view HELP __", TPathKind::SessionsHelp, true, false},
+      {"\\Work", TPathKind::SessionRoot, false, false},
+      {"\\Nosuch\\Box\\__Press Enter here to go to Sessions folder__", TPathKind::GotoSessions, false, false},
+      {"\\Work\\!!_ Accessories _!!", TPathKind::Accessories, false, false},
+      {"\\Work\\Box\\!!_ accessories _!!\\", TPathKind::Accessories, false, false},  // names ignore case
+      {"\\Work\\Box\\!!_ Accessories _!!\\__Logout Session__", TPathKind::Accessory, false, true},
+      {"\\Work\\!!_ Accessories _!!\\__ use F3 to view HELP __", TPathKind::Accessory, true, false},
+      {"\\Work\\!!__Bin_Deleted__!!", TPathKind::Bin, false, false},
+      {"\\Work\\!!__Bin_Deleted__!!\\Old.account", TPathKind::BinItem, false, false},
+      {"\\Work\\Box\\__Logout Session__", TPathKind::Vault, false, false},  // a record of that name
+      {"\\Work\\Box\\a__ use F3 to view HELP __b", TPathKind::Vault, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const TKofHostPath path(c.path);
+    EXPECT_EQ(path.Kind(), c.kind);
+    EXPECT_EQ(path.IsHelp(), c.help);
+    EXPECT_EQ(path.IsLogoutEntry(), c.logout);
+  }
+  EXPECT_EQ(TKofHostPath("\\Work\\Box\\a.account").Parent().Full(), "\\Work\\Box");
+  EXPECT_EQ(TKofHostPath("\\Work\\Box\\a.account").Prefix(1).Kind(), TPathKind::SessionRoot);
 }
 
 class NullPanel : public TPluginKofCommonPanel {
