@@ -77,17 +77,6 @@ int TKofSessionsFolder::FindEntry(const std::string& entryPath) const {
   return Manager().FindByDisplayName(TKofSession::PanelNameToFileName(EntryName(entryPath)));
 }
 
-bool TKofSessionsFolder::AskConnection(const std::string& name, SecureString& url, SecureString& domain,
-                                       SecureString& user) {
-  // Without a dialog of its own the plugin asks through the host, one field at a time.
-  FPlugin.ClipLock(true);
-  const bool answered = FPlugin.RequestText(wfx::RT_URL, name, "", url) &&
-                        FPlugin.RequestText(wfx::RT_Account, name, "Domain", domain) &&
-                        FPlugin.RequestText(wfx::RT_UserName, name, "", user);
-  FPlugin.ClipLock(false);
-  return answered;
-}
-
 void TKofSessionsFolder::ShowStoreError() const {
   const std::string& message = Manager().ErrorMessage();
   if (!message.empty()) FPlugin.ShowMessageDlg("Session", message, 0x10000);
@@ -149,7 +138,7 @@ TDoneOutcome TKofSessionsFolder::NewSession(const std::string& requested) {
     return {false};
   }
   SecureString url, domain, user;
-  const bool answered = AskConnection(name, url, domain, user);
+  const bool answered = FPlugin.Prompts().AskConnection(name, url, domain, user);
   if (!answered) return {false};
   if (Trim(url.View()).empty()) {
     FPlugin.ShowMessageDlg("Session", "A session needs the address (URL) of its Koffra server.", 0x10000);
@@ -187,17 +176,14 @@ TCodeOutcome TKofSessionsFolder::RenMov(const std::string& oldPath, const std::s
 int TKofSessionsFolder::Properties(const std::string& entryPath) {
   const int index = FindEntry(entryPath);
   if (index < 0) {
-    SecureString none;
-    FPlugin.RequestText(wfx::RT_MsgOK, "Advice",
-                        "Cannot find the Session \"" + PureName(EntryName(entryPath)) +
-                            "\". Try press F2 or Ctrl+R to reread the panel.",
-                        none, 0);
+    FPlugin.Prompts().ShowMessage("Advice", "Cannot find the Session \"" + PureName(EntryName(entryPath)) +
+                                                "\". Try press F2 or Ctrl+R to reread the panel.");
     return wfx::FS_EXEC_OK;
   }
   TKofSession& session = Manager().Sessions().Items(index);
   const std::string name = session.Name();
   SecureString url(session.URL()), domain(session.Domain()), user(session.Username());
-  const bool answered = AskConnection(name, url, domain, user);
+  const bool answered = FPlugin.Prompts().AskConnection(name, url, domain, user);
   if (!answered || Trim(url.View()).empty()) return wfx::FS_EXEC_OK;
   // A trusted certificate belongs to one server: another address drops it, and
   // the user may drop it on purpose after the server's certificate was renewed.

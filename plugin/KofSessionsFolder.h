@@ -42,8 +42,6 @@ class TKofSessionsFolder {
   bool RefuseName(const std::string& name) const;
   // Index of the session an entry path such as \Work.<KOF> names, or -1.
   int FindEntry(const std::string& entryPath) const;
-  // URL, domain and user name through the host's prompts; false when cancelled.
-  bool AskConnection(const std::string& name, SecureString& url, SecureString& domain, SecureString& user);
   void ShowDuplicate(const std::string& name) const;
   void ShowStoreError() const;
 

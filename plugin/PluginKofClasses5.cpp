@@ -168,7 +168,7 @@ bool TPluginKofPanel::LoginSession(int mode, const std::string& sessionName, TLo
     ok = true;
   } else if (!FSSLChecked && !TKofClient::CheckSSL(ExtractFilePath(Owner().Module()), false)) {
     if (!options.Silent)
-      ShowInfo("Koffra plugin", "Cannot load " + TKofClient::SSLLibraryName() + " or " +
+      Prompts().ShowMessage("Koffra plugin", "Cannot load " + TKofClient::SSLLibraryName() + " or " +
                                     TKofClient::CryptoLibraryName() + " ssl libraries.");
   } else {
     FSSLChecked = true;
@@ -191,7 +191,7 @@ void TPluginKofPanel::CreateClient(const TKofSession& session) {
   FKOFClient->SetReadTimeout(Owner().Cfg().ReadTimeoutMs());
   FKOFClient->SetOnUserLogin(
       [this](const std::string& baseURL, const std::string&, const std::string&, SecureString& password) {
-        return AskRelogin(baseURL, password);
+        return Prompts().AskRelogin(baseURL, password);
       });
   FKOFClient->SetOnGetAccessCode([this](SecureString& code, bool invalid) { return AskAccessCodeForClient(code, invalid); });
   FKOFClient->SetOnCheckSecondFactor([this](TKofClient& client) { return CheckSecondFactorForClient(client); });
@@ -205,11 +205,11 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
 
   const TTrustResult trust = StatusWithTrustedServer(
       *FKOFClient, session, [this](const std::string& title, const std::string& question) {
-        return AskTrustCertificate(title, question);
+        return Prompts().AskYesNo(title, question);
       });
   if (trust.SessionChanged()) SaveSession(session);  // the user's decision stands whatever follows
   if (!trust.Ok) {
-    if (!silent) ShowInfo(trust.Title.empty() ? FSessionName : trust.Title, trust.Message);
+    if (!silent) Prompts().ShowMessage(trust.Title.empty() ? FSessionName : trust.Title, trust.Message);
     FKOFClient.reset();
     return false;
   }
@@ -226,7 +226,7 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
   if (!FKOFClient->Connect(nullptr, kClientName, AppVersionText(), BuildTimeText(), false)) {
     if (!silent) {
       const bool badLogin = FKOFClient->HTTP() && FKOFClient->HTTP()->ResultCode() == 401;
-      ShowInfo("Connection", badLogin ? "Login failed: unknown user name or bad password" : FKOFClient->ErrorMsg());
+      Prompts().ShowMessage("Connection", badLogin ? "Login failed: unknown user name or bad password" : FKOFClient->ErrorMsg());
     }
     FKOFClient.reset();
     SessionLoggedOut();
@@ -240,6 +240,18 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
   return true;
 }
 
+bool TPluginKofPanel::AskSessionLogin(TKofSession& session, SecureString& password) {
+  SecureString domain(session.Domain());
+  SecureString user(session.Username());
+  if (!Prompts().AskLogin("Login to " + session.Name(), domain, user, password)) return false;
+  if (!SameText(domain.View(), session.Domain()) || !SameText(user.View(), session.Username())) {
+    session.SetDomain(std::string(domain.View()));
+    session.SetUsername(std::string(user.View()));
+    session.SetModified(true);
+  }
+  return true;
+}
+
 bool TPluginKofPanel::CheckUser(bool silent) {
   bool authenticated = false;
   // A configuration answer that could not be read leaves its error behind: the
@@ -247,10 +259,10 @@ bool TPluginKofPanel::CheckUser(bool silent) {
   const bool ok = FKOFClient->LoginStatus(authenticated, true) && FKOFClient->GetUserConfiguration("", false) &&
                   FKOFClient->ErrorCode() == 0;
   if (!ok) {
-    if (!silent) ShowInfo(FKOFClient->UserName(), FKOFClient->ErrorMsg());
+    if (!silent) Prompts().ShowMessage(FKOFClient->UserName(), FKOFClient->ErrorMsg());
   } else if (!FKOFClient->HasAccessCode()) {
     if (!silent)
-      ShowInfo(FKOFClient->Domain() + "/" + FKOFClient->UserName(),
+      Prompts().ShowMessage(FKOFClient->Domain() + "/" + FKOFClient->UserName(),
                "User has not an access code. Set it up in the web client");
   } else {
     return true;
@@ -269,7 +281,7 @@ bool TPluginKofPanel::RunSecondFactor() {
 bool TPluginKofPanel::CheckSecondFactorForClient(TKofClient& client) {
   for (;;) {
     SecureString code;
-    if (!AskSecondFactor(FSessionName, code)) return false;
+    if (!Prompts().AskSecondFactor(FSessionName, code)) return false;
     // An empty answer cannot prove anything: ask again rather than go on unverified.
     const std::string_view typed = code.View();
     if (std::all_of(typed.begin(), typed.end(), [](unsigned char c) { return std::isspace(c); })) continue;
@@ -277,7 +289,7 @@ bool TPluginKofPanel::CheckSecondFactorForClient(TKofClient& client) {
     WipeString(code);
     if (verified) return true;
     if (client.ErrorCode() == 500 && client.ErrorKey() == kKeySecondFactorInvalid) continue;
-    ShowInfo(FSessionName, client.ErrorMsg());
+    Prompts().ShowMessage(FSessionName, client.ErrorMsg());
     return false;
   }
 }
@@ -309,9 +321,9 @@ void TPluginKofPanel::SaveSession(TKofSession& session) {
   // A store that cannot be written must not undo a login the server accepted.
   try {
     Owner().Lock().AssertHeld();  // the store's own lock comes after it, as on every path that holds both
-    if (!session.Save()) ShowInfo(FSessionName, "The session could not be saved.");
+    if (!session.Save()) Prompts().ShowMessage(FSessionName, "The session could not be saved.");
   } catch (const std::exception& error) {
-    ShowInfo(FSessionName, error.what());
+    Prompts().ShowMessage(FSessionName, error.what());
   }
 }
 
@@ -340,7 +352,7 @@ void TPluginKofPanel::CheckAccessCode() {
   if (!Connected()) return;
   bool authenticated = false;
   if (!FKOFClient->LoginStatus(authenticated, true) && IsAccessCodeError(*FKOFClient))
-    ShowInfo("Access Code", "Wrong access code");
+    Prompts().ShowMessage("Access Code", "Wrong access code");
   const auto age = std::chrono::duration_cast<std::chrono::seconds>(Clock().Steady() - FAccessCodeTime);
   if (!FKOFClient->AccessCode().Empty() && age.count() > AccessCodeTimeout())
     FKOFClient->WipeStrings(TWhatWipe::wipAccessCode);
@@ -356,8 +368,18 @@ bool TPluginKofPanel::AcceptAccessCode(const SecureString& code) {
   }
   // Forgotten, so that the next request asks again instead of sending it once more.
   FKOFClient->WipeStrings(TWhatWipe::wipAccessCode);
-  ShowInfo("Access Code", "Wrong access code");
+  Prompts().ShowMessage("Access Code", "Wrong access code");
   return false;
+}
+
+bool TPluginKofPanel::AskAccessCode(const std::string& prompt) {
+  if (!FKOFClient) return false;
+  if (!FKOFClient->AccessCode().Empty()) return true;
+  for (std::string info = prompt;; info = "Invalid access code") {
+    SecureString code;
+    if (!Prompts().AskAccessCode(FSessionName, info, code) || code.Empty()) return false;
+    if (AcceptAccessCode(code)) return true;
+  }
 }
 
 bool TPluginKofPanel::AskAccessCodeForClient(SecureString& code, bool invalid) {

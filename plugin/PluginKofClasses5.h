@@ -1,7 +1,8 @@
 #pragma once
 // A panel: one logged-in session, its level stack from the session root down
 // to a safe box inside a group, and the login that opens it. Host-independent;
-// the host's panel supplies the questions and the find-data records.
+// the questions go through the plugin's prompts, and the host's panel supplies
+// the find-data records.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -108,13 +109,10 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   void CheckAccessCode();
 
  protected:
-  // The questions; the host's panel asks them.
-  virtual bool AskSessionLogin(TKofSession& session, SecureString& password) = 0;
-  virtual bool AskRelogin(const std::string& baseURL, SecureString& password) = 0;
-  virtual bool AskAccessCode(const std::string& prompt) = 0;
-  virtual bool AskSecondFactor(const std::string& sessionName, SecureString& code) = 0;
-  virtual bool AskTrustCertificate(const std::string& title, const std::string& question) = 0;
-  virtual void ShowInfo(const std::string& title, const std::string& message) = 0;
+  TKofPrompts& Prompts() const { return Owner().Prompts(); }
+  // True without asking while the client holds a code; else asks until a code
+  // is accepted or the user cancels.
+  bool AskAccessCode(const std::string& prompt);
   virtual void SetSession(TKofSession& session, bool save);
   void SaveSession(TKofSession& session);
   virtual void SessionLoggedOut();
@@ -135,6 +133,8 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
  private:
   std::string LevelPath(std::string TLevelData::*name) const;
   bool LoginToServer(TKofSession& session, int mode, bool silent);
+  // The login's questions; a changed domain or user name marks the session modified.
+  bool AskSessionLogin(TKofSession& session, SecureString& password);
   void CreateClient(const TKofSession& session);
   bool CheckUser(bool silent);
   bool RunSecondFactor();

@@ -83,7 +83,10 @@ int TPanelList::Refresh(int focusedIndex, std::string_view name1, std::string_vi
 
 // ---------------------------------------------------------------------------
 TCommonKofPlugin::TCommonKofPlugin()
-    : FCfg(std::make_unique<TKofPluginConfiguration>()), FAppVersion(AppVersionText()), FClipboardTimer([this] {
+    : FCfg(std::make_unique<TKofPluginConfiguration>()),
+      FPrompts(std::make_unique<TKofRequestPrompts>(*this)),
+      FAppVersion(AppVersionText()),
+      FClipboardTimer([this] {
         // Runs on the timer's thread, also while a host call waits in a prompt: it takes only
         // the clipboard's lock, and the notice waits for the next host call.
         std::lock_guard guard(FClipMutex);
@@ -131,8 +134,7 @@ void TCommonKofPlugin::NotifyClipboardCleared() {
     FClipClearMsg = true;
     return;
   }
-  SecureString none;
-  RequestText(wfx::RT_MsgOK, "Information", "The Clipboard was cleared", none, 0);
+  Prompts().ShowMessage("Information", "The Clipboard was cleared");
 }
 
 void TCommonKofPlugin::ClipLock(bool enter) {

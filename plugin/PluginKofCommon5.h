@@ -13,6 +13,7 @@
 #include "plugin/KofHostPaths.h"
 #include "plugin/KofOutcome.h"
 #include "plugin/KofPluginLock.h"
+#include "plugin/KofPrompts.h"
 #include "plugin/PluginKofTypes5.h"
 #include "plugin/WfxAbi.h"
 #include "support/SecureString.h"
@@ -103,9 +104,15 @@ class TCommonKofPlugin {
   // Brackets every prompt: a clipboard notice that falls due meanwhile waits for its end.
   virtual void ClipLock(bool enter);
   virtual bool ManageSession(TKofSession& session, TSessionDlgAction action);
+  // A message or a question by the flags' kind (bits 16 to 23), through Prompts().
   virtual bool ShowMessageDlg(std::string_view title, std::string_view message, uint32_t flags) = 0;
 
-  // Asks the host for a text; false when the user cancelled. The answer may be a secret.
+  // Where every question to the user goes.
+  TKofPrompts& Prompts() { return *FPrompts; }
+  // The plugin's dialogs, once the host offers its dialog interface (and tests).
+  void SetPrompts(std::unique_ptr<TKofPrompts> prompts) { FPrompts = std::move(prompts); }
+
+  // Asks the host's RequestProc; false when the user cancelled. The answer may be a secret.
   bool RequestText(int requestType, std::string_view title, std::string_view text, SecureString& answer,
                    int maxLength = wfx::kMaxPath);
   // ProgressProc; true when the user asked to abort.
@@ -166,6 +173,7 @@ class TCommonKofPlugin {
   bool FActiveDialog = false;
   bool FClipClearMsg = false;
   TPanelList FPanels;
+  std::unique_ptr<TKofPrompts> FPrompts;
   bool FInCredentialsPhase = false;
   std::string FAppVersion;
   TFsStatus FFsStatus = fsInit;

@@ -72,14 +72,12 @@ std::unique_ptr<TPluginKofCommonPanel> TTotalCmdKofPlugin::CreatePanel(const std
 
 bool TTotalCmdKofPlugin::ShowMessageDlg(std::string_view title, std::string_view message, uint32_t flags) {
   const uint32_t kind = (flags >> 16) & 0xFF;
-  const int requestType = kind == 0x01 ? wfx::RT_MsgOK
-                          : (kind == 0x03 || kind == 0x04) ? wfx::RT_MsgYesNo
-                                                           : wfx::RT_MsgOKCancel;
-  ClipLock(true);
-  SecureString none;
-  const bool answer = RequestText(requestType, title, message, none, 0);
-  ClipLock(false);
-  return answer;
+  if (kind == 0x01) {
+    Prompts().ShowMessage(title, message);
+    return true;
+  }
+  if (kind == 0x03 || kind == 0x04) return Prompts().AskYesNo(title, message);
+  return Prompts().AskOkCancel(title, message);
 }
 
 void TTotalCmdKofPlugin::Disconnect() {
@@ -231,10 +229,7 @@ TDoneOutcome TTotalCmdKofPlugin::DeleteFile(int mode, const TKofHostPath& remote
 TDoneOutcome TTotalCmdKofPlugin::MakeDirectory(int mode, const TKofHostPath& dir) {
   const bool readOnly = Cfg().SessionManager().ReadOnly();
   if (FPutPanel || readOnly) {
-    if (readOnly) {
-      SecureString none;
-      RequestText(wfx::RT_MsgOK, dir.Full(), "Not allowed to add a session here", none, 0);
-    }
+    if (readOnly) Prompts().ShowMessage(dir.Full(), "Not allowed to add a session here");
     return {false, wfx::ERROR_WRITE_PROTECT};
   }
   if (dir.Kind() == TPathKind::Accessories || dir.Kind() == TPathKind::Bin) return {true};

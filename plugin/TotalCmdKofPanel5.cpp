@@ -11,9 +11,6 @@
 namespace kof {
 namespace {
 
-constexpr uint32_t kInformation = 0x10000;
-constexpr uint32_t kQuestion = 0x40009;
-constexpr int kSecondFactorLength = 7;
 // What tells the host that the plugin did all there was to do: Double
 // Commander reports FS_EXEC_ERROR as a failure to open, and does nothing on -10.
 #ifdef _WIN32
@@ -76,73 +73,16 @@ TTotalCmdKofPanel::TTotalCmdKofPanel(TTotalCmdKofPlugin& owner, int number, std:
                                      TFindHandle pluginHandle)
     : TPluginKofPanel(owner, number, std::move(panelName), pluginHandle), FPlugin(owner) {}
 
-// --- login and its questions
+// --- login
 
 bool TTotalCmdKofPanel::LoginSession(int mode, const std::string& sessionName, TLoginOptions options) {
   const bool ok = TPluginKofPanel::LoginSession(mode, sessionName, options);
   if (ok) {
     if (FCurrentSession) FCurrentSession->Reload();
   } else if (!options.Silent && sessionName != ".." && Owner().Cfg().SessionManager().FindByName(sessionName) < 0) {
-    SecureString none;
-    Ask(wfx::RT_MsgOK, "Advice", "Cannot find the Session \"" + sessionName + "\"", none);
+    Prompts().ShowMessage("Advice", "Cannot find the Session \"" + sessionName + "\"");
   }
   return ok;
-}
-
-bool TTotalCmdKofPanel::Ask(int requestType, const std::string& title, const std::string& text,
-                            SecureString& answer) {
-  const int maxLength = requestType == wfx::RT_MsgOK ? 0 : wfx::kMaxPath;
-  Owner().ClipLock(true);
-  const bool ok = Owner().RequestText(requestType, title, text, answer, maxLength);
-  Owner().ClipLock(false);
-  return ok;
-}
-
-bool TTotalCmdKofPanel::AskSessionLogin(TKofSession& session, SecureString& password) {
-  const std::string title = "Login to " + session.Name();
-  SecureString domain(session.Domain());
-  SecureString user(session.Username());
-  if (!Ask(wfx::RT_Other, title, "Domain", domain) || !Ask(wfx::RT_UserName, title, "", user) ||
-      !Ask(wfx::RT_Password, title, "", password))
-    return false;
-  if (!SameText(domain.View(), session.Domain()) || !SameText(user.View(), session.Username())) {
-    session.SetDomain(std::string(domain.View()));
-    session.SetUsername(std::string(user.View()));
-    session.SetModified(true);
-  }
-  return true;
-}
-
-bool TTotalCmdKofPanel::AskRelogin(const std::string&, SecureString& password) {
-  return Ask(wfx::RT_Password, "Relogin to Koffra", "", password);
-}
-
-bool TTotalCmdKofPanel::AskAccessCode(const std::string& prompt) {
-  if (!FKOFClient) return false;
-  if (!FKOFClient->AccessCode().Empty()) return true;
-  for (std::string info = prompt;; info = "Invalid access code") {
-    const std::string text = info.empty() ? "Enter Access Code:" : info + "\r\n\r\nEnter Access Code:";
-    SecureString code;
-    if (!Ask(wfx::RT_Password, FSessionName + " - Access Code", text, code) || code.Empty()) return false;
-    if (AcceptAccessCode(code)) return true;
-  }
-}
-
-bool TTotalCmdKofPanel::AskSecondFactor(const std::string&, SecureString& code) {
-  Owner().ClipLock(true);
-  const bool ok = Owner().RequestText(wfx::RT_Other, "TWO-FACTOR AUTHENTICATION",
-                                      "Enter 6-digit code from your authenticator application", code,
-                                      kSecondFactorLength);
-  Owner().ClipLock(false);
-  return ok;
-}
-
-bool TTotalCmdKofPanel::AskTrustCertificate(const std::string& title, const std::string& question) {
-  return Owner().ShowMessageDlg(title, question, kQuestion);
-}
-
-void TTotalCmdKofPanel::ShowInfo(const std::string& title, const std::string& message) {
-  Owner().ShowMessageDlg(title, message, kInformation);
 }
 
 // --- listing
@@ -277,11 +217,11 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t, const TKofHostPath& remote, TV
     return {wfx::FS_EXEC_OK};
   }
   if (SameText(entry, kServerInfoEntry)) {
-    ShowInfo(std::string(kServerInfoEntry), ServerInfoText());
+    Prompts().ShowMessage(std::string(kServerInfoEntry), ServerInfoText());
   } else if (SameText(entry, kMappingOnEntry) || SameText(entry, kMappingOffEntry)) {
-    ShowInfo("Mapping paths", "Mapping paths to external files is not set");
+    Prompts().ShowMessage("Mapping paths", "Mapping paths to external files is not set");
   } else if (SameText(entry, kConfigurationEntry) && FCurrentSession) {
-    ShowInfo(FSessionName, "Server:\t" + FCurrentSession->URL() + "\r\nDomain:\t" + FCurrentSession->Domain() +
+    Prompts().ShowMessage(FSessionName, "Server:\t" + FCurrentSession->URL() + "\r\nDomain:\t" + FCurrentSession->Domain() +
                                "\r\nUser name:\t" + FCurrentSession->Username() +
                                "\r\n\r\nChange these in the properties of the session in the Sessions folder.");
   }
@@ -296,9 +236,9 @@ TCodeOutcome TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {
   if (!AskAccessCode(FInfoText)) return done;
   const std::unique_ptr<TKofRecord> record = KofClient()->GetRecord(id, true, false, nullptr);
   if (!record) {
-    ShowInfo("Error", KofClient()->ErrorMsg());
+    Prompts().ShowMessage("Error", KofClient()->ErrorMsg());
   } else if (CopyPasswordToClipboard(*record) && ClipCopyMessage()) {
-    ShowInfo("Information", "The password was copied to clipboard");
+    Prompts().ShowMessage("Information", "The password was copied to clipboard");
   }
   if (record) record->WipeStrings();
   return done;
@@ -316,7 +256,7 @@ bool TTotalCmdKofPanel::CopyPasswordToClipboard(const TKofRecord& record) {
   if (record.ObjType() == kofFile && secret->Empty()) return false;
   std::string error;
   if (Owner().CopySecretToClipboard(secret->View(), error)) return true;
-  ShowInfo("Clipboard", error);
+  Prompts().ShowMessage("Clipboard", error);
   return false;
 }
 
@@ -325,12 +265,12 @@ int TTotalCmdKofPanel::ExecuteBin(const std::string& entry, TVerbType verb, std:
   if (verb == vtProperties) {
     TDeletedItemList fresh;
     if (!KofClient()->GetDeletedRecords(&fresh)) {
-      ShowInfo(std::string(kBinEntry), KofClient()->ErrorMsg());
+      Prompts().ShowMessage(std::string(kBinEntry), KofClient()->ErrorMsg());
       return wfx::FS_EXEC_OK;
     }
     EscapeBinNames(fresh);
     if (const TDeletedItem* item = FindBinItem(fresh, entry))
-      ShowInfo("Deleted item", "Name:\t\t" + TKofFileSysList::ReplaceFsNameBack(item->Name()) + "\r\nSafe Box:\t" +
+      Prompts().ShowMessage("Deleted item", "Name:\t\t" + TKofFileSysList::ReplaceFsNameBack(item->Name()) + "\r\nSafe Box:\t" +
                                    TKofFileSysList::ReplaceFsNameBack(item->Parent()) + "\r\nDescription:\t" +
                                    item->Description() + "\r\nDeleted:\t" + DateTimeText(item->DateOf()) +
                                    "\r\nType:\t\t" + GetKofObjectTypeName(item->ObjType()) + "\r\n");
@@ -339,9 +279,9 @@ int TTotalCmdKofPanel::ExecuteBin(const std::string& entry, TVerbType verb, std:
   if (verb != vtOpen) return wfx::FS_EXEC_OK;
   // Only what the bin showed last can be restored from it.
   const TDeletedItem* item = FindBinItem(FInfoKOFTrashList, entry);
-  if (!item || !Owner().ShowMessageDlg("Restore", RestoreQuestion(*item), kQuestion)) return wfx::FS_EXEC_OK;
+  if (!item || !Prompts().AskYesNo("Restore", RestoreQuestion(*item))) return wfx::FS_EXEC_OK;
   if (!KofClient()->RestoreDeletedRecord(item->Id())) {
-    ShowInfo("Restore", KofClient()->ErrorMsg());
+    Prompts().ShowMessage("Restore", KofClient()->ErrorMsg());
     return wfx::FS_EXEC_OK;
   }
   newRemote = "\\" + Name() + Folder(kBinEntry);

@@ -1,7 +1,6 @@
 #pragma once
-// The host's panel: the questions of a login asked through the host's
-// RequestProc, the find-data records of a listing with the entries the plugin
-// adds (accessories, bin), and the verbs on them.
+// The host's panel: the find-data records of a listing with the entries the
+// plugin adds (accessories, bin), and the verbs on them.
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,17 +29,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   void LogoutSession() override { Logout(); }
   std::string ServerInfoText() const;
 
- protected:
-  bool AskSessionLogin(TKofSession& session, SecureString& password) override;
-  bool AskRelogin(const std::string& baseURL, SecureString& password) override;
-  bool AskAccessCode(const std::string& prompt) override;
-  bool AskSecondFactor(const std::string& sessionName, SecureString& code) override;
-  bool AskTrustCertificate(const std::string& title, const std::string& question) override;
-  void ShowInfo(const std::string& title, const std::string& message) override;
-
  private:
   TTotalCmdKofPlugin& Plugin() const { return FPlugin; }
-  bool Ask(int requestType, const std::string& title, const std::string& text, SecureString& answer);
   TFindHandle ListAccessories(wfx::WIN32_FIND_DATAW& fd);
   TKofListing ListBin(wfx::WIN32_FIND_DATAW& fd);
   TKofListing ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd);

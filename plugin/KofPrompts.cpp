@@ -1,0 +1,64 @@
+#include "plugin/KofPrompts.h"
+
+#include "plugin/PluginKofCommon5.h"
+
+namespace kof {
+namespace {
+
+constexpr int kSecondFactorLength = 7;
+
+}  // namespace
+
+bool TKofRequestPrompts::Ask(int requestType, std::string_view title, std::string_view text, SecureString& answer,
+                             int maxLength) {
+  FPlugin.ClipLock(true);
+  const bool ok = FPlugin.RequestText(requestType, title, text, answer, maxLength);
+  FPlugin.ClipLock(false);
+  return ok;
+}
+
+bool TKofRequestPrompts::Show(int requestType, std::string_view title, std::string_view text) {
+  SecureString none;
+  return Ask(requestType, title, text, none, 0);
+}
+
+bool TKofRequestPrompts::AskLogin(const std::string& title, SecureString& domain, SecureString& user,
+                                  SecureString& password) {
+  return Ask(wfx::RT_Other, title, "Domain", domain) && Ask(wfx::RT_UserName, title, "", user) &&
+         Ask(wfx::RT_Password, title, "", password);
+}
+
+bool TKofRequestPrompts::AskRelogin(const std::string&, SecureString& password) {
+  return Ask(wfx::RT_Password, "Relogin to Koffra", "", password);
+}
+
+bool TKofRequestPrompts::AskAccessCode(const std::string& sessionName, const std::string& prompt,
+                                       SecureString& code) {
+  const std::string text = prompt.empty() ? "Enter Access Code:" : prompt + "\r\n\r\nEnter Access Code:";
+  return Ask(wfx::RT_Password, sessionName + " - Access Code", text, code);
+}
+
+bool TKofRequestPrompts::AskSecondFactor(const std::string&, SecureString& code) {
+  return Ask(wfx::RT_Other, "TWO-FACTOR AUTHENTICATION", "Enter 6-digit code from your authenticator application",
+             code, kSecondFactorLength);
+}
+
+bool TKofRequestPrompts::AskConnection(const std::string& sessionName, SecureString& url, SecureString& domain,
+                                       SecureString& user) {
+  return Ask(wfx::RT_URL, sessionName, "", url) && Ask(wfx::RT_Account, sessionName, "Domain", domain) &&
+         Ask(wfx::RT_UserName, sessionName, "", user);
+}
+
+bool TKofRequestPrompts::AskYesNo(std::string_view title, std::string_view question) {
+  return Show(wfx::RT_MsgYesNo, title, question);
+}
+
+bool TKofRequestPrompts::AskOkCancel(std::string_view title, std::string_view question) {
+  return Show(wfx::RT_MsgOKCancel, title, question);
+}
+
+void TKofRequestPrompts::ShowMessage(std::string_view title, std::string_view message) {
+  Show(wfx::RT_MsgOK, title, message);
+}
+
+}  // namespace kof

@@ -1,0 +1,66 @@
+#pragma once
+// Every question the plugin puts to the user goes through one TKofPrompts,
+// which the plugin object owns. TKofRequestPrompts asks through the host's
+// RequestProc, one field at a time. The plugin's own dialogs will be a second
+// implementation, set when the host offers its dialog interface; a question it
+// cannot show as a dialog it hands to a TKofRequestPrompts.
+//
+// Every answer that may be a secret arrives in wiping storage. Prompts run
+// under the plugin lock (see KofPluginLock.h); an implementation that waits
+// for the user is the place to release it once transfers run on a worker thread.
+#include <string>
+#include <string_view>
+
+#include "plugin/WfxAbi.h"
+#include "support/SecureString.h"
+
+namespace kof {
+
+class TCommonKofPlugin;
+
+class TKofPrompts {
+ public:
+  virtual ~TKofPrompts() = default;
+
+  // A password login: domain and user name come prefilled. False when cancelled.
+  virtual bool AskLogin(const std::string& title, SecureString& domain, SecureString& user,
+                        SecureString& password) = 0;
+  // The password once more, when the server ended the session.
+  virtual bool AskRelogin(const std::string& baseURL, SecureString& password) = 0;
+  // prompt says what the code is for ("Viewing account") or why it is asked again; may be empty.
+  virtual bool AskAccessCode(const std::string& sessionName, const std::string& prompt, SecureString& code) = 0;
+  virtual bool AskSecondFactor(const std::string& sessionName, SecureString& code) = 0;
+  // The address, domain and user name of a session, prefilled.
+  virtual bool AskConnection(const std::string& sessionName, SecureString& url, SecureString& domain,
+                             SecureString& user) = 0;
+  // True for "Yes".
+  virtual bool AskYesNo(std::string_view title, std::string_view question) = 0;
+  // True for "OK".
+  virtual bool AskOkCancel(std::string_view title, std::string_view question) = 0;
+  virtual void ShowMessage(std::string_view title, std::string_view message) = 0;
+};
+
+class TKofRequestPrompts final : public TKofPrompts {
+ public:
+  explicit TKofRequestPrompts(TCommonKofPlugin& plugin) : FPlugin(plugin) {}
+
+  bool AskLogin(const std::string& title, SecureString& domain, SecureString& user, SecureString& password) override;
+  bool AskRelogin(const std::string& baseURL, SecureString& password) override;
+  bool AskAccessCode(const std::string& sessionName, const std::string& prompt, SecureString& code) override;
+  bool AskSecondFactor(const std::string& sessionName, SecureString& code) override;
+  bool AskConnection(const std::string& sessionName, SecureString& url, SecureString& domain,
+                     SecureString& user) override;
+  bool AskYesNo(std::string_view title, std::string_view question) override;
+  bool AskOkCancel(std::string_view title, std::string_view question) override;
+  void ShowMessage(std::string_view title, std::string_view message) override;
+
+ private:
+  // One RequestProc call inside the clipboard bracket; maxLength 0 for a message without an answer.
+  bool Ask(int requestType, std::string_view title, std::string_view text, SecureString& answer,
+           int maxLength = wfx::kMaxPath);
+  bool Show(int requestType, std::string_view title, std::string_view text);
+
+  TCommonKofPlugin& FPlugin;
+};
+
+}  // namespace kof
