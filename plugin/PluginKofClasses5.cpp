@@ -58,7 +58,11 @@ bool SameParts(const std::vector<std::string>& a, const std::vector<std::string>
 
 bool MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension) {
   std::unordered_set<std::string> used;
-  used.reserve(entries.size());
+  used.reserve(entries.size() + 3);
+  // The plugin's own folders stand beside the members, and the way-back entry
+  // counts wherever it stands: a member of such a name is listed tagged, so
+  // that both are listed once and the member stays reachable.
+  for (std::string_view own : {kBinEntry, kAccessoriesEntry, kGotoSessionsEntry}) used.insert(LowerCase(own));
   bool changed = false;
   for (TKofNameList::TEntry& entry : entries) {
     std::string name = CutToUtf16Units(entry.Name, kMaxListedUnits);

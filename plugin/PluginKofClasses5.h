@@ -66,8 +66,9 @@ class TLevelData {
 };
 
 // Entries of a listing that must differ, ignoring case, after they were cut
-// to the host's limit: later duplicates get " [id]" before their extension.
-// True when a name changed (the list must be sorted again).
+// to the host's limit, from each other and from the plugin's own entries:
+// later duplicates get " [id]" before their extension. True when a name
+// changed (the list must be sorted again).
 bool MakeListedNamesUnique(std::vector<TKofNameList::TEntry>& entries, bool keepExtension);
 
 class TPluginKofPanel : public TPluginKofCommonPanel {

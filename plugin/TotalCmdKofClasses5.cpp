@@ -155,11 +155,19 @@ TFindOutcome TTotalCmdKofPlugin::FindFirst(int mode, const TKofHostPath& path, w
     // A logged-out panel still lists its accessories (the host re-reads the folder it
     // left by "__Logout Session__"); any other path of the session logs in again.
     if (panel->Connected() || path.Kind() == TPathKind::Accessories)
-      return Listed(FindFirstInPanel(mode, *panel, path, fd).Handle);
+      return Told(FindFirstInPanel(mode, *panel, path, fd));
     Panels().Delete(FLastUsedPanelIndex);
     FLastUsedPanelIndex = -1;
   }
-  return Listed(Reconnect(mode, path, fd).Handle);
+  return Told(Reconnect(mode, path, fd));
+}
+
+TFindOutcome TTotalCmdKofPlugin::Told(const TKofListing& listing) {
+  // The host shows a listing that failed as an empty folder (or one with the
+  // plugin's folders only): the user hears why here, once per listing.
+  if (listing.Failure && !listing.Failure->Message.empty())
+    Prompts().ShowMessage(listing.Failure->Title, listing.Failure->Message);
+  return Listed(listing.Handle);
 }
 
 bool TTotalCmdKofPlugin::FindNext(TFindHandle handle, wfx::WIN32_FIND_DATAW& fd) {

@@ -69,6 +69,8 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   TKofListing FindFirstInPanel(int mode, TPluginKofCommonPanel& panel, const TKofHostPath& path,
                                wfx::WIN32_FIND_DATAW& fd);
   TKofListing Reconnect(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd);
+  // What the host gets from a listing, after the user was told why it failed.
+  TFindOutcome Told(const TKofListing& listing);
   TPluginKofCommonPanel* RoutedPanel(const TKofHostPath& path);
   void TrimPanelsAfterTransfer(const std::string& local);
   TCodeOutcome ExecuteInPanel(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote);

@@ -107,7 +107,11 @@ class VaultFlow : public PluginFlow {
 
   // Starts the server and imports the session "Demo" that points at it.
   void StartVault(bool clientEncryption = false, const std::string& sessionLines = "") {
-    FServer = std::make_unique<TServerProcess>(Seed(clientEncryption));
+    StartVaultWith(Seed(clientEncryption), sessionLines);
+  }
+
+  void StartVaultWith(const json& seed, const std::string& sessionLines = "") {
+    FServer = std::make_unique<TServerProcess>(seed);
     FApi = std::make_unique<TApi>(*FServer);
     AddSession(VaultURL(), sessionLines);
   }

@@ -313,6 +313,78 @@ TEST_F(VaultFlow, PlainHttpAddressIsAskedAboutFirstAndTheAnswerIsRemembered) {
   EXPECT_EQ(CountAsked(IsCertificateQuestion), 0) << AskedSoFar();
 }
 
+// A listing the server fails tells the user why, once, and still lists the
+// plugin's own folders; so does a listing that must first walk down.
+TEST_F(VaultFlow, AFailedListingTellsWhyOnce) {
+  struct Case {
+    const char* name;
+    const char* failing;  // request path the server fails
+    std::string listed;
+    bool fromNewHost;     // no panel yet: the listing logs in and walks down
+    const char* title;
+    NameList left;
+  } cases[] = {
+      {"records", "/safe/boxes/2/records", "/Demo/Company/Servers", false, "Records", {kAccessories}},
+      {"boxes of a group", "/safe/boxes/1/boxes", "/Demo/Company", false, "Boxes", {kAccessories}},
+      {"bin", "/safe/deleted*", "/Demo/" + kBin, false, kBin.c_str(), {}},
+      {"on the way down", "/safe/boxes/1/boxes", "/Demo/Company/Servers", true, "Boxes", {}},
+  };
+  StartVault();
+  ASSERT_TRUE(Enter()) << AskedSoFar();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.fromNewHost) RestartHost();
+    Control("POST", "/__control/faults",
+            {{"path", c.failing}, {"method", "GET"}, {"kind", "fail"}, {"status", 503}, {"body", "maintenance"}});
+    FPlugin.GetAnswers().ClearAsked();
+    EXPECT_EQ(Names(c.listed), c.left);
+    int notices = 0;
+    for (const auto& r : FPlugin.GetAnswers().Asked())
+      if (r.Type == wfx::RT_MsgOK) {
+        ++notices;
+        EXPECT_EQ(r.Title, c.title);
+      }
+    EXPECT_EQ(notices, 1) << AskedSoFar();
+    Control("DELETE", "/__control/faults");
+  }
+}
+
+// Boxes and records may bear the names of the plugin's own entries; each is
+// listed once, the plugin's folder under its name, and the member can be entered.
+TEST_F(VaultFlow, MembersNamedLikeThePluginsEntriesAreListedOnceAndReachable) {
+  json seed = Seed(false);
+  seed["boxes"] = json::parse(R"([
+    {"id": 7, "name": "!!__Bin_Deleted__!!", "records": [{"id": 171, "template": "account", "name": "In the box"}]},
+    {"id": 8, "name": "!!_ Accessories _!!", "type": "SAFEBOX_GROUP", "boxes": [
+      {"id": 9, "name": "__Press Enter here to go to Sessions folder__", "records": [
+        {"id": 191, "template": "file", "name": "!!_ Accessories _!!", "fileName": "notes",
+         "contentText": "x", "attributes": {"file": "notes"}}]}]}
+  ])");
+  StartVaultWith(seed);
+  ASSERT_TRUE(Enter()) << AskedSoFar();
+  const NameList root = Names("/Demo");
+  for (const std::string& own : {kBin, kAccessories})
+    EXPECT_EQ(std::count(root.begin(), root.end(), own), 1) << own << " in " << ::testing::PrintToString(root);
+  ASSERT_EQ(root.size(), 4u) << ::testing::PrintToString(root);
+  std::string binBox, group;
+  for (const std::string& name : root) {
+    if (name != kBin && name.starts_with(kBin)) binBox = name;
+    if (name != kAccessories && name.starts_with(kAccessories)) group = name;
+  }
+  ASSERT_FALSE(binBox.empty());
+  ASSERT_FALSE(group.empty());
+  EXPECT_EQ(Names("/Demo/" + binBox), (NameList{"In the box.account", kAccessories}));
+  const NameList inGroup = Names("/Demo/" + group);
+  ASSERT_EQ(inGroup.size(), 2u) << ::testing::PrintToString(inGroup);
+  EXPECT_NE(inGroup[0], kBackToSessions);
+  EXPECT_TRUE(inGroup[0].starts_with(kBackToSessions)) << inGroup[0];
+  const NameList inBox = Names("/Demo/" + group + "/" + inGroup[0]);
+  ASSERT_EQ(inBox.size(), 2u) << ::testing::PrintToString(inBox);
+  EXPECT_NE(inBox[0], kAccessories);
+  EXPECT_TRUE(inBox[0].starts_with(kAccessories)) << inBox[0];
+  EXPECT_EQ(inBox[1], kAccessories);
+}
+
 }  // namespace
 }  // namespace kof::test
 

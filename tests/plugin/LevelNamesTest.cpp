@@ -118,6 +118,21 @@ TEST(LevelNames, BoxesKeepTheirNamesAndLookupsAcceptDisplayAndListedForms) {
   EXPECT_EQ(level.Find("Nothing"), nullptr);
 }
 
+TEST(LevelNames, MembersNamedLikeThePluginsEntriesAreTaggedAndFound) {
+  const std::vector<std::string> own = {"!!__Bin_Deleted__!!", "!!_ accessories _!!",
+                                        "__Press Enter here to go to Sessions folder__"};
+  nlohmann::json boxes = nlohmann::json::array();
+  for (std::size_t i = 0; i < own.size(); ++i) boxes.push_back({{"id", 20 + i}, {"type", "SAFEBOX"}, {"name", own[i]}});
+  const auto levelPtr = LevelOf("safeboxes", boxes, kofBoxKinds);
+  const std::vector<std::string> names = Listed(*levelPtr);
+  ASSERT_EQ(names.size(), own.size());
+  for (const std::string& name : names) {
+    for (const std::string& entry : own) EXPECT_FALSE(SameText(name, entry)) << name;
+    EXPECT_EQ(TKofHostPath("\\Work\\" + name).Kind(), TPathKind::Vault) << name;
+    ASSERT_NE(levelPtr->Find(name), nullptr) << name;
+  }
+}
+
 TEST(HostPath, PartsIgnoreOuterDelimiters) {
   struct Case {
     const char* path;

@@ -62,6 +62,7 @@ TEST(HostPath, SaysWhichOfThePluginsEntriesItNames) {
       {"\\Work\\!!__Bin_Deleted__!!\\Old.account", TPathKind::BinItem, false, false},
       {"\\Work\\Box\\__Logout Session__", TPathKind::Vault, false, false},  // a record of that name
       {"\\Work\\Box\\a__ use F3 to view HELP __b", TPathKind::Vault, false, false},
+      {"\\Work\\!!__Bin_Deleted__!! [12]\\a.account", TPathKind::Vault, false, false},  // a box listed escaped
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
