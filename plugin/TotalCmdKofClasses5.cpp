@@ -316,7 +316,7 @@ int TTotalCmdKofPlugin::ExecuteSessionsFolder(uint64_t window, const TKofHostPat
   if (remote.Kind() == TPathKind::GotoSessions) return wfx::FS_EXEC_OK;
   // The host's "configure plugin" asks for the properties of the root.
   if (verb == vtProperties && remote.Full() == "\\") return ShowPluginProperties();
-  if (verb == vtOpen && EndsText(kPanelExt, remote.Full())) return ExecuteOpenSession(window, remote, newRemote);
+  if (verb == vtOpen && remote.Kind() == TPathKind::SessionEntry) return ExecuteOpenSession(window, remote, newRemote);
   if (verb == vtProperties) {
     SetCurHandle(window);
     return FSessionsFolder->Properties(remote.PanelPath());
