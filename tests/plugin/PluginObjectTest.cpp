@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <map>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "platform/KofFolders.h"
@@ -217,6 +219,37 @@ TEST_F(PluginObject, EverySessionFolderFlagBlocksListing) {
   }
   FPlugin->StatusInfo(TKofHostPath("\\"), fsoRenMovMulti, true);  // not a sessions-folder flag
   EXPECT_EQ(ListFirst("\\"), "__ use F3 to view HELP __");
+}
+
+// The rule "the export holds the lock" is checked where code relies on it:
+// only the holding thread passes, also after a nested hold (a host calling
+// back in) has been released.
+TEST(PluginLock, OnlyTheHoldingThreadPassesTheCheck) {
+  TKofPluginLock lock;
+  EXPECT_THROW(lock.AssertHeld(), std::logic_error);
+  {
+    TKofHold outer(lock);
+    { TKofHold inner(lock); }
+    EXPECT_NO_THROW(lock.AssertHeld());
+    bool otherPassed = true;
+    std::thread([&] {
+      try {
+        lock.AssertHeld();
+      } catch (const std::logic_error&) {
+        otherPassed = false;
+      }
+    }).join();
+    EXPECT_FALSE(otherPassed);
+  }
+  EXPECT_THROW(lock.AssertHeld(), std::logic_error);
+}
+
+TEST_F(PluginObject, PromptsRefuseToRunWithoutThePluginLock) {
+  FHold.reset();
+  gHost.RequestTypes.clear();
+  EXPECT_THROW(FPlugin->Prompts().ShowMessage("t", "m"), std::logic_error);
+  EXPECT_TRUE(gHost.RequestTypes.empty());
+  FHold = std::make_unique<TKofHold>(FPlugin->Lock());
 }
 
 }  // namespace
