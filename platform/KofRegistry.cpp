@@ -124,19 +124,10 @@ json* FindKey(json& root, const std::vector<std::string>& path, bool create) {
 }
 
 std::optional<std::vector<std::string>> SplitKeyPath(std::string_view key) {
-  while (!key.empty() && key.front() == '\\') key.remove_prefix(1);
-  while (!key.empty() && key.back() == '\\') key.remove_suffix(1);
-  std::vector<std::string> parts;
-  if (key.empty()) return parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t hit = key.find('\\', start);
-    std::string_view part = key.substr(start, hit == std::string_view::npos ? std::string_view::npos : hit - start);
+  std::vector<std::string> parts = SplitBackslashPath(key);
+  for (const std::string& part : parts)
     if (!ValidRegistryKeyName(part)) return std::nullopt;
-    parts.emplace_back(part);
-    if (hit == std::string_view::npos) return parts;
-    start = hit + 1;
-  }
+  return parts;
 }
 
 std::vector<std::string> SortedNames(const json* node, const char* list) {

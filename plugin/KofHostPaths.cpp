@@ -9,24 +9,6 @@
 #include "support/VarnokCommonCode.h"
 
 namespace kof {
-namespace {
-
-std::vector<std::string> SplitPath(std::string_view path) {
-  while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
-  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  std::vector<std::string> parts;
-  if (path.empty()) return parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t hit = path.find('\\', start);
-    parts.emplace_back(path.substr(start, hit == std::string_view::npos ? std::string_view::npos : hit - start));
-    if (hit == std::string_view::npos) break;
-    start = hit + 1;
-  }
-  return parts;
-}
-
-}  // namespace
 
 std::string HostToLocalPath(const wfx::WCHAR* path) {
   if (!path) return {};
@@ -72,7 +54,7 @@ bool RejectHostName(TCommonKofPlugin& plugin, const wfx::WCHAR* path) {
 
 // ---------------------------------------------------------------------------
 TKofHostPath::TKofHostPath(std::string path, THostRole role)
-    : FFull(std::move(path)), FRole(role), FParts(SplitPath(FFull)) {
+    : FFull(std::move(path)), FRole(role), FParts(SplitBackslashPath(FFull)) {
   if (FFull == "\\..") {
     FPanelPath = "..";
   } else if (FParts.empty()) {

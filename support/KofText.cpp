@@ -242,4 +242,18 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   return out;
 }
 
+std::vector<std::string> SplitBackslashPath(std::string_view path) {
+  while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
+  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  std::vector<std::string> parts;
+  if (path.empty()) return parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t hit = path.find('\\', start);
+    parts.emplace_back(path.substr(start, hit == std::string_view::npos ? std::string_view::npos : hit - start));
+    if (hit == std::string_view::npos) return parts;
+    start = hit + 1;
+  }
+}
+
 }  // namespace kof

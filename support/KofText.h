@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kof {
 
@@ -30,5 +31,8 @@ bool EndsText(std::string_view suffix, std::string_view text);
 
 std::string Trim(std::string_view text);  // blanks and control characters at both ends
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+// The components of a backslash-separated path (host paths, registry keys);
+// leading and trailing backslashes are ignored, and an empty path has none.
+std::vector<std::string> SplitBackslashPath(std::string_view path);
 
 }  // namespace kof

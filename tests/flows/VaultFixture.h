@@ -25,14 +25,14 @@ using wfxhost::Entry;
 using wfxhost::Request;
 using NameList = std::vector<std::string>;
 
-inline const std::string kHelp = "__ use F3 to view HELP __";
-inline const std::string kBin = "!!__Bin_Deleted__!!";
-inline const std::string kAccessories = "!!_ Accessories _!!";
-inline const std::string kLogout = "__Logout Session__";
-inline const std::string kBackToSessions = "__Press Enter here to go to Sessions folder__";
-inline const std::string kBadLogin = "Login failed: unknown user name or bad password";
-inline constexpr uint32_t kFolder = 16;
-inline constexpr uint32_t kRecord = 32;
+const std::string kHelp = "__ use F3 to view HELP __";
+const std::string kBin = "!!__Bin_Deleted__!!";
+const std::string kAccessories = "!!_ Accessories _!!";
+const std::string kLogout = "__Logout Session__";
+const std::string kBackToSessions = "__Press Enter here to go to Sessions folder__";
+const std::string kBadLogin = "Login failed: unknown user name or bad password";
+constexpr uint32_t kFolder = 16;
+constexpr uint32_t kRecord = 32;
 
 // demo: password, access code. alice: second factor. A group with two boxes,
 // every record kind in one of them, a box at the top, and two items in the bin.
@@ -206,12 +206,12 @@ class VaultFlow : public PluginFlow {
   std::unique_ptr<TApi> FApi;
 };
 
-inline const std::vector<TExpected> kRoot = {
+const std::vector<TExpected> kRoot = {
     {"Company", kFolder, 0}, {"Personal", kFolder, 0}, {kBin, kFolder, 0}, {kAccessories, kFolder, 0}};
-inline const std::vector<TExpected> kCompany = {{"Finance", kFolder, 0}, {"Servers", kFolder, 0}, {kAccessories, kFolder, 0}};
+const std::vector<TExpected> kCompany = {{"Finance", kFolder, 0}, {"Servers", kFolder, 0}, {kAccessories, kFolder, 0}};
 // Password kinds are sized by their JSON text; a file record shows its file's
 // extension and size, an external file its plain size.
-inline const std::vector<TExpected> kServers = {{"db01 root.account", kRecord, std::nullopt},
+const std::vector<TExpected> kServers = {{"db01 root.account", kRecord, std::nullopt},
                                          {"Domain admin.secretaccount", kRecord, std::nullopt},
                                          {"holiday.mp4", kRecord, 73400320},
                                          {"Release notes.txt", kRecord, 11},
