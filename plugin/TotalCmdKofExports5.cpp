@@ -24,9 +24,9 @@ namespace {
 // thread, where a per-thread object would be missing.
 std::unique_ptr<TTotalCmdKofPlugin> gPlugin = std::make_unique<TTotalCmdKofPlugin>(plugTotalCmd, 0);
 
-// Runs one export on the plugin object, under the plugin lock: the only place
-// that takes it. Each call starts by asserting it, which is what tells clang's
-// analysis that the lambda runs under it.
+// Runs one export on the plugin object under the plugin lock, the one place a
+// host call takes it. Each lambda starts by asserting it, which is what tells
+// clang's analysis that the lambda runs under it.
 template <class Fn, class R>
 R Guarded(R onError, Fn&& fn) {
   try {
@@ -40,8 +40,8 @@ R Guarded(R onError, Fn&& fn) {
   }
 }
 
-// The one place that sets the host's last error: from the outcome the
-// operation returned (or the failure it stands for when it raised).
+// Sets the host's last error from the outcome the operation returned (or from
+// the failure it stands for when it raised), after everything else ran.
 template <class T, class Fn>
 T Answered(TOutcome<T> onError, Fn&& fn) {
   const TOutcome<T> outcome = Guarded(onError, std::forward<Fn>(fn));
