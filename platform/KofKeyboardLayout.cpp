@@ -1,0 +1,7 @@
+#include "platform/KofKeyboardLayout.h"
+
+namespace kof {
+
+TKeyboardLayout ActiveKeyboardLayout() { return {"??", "Unknown Keyboard Layout"}; }
+
+}  // namespace kof
