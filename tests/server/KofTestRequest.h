@@ -12,6 +12,7 @@
 #include "support/SecureString.h"
 #include "tests/server/KofTestControl.h"
 #include "tests/server/KofTestState.h"
+#include "tests/server/KofTestTls.h"
 #include "tests/server/KofTestWire.h"
 
 namespace kof::testserver {
@@ -23,6 +24,9 @@ struct TServerContext {
   TWireCrypto Crypto;
   TFaultTable Faults;
   TRequestLog Log;
+  // Signs the client certificates handed out by /__control/issue-certificate;
+  // made at the first such request.
+  std::optional<TTlsIdentity> UserCa;
 };
 
 inline constexpr const char* kSessionCookie = "KOFSESSION";

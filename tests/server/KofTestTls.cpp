@@ -26,10 +26,10 @@ void SetSubjectAndIssuer(X509* cert) {
   X509_set_issuer_name(cert, name);
 }
 
-void AddExtension(X509* cert, int nid, const char* value) {
+void AddExtension(X509* cert, int nid, const char* value, X509* issuer = nullptr) {
   X509V3_CTX ctx;
   X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+  X509V3_set_ctx(&ctx, issuer ? issuer : cert, cert, nullptr, nullptr, 0);
   X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
   if (!ext) throw std::runtime_error("cannot build a certificate extension");
   X509_add_ext(cert, ext, -1);
@@ -43,9 +43,9 @@ void SetRandomSerial(X509* cert) {
   BN_free(bn);
 }
 
-}  // namespace
-
-TTlsIdentity GenerateSelfSigned() {
+// A fresh key and an unsigned certificate for it, valid for DAYS, backdated a
+// day so that a client with a slightly wrong clock accepts it.
+TTlsIdentity NewIdentity(long days) {
   TTlsIdentity identity;
   identity.Key = GenerateKey();
   identity.Cert.reset(X509_new());
@@ -53,10 +53,17 @@ TTlsIdentity GenerateSelfSigned() {
   if (!cert) throw std::runtime_error("cannot allocate a certificate");
   X509_set_version(cert, 2);
   SetRandomSerial(cert);
-  // Backdated a day so that a client with a slightly wrong clock accepts it.
   X509_gmtime_adj(X509_getm_notBefore(cert), -24L * 3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 365L * 24 * 3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), days * 24 * 3600);
   X509_set_pubkey(cert, identity.Key.get());
+  return identity;
+}
+
+}  // namespace
+
+TTlsIdentity GenerateSelfSigned() {
+  TTlsIdentity identity = NewIdentity(365);
+  X509* cert = identity.Cert.get();
   SetSubjectAndIssuer(cert);
   AddExtension(cert, NID_subject_alt_name, "IP:127.0.0.1");
   AddExtension(cert, NID_basic_constraints, "critical,CA:TRUE");
@@ -64,6 +71,38 @@ TTlsIdentity GenerateSelfSigned() {
   AddExtension(cert, NID_ext_key_usage, "serverAuth");
   if (X509_sign(cert, identity.Key.get(), EVP_sha256()) == 0) throw std::runtime_error("cannot sign the certificate");
   return identity;
+}
+
+TTlsIdentity IssueClientCertificate(const TTlsIdentity& issuer, const std::string& commonName,
+                                    const std::string& subjectAltNames) {
+  TTlsIdentity identity = NewIdentity(30);
+  X509* cert = identity.Cert.get();
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
+  X509_set_issuer_name(cert, X509_get_subject_name(issuer.Cert.get()));
+  if (!subjectAltNames.empty()) AddExtension(cert, NID_subject_alt_name, subjectAltNames.c_str(), issuer.Cert.get());
+  AddExtension(cert, NID_ext_key_usage, "clientAuth", issuer.Cert.get());
+  if (X509_sign(cert, issuer.Key.get(), EVP_sha256()) == 0) throw std::runtime_error("cannot sign the certificate");
+  return identity;
+}
+
+std::string CertificateToDer(X509* cert) {
+  unsigned char* data = nullptr;
+  const int len = i2d_X509(cert, &data);
+  if (len <= 0) return {};
+  std::string der(reinterpret_cast<const char*>(data), static_cast<std::size_t>(len));
+  OPENSSL_free(data);
+  return der;
+}
+
+std::string PrivateKeyToPem(EVP_PKEY* key) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+  char* data = nullptr;
+  long len = BIO_get_mem_data(bio, &data);
+  std::string pem(data, static_cast<std::size_t>(len));
+  BIO_free(bio);
+  return pem;
 }
 
 std::string CertificateToPem(X509* cert) {

@@ -25,6 +25,13 @@ struct TTlsIdentity {
 // Throws std::runtime_error when OpenSSL refuses.
 TTlsIdentity GenerateSelfSigned();
 std::string CertificateToPem(X509* cert);
+std::string CertificateToDer(X509* cert);
+std::string PrivateKeyToPem(EVP_PKEY* key);
+
+// A client certificate signed by ISSUER, its subject alternative names given in
+// OpenSSL's configuration form ("otherName:2.5.4.3;UTF8:alice,email:a@b.c").
+TTlsIdentity IssueClientCertificate(const TTlsIdentity& issuer, const std::string& commonName,
+                                    const std::string& subjectAltNames);
 // SHA-1 of the DER certificate, for tests that pin by imprint.
 std::string CertificateSha1(X509* cert);
 
