@@ -4,7 +4,7 @@
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 
-#include <nlohmann/json.hpp>
+#include "support/KofJSON.h"
 
 #include "client/KofAnswers.h"
 #include "crypto/KofUrlEncode.h"
@@ -15,7 +15,6 @@ namespace kof {
 
 namespace {
 
-using nlohmann::json;
 
 constexpr const char* kStatusFailed = "Getting Koffra server status failed. This is probably not a valid Koffra URL.";
 
@@ -31,18 +30,18 @@ class TFlagScope {
   bool& FFlag;
 };
 
-bool GetJSONBool(const json& AObject, const char* AName) {
+bool GetJSONBool(const TJSONObject& AObject, const char* AName) {
   const auto it = AObject.find(AName);
   return it != AObject.end() && it->is_boolean() && it->get<bool>();
 }
 
-void TakeText(const json& AObject, const char* AName, std::string& AField) {
+void TakeText(const TJSONObject& AObject, const char* AName, std::string& AField) {
   const auto it = AObject.find(AName);
   if (it != AObject.end() && it->is_string()) AField = it->get<std::string>();
 }
 
 
-TRequirements ReadRequirements(const json& AObject) {
+TRequirements ReadRequirements(const TJSONObject& AObject) {
   TRequirements result;
   if (!AObject.is_object()) return result;
   TakeNumber(AObject, "minLength", result.MinLength);
@@ -286,8 +285,9 @@ bool TKofClient::Status(bool) {
       ErrorMessages().SetLanguage(TKofLanguage::koflngEnglish);
       if (FError.Code != 0 && FError.Code != 200) return false;
     }
-    json doc = json::parse(answer, nullptr, false);
-    if (!doc.is_object()) doc = json::object();
+    TJSONParsed parsed = ParseJSON(answer);
+    if (parsed.Fault == TJSONFault::jfTooDeep) throw EKofResponseError("The server's status answer is nested too deeply");
+    TJSONObject doc = parsed.Value.is_object() ? std::move(parsed.Value) : TJSONObject::object();
     ParseStatus(doc);
     if (FConnected && !SwitchEncryptionFromStatus(doc)) return false;
     if (FKofProduct != "Koffra" && FKofProduct != "Koffra5") {
@@ -298,7 +298,7 @@ bool TKofClient::Status(bool) {
   });
 }
 
-void TKofClient::ParseStatus(const json& AObject) {
+void TKofClient::ParseStatus(const TJSONObject& AObject) {
   FKofProduct.clear();
   TakeText(AObject, "product", FKofProduct);
   TakeText(AObject, "apiVersion", FKofApiVersion);
@@ -308,7 +308,7 @@ void TKofClient::ParseStatus(const json& AObject) {
   FSecondFactorRequired = GetJSONBool(AObject, "secondFactorRequired");
 }
 
-bool TKofClient::SwitchEncryptionFromStatus(const json& AObject) {
+bool TKofClient::SwitchEncryptionFromStatus(const TJSONObject& AObject) {
   std::string key;
   TakeText(AObject, "cePublicKey", key);
   SetKOFServerCePublicKey(key);
@@ -373,7 +373,7 @@ bool TKofClient::Connect(const std::string* ACertificate, std::string_view AClie
   });
 }
 
-void TKofClient::ParseLoginStatus(const json& AObject, bool& AAuthenticated) {
+void TKofClient::ParseLoginStatus(const TJSONObject& AObject, bool& AAuthenticated) {
   AAuthenticated = GetJSONBool(AObject, "authenticated");
   TakeText(AObject, "uid", FUid);
   FKofUser = GetJSONBool(AObject, "KOF_USER");
@@ -436,7 +436,7 @@ bool TKofClient::GetUserConfiguration(std::string_view AUserCodeInURL, bool AChe
   });
 }
 
-void TKofClient::ParseUserConfiguration(const json& AObject) {
+void TKofClient::ParseUserConfiguration(const TJSONObject& AObject) {
   TakeText(AObject, "username", FUserName);
   TakeText(AObject, "domain", FDomain);
   TakeNumber(AObject, "accessCodeTimeout", FAccessCodeValidityTimeoutSec);

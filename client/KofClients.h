@@ -275,10 +275,10 @@ class TKofClient : public TKofUri {
   [[nodiscard]] bool SendWatched(int ABoxId, TWatchedType AKind, bool AOn, bool WithRecords);
   [[nodiscard]] bool ReadExternalFileParam(const TJSONObject& ADoc, const char* AName, SecureString& AValue);
   [[nodiscard]] bool AskForAccessCode(bool AInvalid, bool AEmptyFirst);
-  void ParseLoginStatus(const nlohmann::json& AObject, bool& AAuthenticated);
-  void ParseUserConfiguration(const nlohmann::json& AObject);
-  void ParseStatus(const nlohmann::json& AObject);
-  [[nodiscard]] bool SwitchEncryptionFromStatus(const nlohmann::json& AObject);
+  void ParseLoginStatus(const nlohmann::ordered_json& AObject, bool& AAuthenticated);
+  void ParseUserConfiguration(const nlohmann::ordered_json& AObject);
+  void ParseStatus(const nlohmann::ordered_json& AObject);
+  [[nodiscard]] bool SwitchEncryptionFromStatus(const nlohmann::ordered_json& AObject);
   void AddClientFields(TBodyStringList& AForm, std::string_view AClientName, std::string_view AClientVersion,
                        std::string_view AClientBuild) const;
   void SetStatusFailed();

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
-#include <nlohmann/json.hpp>
+#include "support/KofJSON.h"
 #include <typeinfo>
 
 namespace kof {
@@ -106,14 +106,14 @@ std::string LineFeedsToCrLf(std::string_view text) {
   return ReplaceAll(ReplaceAll(text, "\r\n", "\n"), "\n", "\r\n");
 }
 
-std::string MemberText(const nlohmann::json& object, const char* name) {
+std::string MemberText(const TJSONObject& object, const char* name) {
   const auto it = object.find(name);
   if (it == object.end()) throw EKofResponseError(std::string("Error answer without \"") + name + "\"");
   if (it->is_null()) return {};
   return LineFeedsToCrLf(it->is_string() ? it->get<std::string>() : it->dump());
 }
 
-int MemberRecordId(const nlohmann::json& object) {
+int MemberRecordId(const TJSONObject& object) {
   const auto it = object.find("recordId");
   if (it == object.end() || !it->is_number_integer()) return 0;
   const auto value = it->get<long long>();
@@ -164,7 +164,9 @@ bool ParseErrorText(std::string_view AText, int AStatus, const TKofErrorMessages
     AError.Subj.clear();
     return true;
   }
-  const auto doc = nlohmann::json::parse(AText, nullptr, false);
+  const TJSONParsed parsed = ParseJSON(AText);
+  if (parsed.Fault == TJSONFault::jfTooDeep) throw EKofResponseError("The server's error answer is nested too deeply");
+  const TJSONObject& doc = parsed.Value;
   if (!doc.is_object()) return false;
   const auto msgs = doc.find("msg");
   if (msgs == doc.end() || !msgs->is_array()) return false;

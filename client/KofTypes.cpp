@@ -1,6 +1,7 @@
 #include "client/KofTypes.h"
 
-#include <nlohmann/json.hpp>
+#include "client/KofErrors.h"
+#include "support/KofJSON.h"
 
 namespace kof {
 
@@ -17,7 +18,7 @@ constexpr TLanguageCode kLanguageCodes[] = {
     {TKofLanguage::koflngFrance, "fr"},
 };
 
-std::string MemberText(const nlohmann::ordered_json& value) {
+std::string MemberText(const TJSONObject& value) {
   if (value.is_string()) return value.get<std::string>();
   if (value.is_null()) return {};
   return value.dump();
@@ -77,9 +78,10 @@ bool TKofErrorMessages::Refresh() {
 void TKofErrorMessages::LoadFromJSON(std::string_view AJSON) {
   FKofErrorTable.clear();
   FKeyIndex.clear();
-  const auto doc = nlohmann::ordered_json::parse(AJSON, nullptr, false);
-  if (!doc.is_object()) return;
-  for (const auto& [key, value] : doc.items()) {
+  const TJSONParsed doc = ParseJSON(AJSON);
+  if (doc.Fault == TJSONFault::jfTooDeep) throw EKofResponseError("The server's message catalogue is nested too deeply");
+  if (!doc.Value.is_object()) return;
+  for (const auto& [key, value] : doc.Value.items()) {
     FKofErrorTable.push_back({key, MemberText(value)});
     FKeyIndex.emplace(key, FKofErrorTable.size() - 1);  // the first of equal keys wins
   }

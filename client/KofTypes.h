@@ -72,7 +72,7 @@ class TKofErrorMessages {
   const TKofErrorTable& KofErrorTable() const { return FKofErrorTable; }
   void SetOnLoad(TErrorMessagesLoad AOnLoad) { FOnLoad = std::move(AOnLoad); }
   // Replaces the catalogue by the members of a JSON object; an unparsable
-  // text leaves it empty.
+  // text leaves it empty, one nested too deeply raises EKofResponseError.
   void LoadFromJSON(std::string_view AJSON);
 
  private:

@@ -13,57 +13,17 @@ namespace kof {
 
 // ---------------------------------------------------------------- parsing
 
-namespace {
-
-// Nesting depth of JSON text, counted outside strings; stops early once too deep.
-void CheckJSONDepth(std::string_view text) {
-  int depth = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        inString = false;
-      continue;
-    }
-    switch (c) {
-      case '"':
-        inString = true;
-        break;
-      case '[':
-      case '{':
-        if (++depth > kMaxJSONDepth) throw EKofJSONError("JSON text is nested too deeply");
-        break;
-      case ']':
-      case '}':
-        --depth;
-        break;
-      default:
-        break;
-    }
-  }
-}
-
-}  // namespace
-
 TJSONObject ParseKofJSON(std::string_view AText) {
-  CheckJSONDepth(AText);
-  try {
-    return TJSONObject::parse(AText.begin(), AText.end());
-  } catch (const nlohmann::json::parse_error& error) {
-    // The parser quotes the text it stopped in, which may be a secret field.
-    throw EKofJSONError("The answer is not valid JSON (at byte " + std::to_string(error.byte) + ")");
+  TJSONParsed parsed = ParseJSON(AText);
+  switch (parsed.Fault) {
+    case TJSONFault::jfNone:
+      break;
+    case TJSONFault::jfTooDeep:
+      throw EKofJSONError("JSON text is nested too deeply");
+    case TJSONFault::jfSyntax:
+      throw EKofJSONError("The answer is not valid JSON (at byte " + std::to_string(parsed.Byte) + ")");
   }
-}
-
-void WipeJSONStrings(TJSONObject& ADoc) {
-  if (ADoc.is_string()) {
-    WipeString(ADoc.get_ref<std::string&>());
-  } else if (ADoc.is_structured()) {
-    for (TJSONObject& member : ADoc) WipeJSONStrings(member);
-  }
+  return std::move(parsed.Value);
 }
 
 // ---------------------------------------------------------------- times
@@ -96,11 +56,20 @@ std::int64_t RoundMsToSeconds(std::int64_t AMilliseconds) {
   return q;
 }
 
+std::int64_t ServerTimeToSeconds(std::int64_t AMilliseconds) {
+  constexpr std::int64_t kEarliest = -11644473600;  // 1601-01-01
+  constexpr std::int64_t kLatest = 253402300799;    // 9999-12-31 23:59:59
+  return std::clamp(RoundMsToSeconds(AMilliseconds), kEarliest, kLatest);
+}
+
 TDateTime UnixToDateTime(std::int64_t ASeconds) {
   return kUnixEpochDays + static_cast<double>(ASeconds) / kSecondsPerDay;
 }
 
 std::int64_t DateTimeToUnix(TDateTime AValue) {
+  // Far beyond any real time; keeps the conversion below defined.
+  if (!std::isfinite(AValue)) return 0;
+  AValue = std::clamp(AValue, -1e8, 1e8);
   return static_cast<std::int64_t>(std::llround((AValue - kUnixEpochDays) * kSecondsPerDay));
 }
 
@@ -241,7 +210,7 @@ TKofObject::TKofObject(const TJSONObject& JSON) {
 TKofObject::~TKofObject() { DetachObject(); }
 
 void TKofObject::SetModified(std::int64_t AMilliseconds) {
-  const std::int64_t seconds = RoundMsToSeconds(AMilliseconds);
+  const std::int64_t seconds = ServerTimeToSeconds(AMilliseconds);
   FModifiedUTC = UnixToDateTime(seconds);
   FModified = UnixToLocalDateTime(seconds);
 }
@@ -562,7 +531,7 @@ TDeletedItem::TDeletedItem(const TJSONObject& JSON)
   if (const auto whiteBox = JSONValueText(JSON, "whitebox")) FWhiteBox = StrToBoolean(*whiteBox);
   if (const auto deleted = JSONValueText(JSON, "deletedParent")) FDeletedParent = StrToBoolean(*deleted);
   if (const auto date = JSONValueText(JSON, "date"))
-    FDate = UnixToDateTime(RoundMsToSeconds(StrToInt64(*date).value_or(0)));
+    FDate = UnixToDateTime(ServerTimeToSeconds(StrToInt64(*date).value_or(0)));
   FKofObjType = KofObjectTypeFromStr(FType).value_or(kofConfiguration);
   // The server reports every record as "account" and names its kind in "template".
   if (FKofObjType == kofAccount) FKofObjType = KofObjectTypeFromStr(FTemplate).value_or(kofAccount);

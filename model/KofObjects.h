@@ -11,16 +11,13 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "crypto/KofNaCL.h"
 #include "model/KofConsts.h"
+#include "support/KofJSON.h"
 #include "support/SecureString.h"
 
 namespace kof {
 
-// Insertion-ordered: the server reads the keys in the order we write them.
-using TJSONObject = nlohmann::ordered_json;
 // Days since 1899-12-30 (the host's and the dialogs' date-time value).
 using TDateTime = double;
 // Lines of the text form; they may hold secrets.
@@ -56,30 +53,17 @@ class EKofCryptError : public EKofError {
   const char* ClassName() const override { return "EKofCryptError"; }
 };
 
-// Deeper input is refused before parsing, so no walk over it can overflow the stack.
-constexpr int kMaxJSONDepth = 128;
-// Parses UTF-8 JSON text (a leading byte-order mark is skipped). Throws the
-// parser's exception for bad syntax or bad UTF-8 and EKofJSONError for input
-// nested deeper than kMaxJSONDepth.
+// ParseJSON for the model and the client: throws EKofJSONError for bad
+// syntax, bad UTF-8 or nesting deeper than kMaxJSONDepth, in words that never
+// quote the text (it may hold a secret field).
 TJSONObject ParseKofJSON(std::string_view AText);
-// Zeroes and empties every string in a document: answers and bodies may hold secrets.
-void WipeJSONStrings(TJSONObject& ADoc);
-// WipeJSONStrings when it goes out of scope, however the scope is left.
-class TJSONWiper {
- public:
-  explicit TJSONWiper(TJSONObject& ADoc) : FDoc(ADoc) {}
-  ~TJSONWiper() { WipeJSONStrings(FDoc); }
-  TJSONWiper(const TJSONWiper&) = delete;
-  TJSONWiper& operator=(const TJSONWiper&) = delete;
-
- private:
-  TJSONObject& FDoc;
-};
 
 // ---------------------------------------------------------------- times
 
 // Server time (ms since 1970 UTC) to whole seconds, halves to even.
 std::int64_t RoundMsToSeconds(std::int64_t AMilliseconds);
+// RoundMsToSeconds held to the years 1601..9999, the range the host's times can show.
+std::int64_t ServerTimeToSeconds(std::int64_t AMilliseconds);
 TDateTime UnixToDateTime(std::int64_t ASeconds);
 std::int64_t DateTimeToUnix(TDateTime AValue);
 // Wall-clock time of the operating system's zone; UTC when the zone cannot tell.

@@ -67,7 +67,12 @@ uint64_t DateTimeToFileTime(double dateTime) { return UnixTimeToFileTime(DateTim
 
 uint64_t UnixTimeToFileTime(std::int64_t seconds) {
   const auto earliest = -static_cast<std::int64_t>(kUnixEpochTicks / kTicksPerSecond);
-  return seconds <= earliest ? 0 : kUnixEpochTicks + seconds * static_cast<std::int64_t>(kTicksPerSecond);
+  // A time from a hostile answer must not overflow the multiplication: the latest FILETIME is kept.
+  const auto latest = static_cast<std::int64_t>((UINT64_MAX - kUnixEpochTicks) / kTicksPerSecond);
+  if (seconds <= earliest) return 0;
+  if (seconds >= latest) return kUnixEpochTicks + static_cast<uint64_t>(latest) * kTicksPerSecond;
+  if (seconds < 0) return kUnixEpochTicks - static_cast<uint64_t>(-seconds) * kTicksPerSecond;
+  return kUnixEpochTicks + static_cast<uint64_t>(seconds) * kTicksPerSecond;
 }
 
 uint64_t BuildFileTime() { return UnixTimeToFileTime(BuildUnixTime()); }

@@ -10,7 +10,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const auto message = kof::ParseServerMessage(text);
   kof::TKofErrorMessages catalogue;
-  catalogue.LoadFromJSON(text);
+  try {
+    catalogue.LoadFromJSON(text);
+  } catch (const kof::EKofResponseError&) {
+    // a catalogue nested too deeply is refused
+  }
   std::string resolved;
   if (message) {
     catalogue.GetErrorText(message->Key, message->Params, resolved);

@@ -89,6 +89,12 @@ TEST_F(CatalogueTest, UnparsableCatalogueIsEmpty) {
   EXPECT_TRUE(FCatalogue.Empty());
 }
 
+TEST_F(CatalogueTest, CatalogueNestedTooDeeplyIsRefused) {
+  const std::string deep = R"({"a":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  EXPECT_THROW(FCatalogue.LoadFromJSON(deep), EKofResponseError);
+  EXPECT_TRUE(FCatalogue.Empty());
+}
+
 TEST_F(CatalogueTest, SetLanguageReloadsOnlyWhenNeeded) {
   int loads = 0;
   FCatalogue.SetOnLoad([&](std::string& bytes) {

@@ -42,7 +42,19 @@ const json kJsonErrorBody = {
     {"msg", {{{"severity", "ERROR"}, {"message", "m:err.storage.full[disk 1]"}, {"translationKey", "err.storage.full"},
               {"recordId", 11}}}}};
 
+// Deep enough to overflow the stack of any recursive walk over the parsed answer.
+const std::string kDeepBody = std::string(100000, '[') + std::string(100000, ']');
+
 const TFaultCase kFaultCases[] = {
+    {"status nested too deeply", TOperation::opStatus,
+     Fault("/public/api/status", "fail", {{"status", 200}, {"body", kDeepBody}}), 999, "EKofResponseError",
+     "nested too deeply"},
+    {"records nested too deeply", TOperation::opGetRecords,
+     Fault("/safe/boxes/2/records", "fail", {{"status", 200}, {"body", "{\"records\":" + kDeepBody + "}"}}), 999,
+     "EKofJSONError", "nested too deeply"},
+    {"error answer nested too deeply", TOperation::opGetRecords,
+     Fault("/safe/boxes/2/records", "fail", {{"status", 500}, {"body", kDeepBody}}), 999, "EKofResponseError",
+     "nested too deeply"},
     {"delayed answer past the read timeout", TOperation::opReadPassword,
      Fault("/safe/records/11/passwords", "delay", {{"delayMs", 4000}}), kCurlTimeout, "", nullptr},
     {"failure with a text body", TOperation::opReadPassword,

@@ -1,3 +1,4 @@
+#include <cmath>
 #include "model/KofObjects.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,24 @@ TEST(ServerTimes, MillisecondsRoundToWholeSecondsHalfToEven) {
   for (const auto& c : cases) EXPECT_EQ(RoundMsToSeconds(c.ms), c.seconds) << c.ms;
   EXPECT_EQ(RoundMsToSeconds(INT64_MIN), INT64_MIN / 1000 - 1);
   EXPECT_EQ(RoundMsToSeconds(INT64_MAX), INT64_MAX / 1000 + 1);
+}
+
+TEST(ServerTimes, TimesBeyondTheHostsRangeAreClamped) {
+  // 9.22e14 ms and above overflowed the later conversion to the host's time.
+  struct Case {
+    const char* json;
+    std::int64_t seconds;
+  } cases[] = {{R"({"template":"account","modified":922000000000000})", 253402300799},
+               {R"({"template":"account","modified":9223372036854775807})", 253402300799},
+               {R"({"template":"account","modified":-9223372036854775808})", -11644473600},
+               {R"({"template":"account","modified":1500})", 2}};
+  for (const auto& c : cases) {
+    const auto object = TKofObject::CreateObject(ParseKofJSON(c.json), nullptr);
+    EXPECT_EQ(DateTimeToUnix(object->ModifiedUTC()), c.seconds) << c.json;
+  }
+  EXPECT_EQ(DateTimeToUnix(TDeletedItem(ParseKofJSON(R"({"date":9223372036854775807})")).DateOf()), 253402300799);
+  EXPECT_EQ(DateTimeToUnix(1e300), DateTimeToUnix(1e8));
+  EXPECT_EQ(DateTimeToUnix(std::nan("")), 0);
 }
 
 TEST(ServerTimes, ModifiedIsUtcAndLocalOfTheRoundedInstant) {

@@ -170,6 +170,20 @@ TEST(FindData, HelpAndGotoEntriesHaveTheirFixedShape) {
   EXPECT_EQ(GetFindName(fd), "__Press Enter here to go to Sessions folder__");
 }
 
+TEST(FindData, UnixTimesOutsideTheFileTimeRangeSaturate) {
+  struct Case {
+    std::int64_t seconds;
+    uint64_t fileTime;
+  } cases[] = {{0, 116444736000000000ULL},
+               {-11644473600, 0},
+               {INT64_MIN, 0},
+               {1, 116444736010000000ULL},
+               {-1, 116444735990000000ULL},
+               {922000000000, 9336444736000000000ULL},  // beyond a signed multiplication
+               {INT64_MAX, 18446744073700000000ULL}};
+  for (const auto& c : cases) EXPECT_EQ(UnixTimeToFileTime(c.seconds), c.fileTime) << c.seconds;
+}
+
 TEST(HostPaths, SeparatorsAreConvertedAtTheBoundaryOnly) {
   const std::u16string host = u"/Work/Box Ü/a.account";
   EXPECT_EQ(HostToPluginPath(host.c_str()), "\\Work\\Box Ü\\a.account");
