@@ -22,13 +22,14 @@ bool TKofRequestPrompts::Show(int requestType, std::string_view title, std::stri
   return Ask(requestType, title, text, none, 0);
 }
 
-bool TKofRequestPrompts::AskLogin(const std::string& title, SecureString& domain, SecureString& user,
-                                  SecureString& password) {
+bool TKofRequestPrompts::AskLogin(const std::string& title, const std::string&, SecureString& domain,
+                                  SecureString& user, SecureString& password) {
   return Ask(wfx::RT_Other, title, "Domain", domain) && Ask(wfx::RT_UserName, title, "", user) &&
          Ask(wfx::RT_Password, title, "", password);
 }
 
-bool TKofRequestPrompts::AskRelogin(const std::string&, SecureString& password) {
+bool TKofRequestPrompts::AskRelogin(const std::string&, const std::string&, const std::string&,
+                                    SecureString& password) {
   return Ask(wfx::RT_Password, "Relogin to Koffra", "", password);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // Every question the plugin puts to the user goes through one TKofPrompts,
 // which the plugin object owns. TKofRequestPrompts asks through the host's
-// RequestProc, one field at a time. The plugin's own dialogs will be a second
-// implementation, set when the host offers its dialog interface; a question it
-// cannot show as a dialog it hands to a TKofRequestPrompts.
+// RequestProc, one field at a time. The plugin's own dialogs are a second
+// implementation (TKofDialogPrompts), set when the host offers its dialog
+// interface; a question they cannot show as a dialog they hand to a TKofRequestPrompts.
 //
 // Every answer that may be a secret arrives in wiping storage. Prompts run
 // under the plugin lock (see KofPluginLock.h); an implementation that waits
@@ -22,11 +22,12 @@ class TKofPrompts {
  public:
   virtual ~TKofPrompts() = default;
 
-  // A password login: domain and user name come prefilled. False when cancelled.
-  virtual bool AskLogin(const std::string& title, SecureString& domain, SecureString& user,
+  // A password login to the server at url: domain and user name come prefilled. False when cancelled.
+  virtual bool AskLogin(const std::string& title, const std::string& url, SecureString& domain, SecureString& user,
                         SecureString& password) = 0;
-  // The password once more, when the server ended the session.
-  virtual bool AskRelogin(const std::string& baseURL, SecureString& password) = 0;
+  // The password of the known user once more, when the server ended the session.
+  virtual bool AskRelogin(const std::string& baseURL, const std::string& domain, const std::string& user,
+                          SecureString& password) = 0;
   // prompt says what the code is for ("Viewing account") or why it is asked again; may be empty.
   virtual bool AskAccessCode(const std::string& sessionName, const std::string& prompt, SecureString& code) = 0;
   virtual bool AskSecondFactor(const std::string& sessionName, SecureString& code) = 0;
@@ -44,8 +45,10 @@ class TKofRequestPrompts final : public TKofPrompts {
  public:
   explicit TKofRequestPrompts(TCommonKofPlugin& plugin) : FPlugin(plugin) {}
 
-  bool AskLogin(const std::string& title, SecureString& domain, SecureString& user, SecureString& password) override;
-  bool AskRelogin(const std::string& baseURL, SecureString& password) override;
+  bool AskLogin(const std::string& title, const std::string& url, SecureString& domain, SecureString& user,
+                SecureString& password) override;
+  bool AskRelogin(const std::string& baseURL, const std::string& domain, const std::string& user,
+                  SecureString& password) override;
   bool AskAccessCode(const std::string& sessionName, const std::string& prompt, SecureString& code) override;
   bool AskSecondFactor(const std::string& sessionName, SecureString& code) override;
   bool AskConnection(const std::string& sessionName, SecureString& url, SecureString& domain,

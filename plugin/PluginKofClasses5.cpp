@@ -194,8 +194,8 @@ void TPluginKofPanel::CreateClient(const TKofSession& session) {
   FKOFClient->SetConnectionTimeout(kConnectionTimeoutMs);
   FKOFClient->SetReadTimeout(Owner().Cfg().ReadTimeoutMs());
   FKOFClient->SetOnUserLogin(
-      [this](const std::string& baseURL, const std::string&, const std::string&, SecureString& password) {
-        return Prompts().AskRelogin(baseURL, password);
+      [this](const std::string& baseURL, const std::string& domain, const std::string& user, SecureString& password) {
+        return Prompts().AskRelogin(baseURL, domain, user, password);
       });
   FKOFClient->SetOnGetAccessCode([this](SecureString& code, bool invalid) { return AskAccessCodeForClient(code, invalid); });
   FKOFClient->SetOnCheckSecondFactor([this](TKofClient& client) { return CheckSecondFactorForClient(client); });
@@ -247,7 +247,7 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
 bool TPluginKofPanel::AskSessionLogin(TKofSession& session, SecureString& password) {
   SecureString domain(session.Domain());
   SecureString user(session.Username());
-  if (!Prompts().AskLogin("Login to " + session.Name(), domain, user, password)) return false;
+  if (!Prompts().AskLogin("Login to " + session.Name(), session.URL(), domain, user, password)) return false;
   if (!SameText(domain.View(), session.Domain()) || !SameText(user.View(), session.Username())) {
     session.SetDomain(std::string(domain.View()));
     session.SetUsername(std::string(user.View()));

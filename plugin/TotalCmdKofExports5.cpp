@@ -1,4 +1,5 @@
-// The library's face to the host: the sixteen exports. Each converts the host's
+// The library's face to the host: the sixteen file-system exports and the two of the
+// extension interface. Each converts the host's
 // UTF-16 arguments, runs under the plugin lock on the one plugin object of the
 // process, and never lets an exception reach the host.
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "platform/KofLastError.h"
 #include "platform/KofModulePath.h"
+#include "plugin/KofDialogPrompts.h"
 #include "plugin/KofHostPaths.h"
 #include "plugin/TotalCmdKofExports5.h"
 #include "plugin/TotalCmdKofClasses5.h"
@@ -226,5 +228,27 @@ KOF_EXPORT int FsExtractCustomIconW(WCHAR* RemoteName, int ExtractFlags, HICON* 
     p.Lock().AssertHeld();
     if (TheIcon) *TheIcon = nullptr;
     return p.GetIcon(TKofHostPath::FromHost(RemoteName, THostRole::Source), ExtractFlags);
+  });
+}
+
+// The host offers its dialogs: from now on the questions are the plugin's own
+// dialogs. Called on every initialisation, the first time before FsInitW.
+KOF_EXPORT void ExtensionInitialize(tExtensionStartupInfo* StartupInfo) {
+  const TKofExtension extension = TKofExtension::FromHost(StartupInfo);
+  Guarded(0, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    if (extension.Usable())
+      p.SetPrompts(std::make_unique<TKofDialogPrompts>(p, extension));
+    else
+      p.SetPrompts(std::make_unique<TKofRequestPrompts>(p));
+    return 0;
+  });
+}
+
+KOF_EXPORT void ExtensionFinalize(void*) {
+  Guarded(0, [&](TTotalCmdKofPlugin& p) {
+    p.Lock().AssertHeld();
+    p.SetPrompts(std::make_unique<TKofRequestPrompts>(p));
+    return 0;
   });
 }

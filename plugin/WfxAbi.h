@@ -148,7 +148,69 @@ enum LastError : int {
   ERROR_INVALID_LEVEL = 124,
 };
 
-// The sixteen exports, as the host resolves them.
+// ---- The host's extension interface (dialogs). Strings are UTF-8.
+
+constexpr int kExtMaxPath = 16384;
+
+extern "C" {
+using tDlgProc = intptr_t (*)(uintptr_t pDlg, char* DlgItemName, intptr_t Msg, intptr_t wParam, intptr_t lParam);
+using tInputBoxProc = BOOL (*)(char* Caption, char* Prompt, BOOL MaskInput, char* Value, int ValueMaxLen);
+using tMessageBoxProc = int32_t (*)(char* Text, char* Caption, int32_t Flags);
+using tDialogBoxLFMProc = BOOL (*)(void* LFMData, uint32_t DataSize, tDlgProc DlgProc);
+using tDialogBoxLRSProc = BOOL (*)(void* LRSData, uint32_t DataSize, tDlgProc DlgProc);
+using tDialogBoxLFMFileProc = BOOL (*)(char* LFMFileName, tDlgProc DlgProc);
+}
+
+#pragma pack(push, 1)
+struct tExtensionStartupInfo {
+  uint32_t StructSize;
+  char PluginDir[kExtMaxPath];
+  char PluginConfDir[kExtMaxPath];
+  tInputBoxProc InputBox;
+  tMessageBoxProc MessageBox;
+  tDialogBoxLFMProc DialogBoxLFM;
+  tDialogBoxLRSProc DialogBoxLRS;
+  tDialogBoxLFMFileProc DialogBoxLFMFile;
+  tDlgProc SendDlgMsg;
+  unsigned char Reserved[4096 * sizeof(void*)];
+};
+#pragma pack(pop)
+
+static_assert(offsetof(tExtensionStartupInfo, PluginDir) == 4);
+static_assert(offsetof(tExtensionStartupInfo, PluginConfDir) == 4 + kExtMaxPath);
+static_assert(offsetof(tExtensionStartupInfo, InputBox) == 4 + 2 * kExtMaxPath);
+static_assert(offsetof(tExtensionStartupInfo, MessageBox) == 4 + 2 * kExtMaxPath + sizeof(void*));
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxLFM) == 4 + 2 * kExtMaxPath + 2 * sizeof(void*));
+static_assert(offsetof(tExtensionStartupInfo, SendDlgMsg) == 4 + 2 * kExtMaxPath + 5 * sizeof(void*));
+static_assert(sizeof(tExtensionStartupInfo) == 4 + 2 * kExtMaxPath + 4102 * sizeof(void*));
+static_assert(sizeof(void*) != 8 || sizeof(tExtensionStartupInfo) == 65588);
+
+// Messages of SendDlgMsg (DM_*) and of the dialog callback (DN_*).
+enum DialogMessage : intptr_t {
+  DM_CLOSE = 1,
+  DM_ENABLE = 2,
+  DM_GETTEXT = 6,
+  DM_KEYDOWN = 7,
+  DM_SETFOCUS = 10,
+  DM_REDRAW = 11,
+  DM_SETTEXT = 12,
+  DM_SETMAXTEXTLENGTH = 13,
+  DM_SHOWITEM = 15,
+  DM_GETCHECK = 16,
+  DM_SETCHECK = 17,
+  DM_LISTGETITEMINDEX = 19,
+  DM_LISTSETITEMINDEX = 20,
+  DM_LISTADDSTR = 23,
+  DN_CLICK = 0x1001,
+  DN_DBLCLICK = 0x1002,
+  DN_CHANGE = 0x1003,
+  DN_GOTFOCUS = 0x1004,
+  DN_INITDIALOG = 0x1005,
+  DN_KILLFOCUS = 0x1006,
+  DN_KEYDOWN = DM_KEYDOWN,
+};
+
+// The sixteen exports, as the host resolves them, and the two of the extension interface.
 extern "C" {
 using FsInitW_t = int (*)(int, tProgressProcW, tLogProcW, tRequestProcW);
 using FsFindFirstW_t = HANDLE (*)(WCHAR*, WIN32_FIND_DATAW*);
@@ -166,6 +228,8 @@ using FsGetDefRootName_t = void (*)(char*, int);
 using FsDisconnectW_t = BOOL (*)(WCHAR*);
 using FsStatusInfoW_t = void (*)(WCHAR*, int, int);
 using FsExtractCustomIconW_t = int (*)(WCHAR*, int, HICON*);
+using ExtensionInitialize_t = void (*)(tExtensionStartupInfo*);
+using ExtensionFinalize_t = void (*)(void*);
 }
 
 }  // namespace wfx

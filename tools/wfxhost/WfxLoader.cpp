@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -124,11 +125,22 @@ void Plugin::Load(const std::string& path, int pluginNumber) {
   dps.PluginInterfaceVersionLow = 10;
   std::snprintf(dps.DefaultIniName, sizeof dps.DefaultIniName, "%s", "wfxhost.ini");
   FSetDefaultParams(&dps);
+  // As the file manager, the extension interface before FsInitW, when the plugin has it.
+  const auto extensionInit = reinterpret_cast<ExtensionInitialize_t>(dlsym(FHandle, "ExtensionInitialize"));
+  FExtensionFinalize = reinterpret_cast<ExtensionFinalize_t>(dlsym(FHandle, "ExtensionFinalize"));
+  if (FDialogsEnabled && extensionInit) {
+    auto info = std::make_unique<tExtensionStartupInfo>();
+    const std::string dir = path.empty() ? "." : ParentOf(path);
+    FDialogs.Fill(*info, dir, dir);
+    extensionInit(info.get());
+  }
   FInitResult = FInit(pluginNumber, &HostProgress, &HostLog, &HostRequest);
 }
 
 void Plugin::Unload() {
   if (!FHandle) return;
+  if (FDialogsEnabled && FExtensionFinalize) FExtensionFinalize(nullptr);
+  FExtensionFinalize = nullptr;
   dlclose(FHandle);
   FHandle = nullptr;
   std::lock_guard guard(gRegistryLock);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/WfxAbi.h"
+#include "tools/wfxhost/DialogStandIn.h"
 
 namespace wfxhost {
 
@@ -71,6 +72,9 @@ class Plugin {
   void Load(const std::string& path, int pluginNumber = 1);
   void Unload();
   Answers& GetAnswers() { return FAnswers; }
+  // Offers the plugin the extension interface at the next Load, with the stand-in's scripted dialogs.
+  void EnableDialogs(bool on = true) { FDialogsEnabled = on; }
+  DialogStandIn& Dialogs() { return FDialogs; }
   // Copy progress lines are collected here; set AbortAt to make ProgressProc abort.
   std::vector<std::string>& ProgressLog() { return FProgress; }
   int InitResult() const { return FInitResult; }
@@ -101,6 +105,9 @@ class Plugin {
 
   void* FHandle = nullptr;
   Answers FAnswers;
+  DialogStandIn FDialogs;
+  bool FDialogsEnabled = false;
+  wfx::ExtensionFinalize_t FExtensionFinalize = nullptr;
   std::vector<std::string> FProgress;
   int FInitResult = -1;
   wfx::FsInitW_t FInit = nullptr;

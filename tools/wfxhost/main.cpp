@@ -17,7 +17,9 @@ namespace {
 using wfxhost::Plugin;
 
 const char* kUsage =
-    "usage: wfxhost [--plugin FILE] [--answers FILE] [-c 'CMD; CMD ...']\n"
+    "usage: wfxhost [--plugin FILE] [--answers FILE] [--dialogs FILE] [-c 'CMD; CMD ...']\n"
+    "--dialogs offers the extension interface; FILE holds one script per dialog, e.g.\n"
+    "  set edtKofPswd demo; click btnConnect   (actions: set, check, choose, key, click, cancel)\n"
     "commands: ls [PATH] | cd PATH | pwd | get REMOTE LOCAL [overwrite] [move] | put LOCAL REMOTE [overwrite] [move]\n"
     "          rm PATH | mkdir PATH | rmdir PATH | mv FROM TO [overwrite] | cp FROM TO [overwrite]\n"
     "          exec VERB PATH | root | quit\n"
@@ -205,6 +207,8 @@ std::string DefaultPluginPath(const char* argv0) {
 int main(int argc, char** argv) {
   std::string pluginPath = DefaultPluginPath(argv[0]);
   std::string answersFile;
+  std::string dialogsFile;
+  bool dialogs = false;
   std::string commands;
   bool haveCommands = false;
   for (int i = 1; i < argc; ++i) {
@@ -213,6 +217,9 @@ int main(int argc, char** argv) {
       pluginPath = argv[++i];
     } else if (a == "--answers" && i + 1 < argc) {
       answersFile = argv[++i];
+    } else if (a == "--dialogs" && i + 1 < argc) {
+      dialogsFile = argv[++i];
+      dialogs = true;
     } else if (a == "-c" && i + 1 < argc) {
       commands = argv[++i];
       haveCommands = true;
@@ -226,6 +233,16 @@ int main(int argc, char** argv) {
   try {
     auto& answers = plugin.GetAnswers();
     if (!answersFile.empty()) answers.LoadFile(answersFile);
+    if (dialogs) {
+      plugin.EnableDialogs();
+      plugin.Dialogs().LoadFile(dialogsFile);
+      plugin.Dialogs().SetObserver([&plugin](const wfxhost::ShownDialog& d) {
+        std::fputs(wfxhost::DialogStandIn::Format(d).c_str(), stdout);
+        for (const auto& fault : plugin.Dialogs().Faults()) std::printf("dialog fault: %s\n", fault.c_str());
+        plugin.Dialogs().Clear();
+        std::fflush(stdout);
+      });
+    }
     const bool interactive = !haveCommands && isatty(STDIN_FILENO);
     answers.SetObserver([](const wfxhost::Request& r) {
       std::printf("request %s [%s] %s\n", wfxhost::RequestTypeName(r.Type).c_str(), r.Title.c_str(), r.Text.c_str());
