@@ -108,6 +108,8 @@ class TKofClient : public TKofUri {
                                       const THookMonitor& AFileMonitor = {});
   // Appends the content to Stream, or to the record's own stream when Stream is nullptr.
   [[nodiscard]] bool DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonitor& AFileMonitor = {});
+  // The content to Sink as it arrives; a stop by the sink is error rfStopped.
+  [[nodiscard]] bool DownloadFileTo(TKofFile* KofObj, const TDownloadSink& Sink, const THookMonitor& AFileMonitor = {});
   // An object with an id of 1 or more is updated instead unless ForceAdd.
   [[nodiscard]] bool Add(int BoxId, TKofObject* KofObj, std::int32_t& Id, bool ForceAdd = false,
                          const THookMonitor& AFileMonitor = {}, bool ForceCreateTag = false);
@@ -118,6 +120,9 @@ class TKofClient : public TKofUri {
   [[nodiscard]] bool UpdatePassword(TKofObject* Acc);
   // Sends the record's own stream, or Stream when the record has none.
   [[nodiscard]] bool UploadFile(TKofFile* KofObj, const TBytes* Stream);
+  // The content read from Source while it is sent; a stop by the source is error rfStopped.
+  [[nodiscard]] bool UploadFileFrom(TKofFile* KofObj, const TUploadSource& Source,
+                                    const THookMonitor& AFileMonitor = {});
   [[nodiscard]] bool Delete(TKofObject* Obj);
   [[nodiscard]] bool GetRecordTags(int BoxId, TDomainTagsList* List);
   [[nodiscard]] bool GetRecordTags(int BoxId, std::vector<std::string>* List);
@@ -266,6 +271,8 @@ class TKofClient : public TKofUri {
   [[nodiscard]] bool AddObject(int BoxId, TKofObject& KofObj, std::int32_t& Id, bool ForceAdd,
                                const THookMonitor& AFileMonitor, bool ForceCreateTag, bool& AUpdated);
   [[nodiscard]] bool SendFile(const TKofFile& AFile, const TBytes& AData, const THookMonitor& AFileMonitor);
+  [[nodiscard]] bool SendFileFrom(const TKofFile& AFile, const TUploadSource& ASource,
+                                  const THookMonitor& AFileMonitor);
   // Asks for an access code when none is held; false when there is none to be had.
   [[nodiscard]] bool EnsureAccessCode();
   [[nodiscard]] bool ReadRecordSecrets(TKofObject& AObj, bool ADownload, const THookMonitor& AFileMonitor);

@@ -100,10 +100,6 @@ std::string_view QueryTypeText(TSearchQueryType AType) {
   return {};
 }
 
-std::string_view BytesText(const TBytes& ABytes) {
-  return {reinterpret_cast<const char*>(ABytes.data()), ABytes.size()};
-}
-
 TKofFile* StoredFileOf(TKofObject& AObj) {
   return kStoredFileKinds.Contains(AObj.ObjType()) ? dynamic_cast<TKofFile*>(&AObj) : nullptr;
 }
@@ -337,11 +333,34 @@ bool TKofClient::DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonit
   CheckObjectId(KofObj);
   TBytes* target = Stream ? Stream : KofObj->Stream();
   if (target == nullptr) throw EKofError("Stream not assigned");
+  const std::size_t start = target->size();
+  const TDownloadSink sink{[&] {
+                             target->resize(start);
+                             return true;
+                           },
+                           [&](const char* AData, std::size_t ALen) {
+                             target->insert(target->end(), AData, AData + ALen);
+                             return true;
+                           }};
+  return DownloadFileTo(KofObj, sink, AFileMonitor);
+}
+
+bool TKofClient::DownloadFileTo(TKofFile* KofObj, const TDownloadSink& Sink, const THookMonitor& AFileMonitor) {
+  CheckObjectId(KofObj);
   TMonitorScope monitor(*this, AFileMonitor);
   try {
     ClearError(true);
     TAnswer answer;
     const std::string url = URL(api::DownloadFile(KofObj->Id()));
+    std::int64_t received = 0;
+    const TDownloadSink counted{[&] {
+                                  received = 0;
+                                  return !Sink.Begin || Sink.Begin();
+                                },
+                                [&](const char* AData, std::size_t ALen) {
+                                  received += static_cast<std::int64_t>(ALen);
+                                  return Sink.Write(AData, ALen);
+                                }};
     // The access code travels in the form: built per attempt, so a code entered on a repeat is used.
     const auto send = [&](TRESTsend& http) {
       TBodyStringList form;
@@ -350,11 +369,10 @@ bool TKofClient::DownloadFile(TKofFile* KofObj, TBytes* Stream, const THookMonit
       else
         form.Add("KOF-Access-Code", FAccessCode.View());
       monitor.InstallOn(http);
-      return http.GetFile(url, form, &answer.Text);
+      return http.GetFileTo(url, form, counted, &answer.Text);
     };
     if (!RunRequest(send, answer.Text)) return false;
-    SetResponseSize(answer.Text.size());
-    target->insert(target->end(), answer.Text.begin(), answer.Text.end());
+    SetResponseSize(static_cast<std::size_t>(received));
     return true;
   } catch (...) {
     SetError(500, "Data error", kKeyDataError);
@@ -467,14 +485,34 @@ bool TKofClient::UploadFile(TKofFile* KofObj, const TBytes* Stream) {
   });
 }
 
+bool TKofClient::UploadFileFrom(TKofFile* KofObj, const TUploadSource& Source, const THookMonitor& AFileMonitor) {
+  CheckObjectId(KofObj);
+  return Guarded([&] {
+    ClearError(true);
+    return SendFileFrom(*KofObj, Source, AFileMonitor);
+  });
+}
+
 bool TKofClient::SendFile(const TKofFile& AFile, const TBytes& AData, const THookMonitor& AFileMonitor) {
+  const TUploadSource source{static_cast<std::int64_t>(AData.size()),
+                             [&](std::int64_t AOffset, char* ABuffer, std::size_t ALen) {
+                               const std::size_t n =
+                                   std::min(ALen, AData.size() - static_cast<std::size_t>(AOffset));
+                               std::copy_n(AData.data() + AOffset, n, ABuffer);
+                               return static_cast<std::int64_t>(n);
+                             }};
+  return SendFileFrom(AFile, source, AFileMonitor);
+}
+
+bool TKofClient::SendFileFrom(const TKofFile& AFile, const TUploadSource& ASource, const THookMonitor& AFileMonitor) {
   TMonitorScope monitor(*this, AFileMonitor);
   const std::string url = URL(api::UploadFile(AFile.Id()));
   const std::string name = AFile.Filename();
   TAnswer answer;
+  // Each attempt reads the source from its start again.
   const auto send = [&](TRESTsend& http) {
     monitor.InstallOn(http);
-    return http.PostFile(url, "file", name, BytesText(AData), &answer.Text);
+    return http.PostFileFrom(url, "file", name, ASource, &answer.Text);
   };
   return RunRequest(send, answer.Text);
 }

@@ -230,6 +230,13 @@ bool TRESTsend::GetFile(const std::string& URI, const TBodyStringList& Body, std
   return Execute("POST", URI, &body, AResponse, false);
 }
 
+bool TRESTsend::GetFileTo(const std::string& URI, const TBodyStringList& Body, const TDownloadSink& Sink,
+                          std::string* AResponse) {
+  PrepareRequest(AResponse, {.UseAccessCode = false, .UseEncryption = false, .HtmlAccept = true});
+  const TBody body{BuildFormBody(Body, false), kFormType};
+  return Execute("POST", URI, &body, AResponse, true, &Sink);
+}
+
 bool TRESTsend::Post(const std::string& URI, const std::string* Body, std::string* AResponse) {
   return SendPostBytes(URI, Body, AResponse, {});
 }
@@ -251,18 +258,33 @@ bool TRESTsend::PostCert(const std::string& URI, const TBodyStringList& List, st
   return Execute("POST", URI, &body, AResponse);
 }
 
-bool TRESTsend::PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
-                         std::string_view Data, std::string* AResponse) {
-  PrepareRequest(AResponse, {});
+TRESTsend::TBody TRESTsend::MultipartFile(std::string_view FieldName, std::string_view FileName) const {
   const std::string boundary = MultipartBoundary();
   TBody body;
   body.Bytes.Append("--" + boundary + "\r\n");
   body.Bytes.Append("content-disposition: form-data; name=\"" + MultipartName(FieldName) + "\"; filename=\"" +
                     MultipartName(FileName) + "\"\r\n");
   body.Bytes.Append("Content-Type: Application/octet-string\r\n\r\n");
-  body.Bytes.Append(Data);
-  body.Bytes.Append("\r\n--" + boundary + "--\r\n");
+  body.Tail = "\r\n--" + boundary + "--\r\n";
   body.ContentType = "multipart/form-data; boundary=" + boundary;
+  return body;
+}
+
+bool TRESTsend::PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
+                         std::string_view Data, std::string* AResponse) {
+  PrepareRequest(AResponse, {});
+  TBody body = MultipartFile(FieldName, FileName);
+  body.Bytes.Append(Data);
+  body.Bytes.Append(body.Tail);
+  body.Tail.clear();
+  return Execute("POST", URI, &body, AResponse);
+}
+
+bool TRESTsend::PostFileFrom(const std::string& URI, std::string_view FieldName, std::string_view FileName,
+                             const TUploadSource& Source, std::string* AResponse) {
+  PrepareRequest(AResponse, {});
+  TBody body = MultipartFile(FieldName, FileName);
+  body.Source = &Source;
   return Execute("POST", URI, &body, AResponse);
 }
 
@@ -311,7 +333,7 @@ void TRESTsend::TEngine::SetMethodAndBody(CURL* h, TRESTsend& ASelf, const char*
   // Bodies go through the read callback, so the monitor sees them and a
   // request repeated on a fresh connection can rewind.
   curl_easy_setopt(h, CURLOPT_POST, 1L);
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody ? ABody->Bytes.Size() : 0));
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody ? ABody->Size() : 0));
   curl_easy_setopt(h, CURLOPT_READFUNCTION, &TEngine::Read);
   curl_easy_setopt(h, CURLOPT_READDATA, &ASelf);
   curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &TEngine::Seek);
@@ -342,7 +364,7 @@ curl_slist* TRESTsend::TEngine::BuildHeaderList(const TRESTsend& ASelf, const TB
     append(cookie.View());
   }
   // An empty value keeps curl from adding a type of its own.
-  if (ABody && !ABody->Bytes.Empty())
+  if (ABody && ABody->Size() > 0)
     append("Content-Type: " + ABody->ContentType);
   else
     append("Content-Type:");
@@ -376,8 +398,12 @@ CURLcode TRESTsend::TEngine::SslContext(CURL*, void* ASslCtx, void* AUser) {
                                                                                           : CURLE_SSL_CERTPROBLEM;
 }
 
+std::int64_t TRESTsend::TBody::Size() const {
+  return static_cast<std::int64_t>(Bytes.Size()) + (Source ? Source->Size : 0) + static_cast<std::int64_t>(Tail.size());
+}
+
 bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody* ABody, std::string* AResponse,
-                        bool ABounded) {
+                        bool ABounded, const TDownloadSink* ASink) {
   CURL* h = FEngine->Handle.get();
   if (h == nullptr) return Fail(rfFailedInit, "The HTTP engine could not be started");
   curl_easy_reset(h);
@@ -394,6 +420,9 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
                 "http://");
   FUpload = ABody;
   FUploadPos = 0;
+  FSink = ASink;
+  FStopped = false;
+  if (FSink && FSink->Begin && !FSink->Begin()) return Fail(rfStopped, "The transfer was stopped");
   FBounded = ABounded;
   FTooLarge = false;
   FStall = TStall::stNone;
@@ -413,7 +442,8 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
   curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(h, CURLOPT_PROXY, "");  // no proxy, whatever the environment says
   if (FConnectionTimeout > 0) curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectionTimeout));
-  if (ABounded) curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerSize));
+  // A streamed file may be of any size; only what is kept in memory is bounded.
+  if (ABounded && !ASink) curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerSize));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TEngine::Write);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TEngine::Header);
@@ -429,9 +459,11 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
 
   const CURLcode rc = curl_easy_perform(h);
   FUpload = nullptr;
+  FSink = nullptr;
   long connects = 0;
   if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) FConnectionCount += connects;
   if (rc != CURLE_OK) {
+    if (FStopped) return Fail(rfStopped, "The transfer was stopped");
     if (FTooLarge || rc == CURLE_FILESIZE_EXCEEDED)
       return Fail(rfTooLarge, "The server's answer is larger than 64 MiB and was refused");
     if (FStall != TStall::stNone) return Fail(rfTimedOut, StallText());
@@ -484,11 +516,17 @@ TRESTsend::TStall TRESTsend::CheckProgress(std::int64_t AExpected, std::int64_t 
 std::size_t TRESTsend::TEngine::Write(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
   auto* self = static_cast<TRESTsend*>(AUser);
   const std::size_t length = ASize * ACount;
-  if (self->FBounded && self->FDocument.size() + length > kMaxAnswerSize) {
+  if (self->FSink && self->FResultCode == 200) {
+    if (!self->FSink->Write(AData, length)) {
+      self->FStopped = true;
+      return 0;
+    }
+  } else if (self->FBounded && self->FDocument.size() + length > kMaxAnswerSize) {
     self->FTooLarge = true;
     return 0;
+  } else {
+    self->FDocument.append(AData, length);
   }
-  self->FDocument.append(AData, length);
   self->FLastActivity = std::chrono::steady_clock::now();
   if (self->FReceived == 0) self->FFirstByte = self->FLastActivity;
   self->FReceived += static_cast<std::int64_t>(length);
@@ -496,24 +534,46 @@ std::size_t TRESTsend::TEngine::Write(char* AData, std::size_t ASize, std::size_
   return length;
 }
 
+std::int64_t TRESTsend::ReadBody(char* AData, std::size_t ALen) {
+  const std::int64_t head = static_cast<std::int64_t>(FUpload->Bytes.Size());
+  const std::int64_t middle = head + (FUpload->Source ? FUpload->Source->Size : 0);
+  const std::int64_t total = FUpload->Size();
+  const std::int64_t pos = std::min(FUploadPos, total);
+  const std::size_t room = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(ALen), total - pos));
+  if (pos < head) {
+    const std::size_t n = std::min(room, static_cast<std::size_t>(head - pos));
+    std::copy_n(FUpload->Bytes.View().data() + pos, n, AData);
+    return static_cast<std::int64_t>(n);
+  }
+  if (pos < middle) {
+    const std::size_t want = std::min(room, static_cast<std::size_t>(middle - pos));
+    const std::int64_t n = FUpload->Source->Read(pos - head, AData, want);
+    // A file that shrank while it was sent would leave the declared length unmet.
+    return n <= 0 ? -1 : n;
+  }
+  std::copy_n(FUpload->Tail.data() + (pos - middle), room, AData);
+  return static_cast<std::int64_t>(room);
+}
+
 std::size_t TRESTsend::TEngine::Read(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {
   auto* self = static_cast<TRESTsend*>(AUser);
   if (self->FUpload == nullptr) return 0;
-  const std::string_view bytes = self->FUpload->Bytes.View();
-  const std::size_t length = std::min(ASize * ACount, bytes.size() - std::min(self->FUploadPos, bytes.size()));
-  std::copy_n(bytes.data() + self->FUploadPos, length, AData);
+  const std::int64_t length = self->ReadBody(AData, ASize * ACount);
+  if (length < 0) {
+    self->FStopped = true;
+    return CURL_READFUNC_ABORT;
+  }
   self->FUploadPos += length;
   self->FLastActivity = std::chrono::steady_clock::now();
-  if (length > 0 && self->FOnMonitor) self->FOnMonitor(*self, true, AData, length);
-  return length;
+  if (length > 0 && self->FOnMonitor) self->FOnMonitor(*self, true, AData, static_cast<std::size_t>(length));
+  return static_cast<std::size_t>(length);
 }
 
 int TRESTsend::TEngine::Seek(void* AUser, curl_off_t AOffset, int AOrigin) {
   auto* self = static_cast<TRESTsend*>(AUser);
-  if (self->FUpload == nullptr || AOrigin != SEEK_SET || AOffset < 0 ||
-      static_cast<std::size_t>(AOffset) > self->FUpload->Bytes.Size())
+  if (self->FUpload == nullptr || AOrigin != SEEK_SET || AOffset < 0 || AOffset > self->FUpload->Size())
     return CURL_SEEKFUNC_FAIL;
-  self->FUploadPos = static_cast<std::size_t>(AOffset);
+  self->FUploadPos = static_cast<std::int64_t>(AOffset);
   return CURL_SEEKFUNC_OK;
 }
 

@@ -31,10 +31,28 @@ enum TRequestFailure : int {
   // WhyNotVerified, PinRefused).
   rfNotVerified = 60,
   rfTooLarge = 63,
+  // A file transfer's own source or sink stopped it (a cancel, a local read or write error).
+  rfStopped = 42,
 };
 
 // Transfer progress: Writing is true for bytes going to the server.
 using THookMonitor = std::function<void(TRESTsend& Sender, bool Writing, const char* Buffer, std::size_t Len)>;
+
+// File content read in pieces from where it lies, so that no transfer holds a
+// whole file: Read fills up to Len bytes from Offset and answers how many (0
+// only past the end), or -1 to stop the transfer.
+struct TUploadSource {
+  std::int64_t Size = 0;
+  std::function<std::int64_t(std::int64_t Offset, char* Buffer, std::size_t Len)> Read;
+};
+
+// Where a downloaded file goes as it arrives. Begin runs before each attempt
+// (a request repeated after a relogin starts over); Write takes each piece of
+// an answer with status 200. False from either stops the transfer.
+struct TDownloadSink {
+  std::function<bool()> Begin;
+  std::function<bool(const char* Data, std::size_t Len)> Write;
+};
 
 // Blanks, control bytes, "#" and 0x7F-0xFF become %XX; everything else,
 // including "%", "?", "&" and "=", passes unchanged.
@@ -62,11 +80,17 @@ class TRESTsend {
   [[nodiscard]] bool Get(const std::string& URI, std::string* AResponse, bool UseAccessCode = true);
   [[nodiscard]] bool GetPage(const std::string& URI);  // the body stays in Document()
   [[nodiscard]] bool GetFile(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
+  // The same with the content of a 200 answer going to Sink; other answers' bodies go to AResponse.
+  [[nodiscard]] bool GetFileTo(const std::string& URI, const TBodyStringList& Body, const TDownloadSink& Sink,
+                               std::string* AResponse);
   [[nodiscard]] bool Post(const std::string& URI, const std::string* Body, std::string* AResponse);
   [[nodiscard]] bool Post(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
   [[nodiscard]] bool PostCert(const std::string& URI, const TBodyStringList& List, std::string* AResponse);
   [[nodiscard]] bool PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
                               std::string_view Data, std::string* AResponse);
+  // The same with the file's bytes read from Source while they are sent.
+  [[nodiscard]] bool PostFileFrom(const std::string& URI, std::string_view FieldName, std::string_view FileName,
+                                  const TUploadSource& Source, std::string* AResponse);
   [[nodiscard]] bool Put(const std::string& URI, const std::string* Body, std::string* AResponse,
                          bool UseAccessCode = true);
   [[nodiscard]] bool Delete(const std::string& URI, std::string* AResponse);
@@ -112,9 +136,13 @@ class TRESTsend {
   long ConnectionCount() const { return FConnectionCount; }
 
  private:
+  // Bytes, then (for a streamed file) the source's content and Tail.
   struct TBody {
     SecureString Bytes;
     std::string ContentType;
+    const TUploadSource* Source = nullptr;
+    std::string Tail = {};
+    std::int64_t Size() const;
   };
   // What a request is prepared with.
   struct TPrepare {
@@ -129,7 +157,10 @@ class TRESTsend {
 
   void PrepareRequest(std::string* AResponse, const TPrepare& APrepare);
   bool Execute(const char* AMethod, const std::string& URI, const TBody* ABody, std::string* AResponse,
-               bool ABounded = true);
+               bool ABounded = true, const TDownloadSink* ASink = nullptr);
+  TBody MultipartFile(std::string_view FieldName, std::string_view FileName) const;
+  // One piece of the body from the current position; -1 when the source failed.
+  std::int64_t ReadBody(char* AData, std::size_t ALen);
   bool Fail(int ACode, std::string ADesc);
   std::string StallText() const;
   // How the transfer fares; stNone while it may go on.
@@ -159,7 +190,9 @@ class TRESTsend {
 
   // State of the running transfer.
   const TBody* FUpload = nullptr;
-  std::size_t FUploadPos = 0;
+  std::int64_t FUploadPos = 0;
+  const TDownloadSink* FSink = nullptr;
+  bool FStopped = false;
   bool FBounded = true;
   bool FTooLarge = false;
   TStall FStall = TStall::stNone;

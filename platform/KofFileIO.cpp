@@ -56,6 +56,16 @@ TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode) {
   return Opened(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode)));
 }
 
+TOpenedFile OpenFileForOverwriting(const std::string& path) {
+  return Opened(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+std::optional<std::int64_t> FileModifiedUnix(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_mtime);
+}
+
 std::int64_t ReadSome(int fd, void* buffer, std::size_t count) {
   for (;;) {
     const ssize_t n = ::read(fd, buffer, count);

@@ -20,6 +20,10 @@ struct TOpenedFile {
 TOpenedFile OpenFileForReading(const std::string& path);
 // Creates or truncates PATH for reading and writing; a symbolic link there is not followed.
 TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode = 0666);
+// Opens an existing file for writing over its content in place, never through a link.
+TOpenedFile OpenFileForOverwriting(const std::string& path);
+// The file's modification time in seconds since 1970 (UTC).
+std::optional<std::int64_t> FileModifiedUnix(const std::string& path);
 
 // Reads up to COUNT bytes; 0 at the end, -1 with errno on failure. Retries on EINTR.
 std::int64_t ReadSome(int fd, void* buffer, std::size_t count);

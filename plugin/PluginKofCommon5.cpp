@@ -192,7 +192,8 @@ bool TCommonKofPlugin::RequestText(int requestType, std::string_view title, std:
 bool TCommonKofPlugin::Progress(std::string_view source, std::string_view target, int percent) {
   if (!FProcedures.ProgressProc) return false;
   std::u16string s = Utf8ToUtf16(source), t = Utf8ToUtf16(target);
-  return FProcedures.ProgressProc(FNumber, s.data(), t.data(), percent) == 1;
+  // Any answer but 0 asks to stop, whatever number a host uses for it.
+  return FProcedures.ProgressProc(FNumber, s.data(), t.data(), percent) != 0;
 }
 
 bool TCommonKofPlugin::InTemporary(std::string_view path) const {

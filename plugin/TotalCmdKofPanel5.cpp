@@ -203,6 +203,13 @@ TKofListing TTotalCmdKofPanel::ListBin(wfx::WIN32_FIND_DATAW& fd) {
   return {FirstQueued(fd)};
 }
 
+// --- transfers
+
+TCodeOutcome TTotalCmdKofPanel::GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags,
+                                        wfx::RemoteInfoStruct*) {
+  return FTransfers.GetFile(mode, remote, local, flags);
+}
+
 // --- verbs
 
 TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t, const TKofHostPath& remote, TVerbType verb,

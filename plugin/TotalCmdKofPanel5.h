@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/KofObjects.h"
+#include "plugin/KofTransfers.h"
 #include "plugin/PluginKofClasses5.h"
 #include "plugin/WfxAbi.h"
 
@@ -21,6 +22,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   TFileSysStatus ListOperation() const override { return FOperation == fsoNone ? fsoList : FOperation; }
   TKofListing FindFirst(int mode, const TKofHostPath& path, wfx::WIN32_FIND_DATAW& fd, bool readItems) override;
   bool FindNext(wfx::WIN32_FIND_DATAW& fd) override;
+  TCodeOutcome GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags,
+                       wfx::RemoteInfoStruct* info) override;
   TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote) override;
   int GetIcon(const TKofHostPath& remote, int flags) override;
   void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) override;
@@ -30,6 +33,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   std::string ServerInfoText() const;
 
  private:
+  // The copies use the panel's level stack, prompts and clipboard.
+  friend class TKofTransfers;
   TTotalCmdKofPlugin& Plugin() const { return FPlugin; }
   TFindHandle ListAccessories(wfx::WIN32_FIND_DATAW& fd);
   TKofListing ListBin(wfx::WIN32_FIND_DATAW& fd);
@@ -51,6 +56,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   std::vector<wfx::WIN32_FIND_DATAW> FKOFHelpList;
   // The deleted items the bin showed last.
   TDeletedItemList FInfoKOFTrashList;
+  TKofTransfers FTransfers{*this};
 };
 
 }  // namespace kof

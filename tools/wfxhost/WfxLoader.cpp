@@ -56,8 +56,12 @@ extern "C" BOOL HostRequest(int nr, int type, WCHAR* title, WCHAR* text, WCHAR* 
 }
 
 extern "C" int HostProgress(int nr, WCHAR* source, WCHAR* target, int percent) {
-  if (Plugin* p = Find(nr)) p->ProgressLog().push_back(FromWide(source) + " -> " + FromWide(target) + " " + std::to_string(percent) + "%");
-  return 0;
+  Plugin* p = Find(nr);
+  if (!p) return 0;
+  const std::string from = FromWide(source), to = FromWide(target);
+  p->ProgressLog().push_back(from + " -> " + to + " " + std::to_string(percent) + "%");
+  p->NotifyProgress(from, to, percent);
+  return p->AbortAt() && percent > 0 && percent >= *p->AbortAt() ? 1 : 0;
 }
 
 extern "C" void HostLog(int, int, WCHAR*) {}
@@ -204,6 +208,44 @@ Result Plugin::Get(const std::string& remote, const std::string& local, int flag
 Result Plugin::Put(const std::string& local, const std::string& remote, int flags) {
   return Bracketed(ParentOf(remote), 4 /* put single */, [&] {
     std::u16string r = ToWide(remote), l = ToWide(local);
+    return FPutFile(l.data(), r.data(), flags);
+  });
+}
+
+namespace {
+std::string Joined(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+}  // namespace
+
+std::vector<Result> Plugin::Many(const std::string& dir, int operation, const std::vector<std::string>& names,
+                                 const std::function<int(const std::string&)>& call) {
+  std::vector<Result> results;
+  Status(dir, true, operation);
+  for (const std::string& name : names) {
+    errno = 0;
+    Result one;
+    one.Code = call(name);
+    one.LastError = errno;
+    results.push_back(one);
+  }
+  Status(dir, false, operation);
+  return results;
+}
+
+std::vector<Result> Plugin::GetMany(const std::string& remoteDir, const std::vector<std::string>& names,
+                                    const std::string& localDir, int flags) {
+  return Many(remoteDir, 3 /* get multi */, names, [&](const std::string& name) {
+    std::u16string r = ToWide(Joined(remoteDir, name)), l = ToWide(Joined(localDir, name));
+    RemoteInfoStruct ri{};
+    return FGetFile(r.data(), l.data(), flags, &ri);
+  });
+}
+
+std::vector<Result> Plugin::PutMany(const std::string& localDir, const std::vector<std::string>& names,
+                                    const std::string& remoteDir, int flags) {
+  return Many(remoteDir, 5 /* put multi */, names, [&](const std::string& name) {
+    std::u16string r = ToWide(Joined(remoteDir, name)), l = ToWide(Joined(localDir, name));
     return FPutFile(l.data(), r.data(), flags);
   });
 }

@@ -77,12 +77,28 @@ class Plugin {
   DialogStandIn& Dialogs() { return FDialogs; }
   // Copy progress lines are collected here; set AbortAt to make ProgressProc abort.
   std::vector<std::string>& ProgressLog() { return FProgress; }
+  // ProgressProc asks to stop once a transfer passed this percentage (above 0); nullopt never.
+  void SetAbortAt(std::optional<int> percent) { FAbortAt = percent; }
+  std::optional<int> AbortAt() const { return FAbortAt; }
+  // Called with each progress report (source, target, percent), e.g. to print it.
+  void SetProgressObserver(std::function<void(const std::string&, const std::string&, int)> fn) {
+    FProgressObserver = std::move(fn);
+  }
+  void NotifyProgress(const std::string& source, const std::string& target, int percent) const {
+    if (FProgressObserver) FProgressObserver(source, target, percent);
+  }
   int InitResult() const { return FInitResult; }
 
   // Lists a folder; Result.Code is 0 when the listing had entries.
   std::vector<Entry> List(const std::string& path, Result* result = nullptr);
   Result Get(const std::string& remote, const std::string& local, int flags);
   Result Put(const std::string& local, const std::string& remote, int flags);
+  // Several files in one operation, bracketed as a file manager brackets a
+  // multi-file copy (the plugin folder's path); one result per file.
+  std::vector<Result> GetMany(const std::string& remoteDir, const std::vector<std::string>& names,
+                              const std::string& localDir, int flags);
+  std::vector<Result> PutMany(const std::string& localDir, const std::vector<std::string>& names,
+                              const std::string& remoteDir, int flags);
   Result Delete(const std::string& remote);
   Result MkDir(const std::string& path);
   Result RmDir(const std::string& path);
@@ -102,6 +118,8 @@ class Plugin {
   template <class T>
   T Sym(const char* name);
   Result Bracketed(const std::string& dir, int operation, const std::function<int()>& call);
+  std::vector<Result> Many(const std::string& dir, int operation, const std::vector<std::string>& names,
+                           const std::function<int(const std::string&)>& call);
 
   void* FHandle = nullptr;
   Answers FAnswers;
@@ -109,6 +127,8 @@ class Plugin {
   bool FDialogsEnabled = false;
   wfx::ExtensionFinalize_t FExtensionFinalize = nullptr;
   std::vector<std::string> FProgress;
+  std::optional<int> FAbortAt;
+  std::function<void(const std::string&, const std::string&, int)> FProgressObserver;
   int FInitResult = -1;
   wfx::FsInitW_t FInit = nullptr;
   wfx::FsFindFirstW_t FFindFirst = nullptr;

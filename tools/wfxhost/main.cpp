@@ -20,8 +20,11 @@ const char* kUsage =
     "usage: wfxhost [--plugin FILE] [--answers FILE] [--dialogs FILE] [-c 'CMD; CMD ...']\n"
     "--dialogs offers the extension interface; FILE holds one script per dialog, e.g.\n"
     "  set edtKofPswd demo; click btnConnect   (actions: set, check, choose, key, click, cancel)\n"
-    "commands: ls [PATH] | cd PATH | pwd | get REMOTE LOCAL [overwrite] [move] | put LOCAL REMOTE [overwrite] [move]\n"
+    "commands: ls [PATH] | cd PATH | pwd | get [-o] [-m] REMOTE... LOCAL | put [-o] [-m] LOCAL... REMOTE\n"
     "          rm PATH | mkdir PATH | rmdir PATH | mv FROM TO [overwrite] | cp FROM TO [overwrite]\n"
+    "          mv [-o] REMOTE file:LOCAL | mv [-o] file:LOCAL REMOTE   (a move between the plugin and a local path)\n"
+    "          get/put with several sources copy into the folder given last, as one operation\n"
+    "          (-o: overwrite, -m: move; 'overwrite' and 'move' after the paths work too)\n"
     "          exec VERB PATH | root | quit\n"
     "Quote names with blanks: ls \"/__ use F3 to view HELP __\"\n";
 
@@ -92,11 +95,33 @@ std::string Resolve(const std::string& cwd, const std::string& path) {
 int Flags(const std::vector<std::string>& args, std::size_t from) {
   int flags = 0;
   for (std::size_t i = from; i < args.size(); ++i) {
-    if (args[i] == "overwrite") flags |= wfx::FS_COPYFLAGS_OVERWRITE;
-    if (args[i] == "move") flags |= wfx::FS_COPYFLAGS_MOVE;
+    if (args[i] == "overwrite" || args[i] == "-o") flags |= wfx::FS_COPYFLAGS_OVERWRITE;
+    if (args[i] == "move" || args[i] == "-m") flags |= wfx::FS_COPYFLAGS_MOVE;
     if (args[i] == "resume") flags |= wfx::FS_COPYFLAGS_RESUME;
   }
   return flags;
+}
+
+bool IsFlag(const std::string& arg) {
+  return arg == "-o" || arg == "-m" || arg == "overwrite" || arg == "move" || arg == "resume";
+}
+
+// The paths of a command, without its flags.
+std::vector<std::string> Paths(const std::vector<std::string>& args) {
+  std::vector<std::string> paths;
+  for (std::size_t i = 1; i < args.size(); ++i)
+    if (!IsFlag(args[i])) paths.push_back(args[i]);
+  return paths;
+}
+
+std::string NameOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : path.substr(0, slash));
 }
 
 void PrintFileResult(const wfxhost::Result& r) {
@@ -127,10 +152,15 @@ class Shell {
       List(path(1));
     } else if (cmd == "cd") {
       ChangeDir(path(1));
-    } else if (cmd == "get" && a.size() >= 3) {
-      PrintFileResult(FPlugin.Get(path(1), arg(2), Flags(a, 3)));
-    } else if (cmd == "put" && a.size() >= 3) {
-      PrintFileResult(FPlugin.Put(arg(1), path(2), Flags(a, 3)));
+    } else if ((cmd == "get" || cmd == "put") && Paths(a).size() >= 2) {
+      Transfer(cmd == "get", Paths(a), Flags(a, 1));
+    } else if (cmd == "mv" && Paths(a).size() == 2 && (Paths(a)[0].rfind("file:", 0) == 0 || Paths(a)[1].rfind("file:", 0) == 0)) {
+      const std::vector<std::string> p = Paths(a);
+      const int flags = Flags(a, 1) | wfx::FS_COPYFLAGS_MOVE;
+      if (p[1].rfind("file:", 0) == 0)
+        PrintFileResult(FPlugin.Get(Resolve(FCwd, p[0]), p[1].substr(5), flags));
+      else
+        PrintFileResult(FPlugin.Put(p[0].substr(5), Resolve(FCwd, p[1]), flags));
     } else if (cmd == "rm" && a.size() >= 2) {
       PrintBoolResult(FPlugin.Delete(path(1)));
     } else if (cmd == "mkdir" && a.size() >= 2) {
@@ -154,6 +184,25 @@ class Shell {
   bool Failed() const { return FFailed; }
 
  private:
+  // One source: a single transfer to the path given. Several: each into the folder given last.
+  void Transfer(bool get, const std::vector<std::string>& paths, int flags) {
+    const std::string& last = paths.back();
+    if (paths.size() == 2) {
+      PrintFileResult(get ? FPlugin.Get(Resolve(FCwd, paths[0]), last, flags)
+                          : FPlugin.Put(paths[0], Resolve(FCwd, last), flags));
+      return;
+    }
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i + 1 < paths.size(); ++i) names.push_back(NameOf(paths[i]));
+    const std::vector<wfxhost::Result> results =
+        get ? FPlugin.GetMany(FolderOf(Resolve(FCwd, paths[0])), names, last, flags)
+            : FPlugin.PutMany(FolderOf(paths[0]), names, Resolve(FCwd, last), flags);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      std::printf("%s: ", names[i].c_str());
+      PrintFileResult(results[i]);
+    }
+  }
+
   void List(const std::string& dir) {
     wfxhost::Result r;
     for (const auto& e : FPlugin.List(dir, &r)) std::printf("%s\n", wfxhost::FormatEntry(e).c_str());
@@ -252,6 +301,12 @@ int main(int argc, char** argv) {
       if (!interactive) return std::nullopt;
       return AskOnTerminal(r);
     });
+    // On a terminal the running transfer shows how far it got, on one line.
+    if (isatty(STDOUT_FILENO))
+      plugin.SetProgressObserver([](const std::string&, const std::string& target, int percent) {
+        std::printf("\r  %3d%% %s\033[K%s", percent, target.c_str(), percent >= 100 ? "\n" : "");
+        std::fflush(stdout);
+      });
     plugin.Load(pluginPath);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "wfxhost: %s\n", e.what());

@@ -1,0 +1,275 @@
+#include "plugin/KofTransfers.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "client/KofClients.h"
+#include "platform/KofFileIO.h"
+#include "plugin/TotalCmdKofClasses5.h"
+#include "plugin/TotalCmdKofPanel5.h"
+#include "sessions/PluginKofSessions5.h"
+#include "support/KofText.h"
+#include "support/VarnokCommonCode.h"
+
+namespace kof {
+namespace {
+
+constexpr std::size_t kWipeBlock = 0x40000;
+
+bool StoredFileKind(TKofObjectType kind) {
+  return kind == kofFile || kind == kofCertificate || kind == kofExternalFile;
+}
+
+std::string ErrorNumberText(const char* format, const std::string& path, int error) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%d", error);
+  std::string text = format;
+  text.replace(text.find("%s"), 2, path);
+  text.replace(text.find("%d"), 2, buffer);
+  return text;
+}
+
+// The host's progress of one transfer: called at least every 1 MiB and every
+// 0.2 s with the byte-accurate percentage, so that a file manager repaints and
+// a cancel stops the transfer at once.
+class TTransferProgress {
+ public:
+  TTransferProgress(TCommonKofPlugin& plugin, std::string source, std::string target, std::int64_t total)
+      : FPlugin(plugin), FSource(std::move(source)), FTarget(std::move(target)), FTotal(total) {}
+
+  void Restart() {
+    FDone = 0;
+    FReported = 0;
+    FLast = std::chrono::steady_clock::now();
+  }
+  // True when the user asked to stop.
+  bool Moved(std::size_t bytes) {
+    FDone += static_cast<std::int64_t>(bytes);
+    const auto now = std::chrono::steady_clock::now();
+    if (FDone - FReported < (1 << 20) && now - FLast < std::chrono::milliseconds(200)) return false;
+    FReported = FDone;
+    FLast = now;
+    return FPlugin.Progress(FSource, FTarget, Percent());
+  }
+
+ private:
+  int Percent() const {
+    if (FTotal <= 0) return 0;
+    // The size a listing knows may be approximate; never claim the end early.
+    return static_cast<int>(std::min<std::int64_t>(99, FDone * 100 / FTotal));
+  }
+
+  TCommonKofPlugin& FPlugin;
+  std::string FSource;
+  std::string FTarget;
+  std::int64_t FTotal;
+  std::int64_t FDone = 0;
+  std::int64_t FReported = 0;
+  std::chrono::steady_clock::time_point FLast = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+bool TransliterateFile(const std::string& path) {
+  if (!FileExists(path)) return true;
+  TOpenedFile file = OpenFileForOverwriting(path);
+  if (!file.Handle.Valid()) return false;
+  const std::optional<std::int64_t> size = FileSize(file.Handle.Fd());
+  if (!size) return false;
+  const std::vector<char> block(kWipeBlock, 0x55);
+  for (std::int64_t left = *size; left > 0;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kWipeBlock));
+    if (!WriteAll(file.Handle.Fd(), block.data(), n)) return false;
+    left -= static_cast<std::int64_t>(n);
+  }
+  return true;
+}
+
+TKofClient& TKofTransfers::Client() const { return *FPanel.KofClient(); }
+
+void TKofTransfers::ClearCounters() {
+  FAllCopiedRecords = 0;
+  FOKCopiedRecords = 0;
+}
+
+bool TKofTransfers::AskContinueAfter(const std::string& item, const std::string& message, bool serverError) {
+  const std::string& key = Client().ErrorKey();
+  if (!serverError || SameText(key, kKeyInvalidAccessCode) || SameText(key, kKeyBannedAccessCode)) {
+    FPanel.Prompts().ShowMessage("Error", message);
+    return false;
+  }
+  return FPanel.Prompts().AskYesNo(item, message + ". Continue?");
+}
+
+bool TKofTransfers::AskCancel() {
+  return FPanel.Prompts().AskYesNo("Operation has been interrupted", "Do you really want to cancel it?");
+}
+
+TCodeOutcome TKofTransfers::GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags) {
+  // The plugin's own entries of a session give no file.
+  if (remote.Kind() == TPathKind::Accessory) return {wfx::FS_FILE_OK, wfx::ERROR_NO_MORE_FILES};
+  if (remote.Kind() == TPathKind::BinItem) return {wfx::FS_FILE_OK};
+  if (FPanel.NoneAction()) return {wfx::FS_FILE_OK};
+  TCommonKofPlugin& plugin = FPanel.Owner();
+  if (plugin.Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
+  TCopyInfo info;
+  if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
+  if (FExecuting) mode |= 0x1 | 0x8;
+  if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoGetSingle).Ok || !FPanel.Connected()) {
+    if (FExecuting && plugin.InTemporary(local)) TransliterateFile(local);
+    return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
+  }
+  ++FAllCopiedRecords;
+  if (FPanel.Level() == fslRoot || FPanel.AmInBoxGroup()) {
+    --FAllCopiedRecords;
+    FPanel.Prompts().ShowMessage("Error", FPanel.Level() == fslRoot ? "Cannot copy from Root"
+                                                                    : "Cannot copy from Safe Box Group");
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
+  }
+  const TKofObject* object = FPanel.GetLevelData(FPanel.Level()).Find(remote.Name());
+  if (!object || kofBoxKinds.Contains(object->ObjType())) {
+    --FAllCopiedRecords;
+    return {wfx::FS_FILE_NOTFOUND};
+  }
+  // A record that is no file may only be viewed: its text goes to a temporary folder.
+  info.AsText = plugin.InTemporary(local) && !StoredFileKind(object->ObjType());
+  if (!info.AsText && !StoredFileKind(object->ObjType())) {
+    --FAllCopiedRecords;
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
+  }
+  const TCodeOutcome result = CopyOut(mode, *object, remote.Full(), local, info, flags & wfx::FS_COPYFLAGS_MOVE);
+  if (result.Value != wfx::FS_FILE_OK) return result;
+  ++FOKCopiedRecords;
+  if (plugin.Progress(local, remote.Full(), 100)) return {wfx::FS_FILE_USERABORT};
+  return result;
+}
+
+TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const std::string& remote,
+                                    const std::string& local, const TCopyInfo& info, bool move) {
+  FPanel.CheckAccessCode();
+  FEditedInfo = {};
+  const bool opening = (mode & 0x8) != 0;
+  if (opening && !FPanel.AskAccessCode("Editing record")) return {wfx::FS_FILE_USERABORT};
+  const std::int32_t id = object.Id();
+  const std::string item = remote.substr(remote.find_last_of('\\') + 1);
+  if (info.AsText) {
+    // The host shows this file in its viewer and removes it afterwards.
+    TCodeOutcome written = WriteJSONText(object, local);
+    if (written.Value == wfx::FS_FILE_READERROR) ReadFailed(item);
+    return written;
+  }
+  if (object.ObjType() == kofExternalFile) {
+    FPanel.Prompts().ShowMessage("External File Error",
+                                 "Copying external files from the storage is not available in this version.");
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
+  }
+  if (FileExists(local) && !opening && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
+  std::unique_ptr<TKofRecord> record = Client().GetRecord(id, true, false);
+  auto* file = dynamic_cast<TKofFile*>(record.get());
+  if (!file) {
+    AskContinueAfter(item, Client().ErrorMsg(), true);
+    return ReadFailed(item);
+  }
+  if (info.OnlyNewer && FileExists(local)) {
+    const std::optional<std::int64_t> localTime = FileModifiedUnix(local);
+    if (localTime && DateTimeToUnix(file->ModifiedUTC()) <= *localTime) return {wfx::FS_FILE_OK};
+  }
+  TKofSession* session = FPanel.CurrentSession();
+  if (opening && session && session->FilesWithPasswords() && FPanel.CopyPasswordToClipboard(*file) &&
+      FPanel.ClipCopyMessage())
+    FPanel.Prompts().ShowMessage("Information", "The password was copied to clipboard");
+  if (opening) FEditedInfo = {id, file->ModifiedUTC()};
+  const bool encrypt = session && session->EncryptingFiles() && FPanel.Owner().InTemporary(local);
+  TCodeOutcome written = DownloadRecord(*file, remote, local, encrypt);
+  record->WipeStrings();
+  if (written.Value != wfx::FS_FILE_OK || !move) return written;
+  if (!Client().Delete(file)) {
+    FPanel.Prompts().ShowMessage("Error", Client().ErrorMsg());
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
+  }
+  return written;
+}
+
+TCodeOutcome TKofTransfers::ReadFailed(const std::string&) {
+  return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
+}
+
+TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::string& local) {
+  std::unique_ptr<TKofRecord> record = Client().GetRecord(object.Id(), true, true);
+  if (!record) {
+    FPanel.Prompts().ShowMessage("Error", Client().ErrorMsg());
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
+  }
+  TJSONObject json = record->SaveTo(false, true);
+  const TJSONWiper wiper(json);
+  std::string text = json.dump(2);
+  record->WipeStrings();
+  TReplacementFile out(local);
+  TFileHandle fd = out.TakeHandle();
+  const bool ok = out.Valid() && WriteAll(fd.Fd(), text.data(), text.size()) && out.Commit(fd.Fd(), 0600);
+  const int error = out.Valid() ? (out.Error() ? out.Error() : errno) : out.Error();
+  WipeString(text);
+  if (ok) return {wfx::FS_FILE_OK};
+  FPanel.Prompts().ShowMessage("Loading", SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
+  return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
+}
+
+TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const std::string& remote, const std::string& local,
+                                           bool encrypt) {
+  const std::string title = encrypt ? "Encrypting" : "Loading";
+  // The content arrives in a new file beside the target, which takes the
+  // target's place only once all of it is there.
+  TReplacementFile out(local);
+  if (!out.Valid()) {
+    FPanel.Prompts().ShowMessage(
+        title, encrypt ? ErrorNumberText("Encryption of temporary file \"%s\" failed (error #%d).\r\n\r\n"
+                                         "Uncheck encrypting in the Session Configuration dialog or properly set "
+                                         "up EFS on Windows.",
+                                         local, out.Error())
+                       : ErrorNumberText("Loading file \"%s\" failed (error #%d).", local, out.Error()));
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
+  }
+  TFileHandle fd = out.TakeHandle();
+  TTransferProgress progress(FPanel.Owner(), local, remote, record.FileSizeApprox());
+  int writeError = 0;
+  bool aborted = false;
+  const TDownloadSink sink{[&] {
+                             progress.Restart();
+                             if (SeekFile(fd.Fd(), 0, SEEK_SET) == 0 && TruncateFile(fd.Fd(), 0)) return true;
+                             writeError = errno;
+                             return false;
+                           },
+                           [&](const char* data, std::size_t length) {
+                             if (!WriteAll(fd.Fd(), data, length)) {
+                               writeError = errno;
+                               return false;
+                             }
+                             aborted = progress.Moved(length);
+                             return !aborted;
+                           }};
+  const bool downloaded = Client().DownloadFileTo(&record, sink);
+  const std::string item = remote.substr(remote.find_last_of('\\') + 1);
+  if (aborted) {
+    out.Discard();
+    AskCancel();
+    return {wfx::FS_FILE_USERABORT};
+  }
+  if (writeError != 0 || (downloaded && !out.Commit(fd.Fd(), encrypt ? 0600 : DefaultFileMode()))) {
+    const int error = writeError ? writeError : out.Error();
+    out.Discard();
+    FPanel.Prompts().ShowMessage(title, SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
+  }
+  if (!downloaded) {
+    out.Discard();
+    AskContinueAfter(item, Client().ErrorMsg(), true);
+    return ReadFailed(item);
+  }
+  return {wfx::FS_FILE_OK};
+}
+
+}  // namespace kof

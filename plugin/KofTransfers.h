@@ -1,0 +1,75 @@
+#pragma once
+// Copies between a session's safe boxes and local files: records out to local
+// files (the file itself, or the JSON text of a record viewed in a temporary
+// folder), local files into records, and the counters a multi-file transfer
+// reports. File content streams between the socket and the file.
+#include <cstdint>
+#include <string>
+
+#include "model/KofObjects.h"
+#include "plugin/KofHostPaths.h"
+#include "plugin/KofOutcome.h"
+
+namespace kof {
+
+class TKofClient;
+class TKofFile;
+class TKofRecord;
+class TTotalCmdKofPanel;
+
+// What a copy operation decided for targets that exist, and whether the
+// local side is a temporary view file.
+struct TCopyInfo {
+  bool Decided = false;
+  bool Overwrite = false;
+  bool OnlyNewer = false;
+  bool Skip = false;
+  bool AsText = false;
+};
+
+// The record a file was last copied out for an open, for its upload after the edit.
+struct TKofEditedRecord {
+  std::int32_t Id = -1;
+  TDateTime Modified = 0;
+};
+
+class TKofTransfers {
+ public:
+  explicit TKofTransfers(TTotalCmdKofPanel& panel) : FPanel(panel) {}
+  TKofTransfers(const TKofTransfers&) = delete;
+  TKofTransfers& operator=(const TKofTransfers&) = delete;
+
+  // The host's copy of one entry of the panel to a local file.
+  TCodeOutcome GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags);
+
+  // The next copy out serves an open (Enter on a file record).
+  void SetExecuting(bool value) { FExecuting = value; }
+  bool Executing() const { return FExecuting; }
+  const TKofEditedRecord& EditedInfo() const { return FEditedInfo; }
+  int AllCopiedRecords() const { return FAllCopiedRecords; }
+  int OKCopiedRecords() const { return FOKCopiedRecords; }
+  void ClearCounters();
+
+ private:
+  TKofClient& Client() const;
+  // Asks whether to go on after an item failed; false stops.
+  bool AskContinueAfter(const std::string& item, const std::string& message, bool serverError);
+  bool AskCancel();
+  TCodeOutcome CopyOut(int mode, const TKofObject& object, const std::string& remote, const std::string& local,
+                       const TCopyInfo& info, bool move);
+  TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
+  TCodeOutcome DownloadRecord(TKofFile& record, const std::string& remote, const std::string& local, bool encrypt);
+  TCodeOutcome ReadFailed(const std::string& item);
+
+  TTotalCmdKofPanel& FPanel;
+  bool FExecuting = false;
+  TKofEditedRecord FEditedInfo;
+  int FAllCopiedRecords = 0;
+  int FOKCopiedRecords = 0;
+};
+
+// Overwrites a file's whole content with 0x55 bytes, so that no plaintext of a
+// temporary copy remains; a missing file is left alone. False when it could not.
+bool TransliterateFile(const std::string& path);
+
+}  // namespace kof
