@@ -10,6 +10,7 @@
 #include "client/KofClients.h"
 #include "platform/KofFileIO.h"
 #include "plugin/TotalCmdKofClasses5.h"
+#include "model/KofFilesys.h"
 #include "plugin/TotalCmdKofPanel5.h"
 #include "sessions/PluginKofSessions5.h"
 #include "support/KofText.h"
@@ -71,6 +72,9 @@ class TTransferProgress {
   std::int64_t FReported = 0;
   std::chrono::steady_clock::time_point FLast = std::chrono::steady_clock::now();
 };
+
+// The entry's name in a plugin path.
+std::string ItemName(const std::string& remote) { return remote.substr(remote.find_last_of('\\') + 1); }
 
 }  // namespace
 
@@ -155,7 +159,7 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const st
   const bool opening = (mode & 0x8) != 0;
   if (opening && !FPanel.AskAccessCode("Editing record")) return {wfx::FS_FILE_USERABORT};
   const std::int32_t id = object.Id();
-  const std::string item = remote.substr(remote.find_last_of('\\') + 1);
+  const std::string item = ItemName(remote);
   if (info.AsText) {
     // The host shows this file in its viewer and removes it afterwards.
     TCodeOutcome written = WriteJSONText(object, local);
@@ -252,7 +256,7 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const std::string& 
                              return !aborted;
                            }};
   const bool downloaded = Client().DownloadFileTo(&record, sink);
-  const std::string item = remote.substr(remote.find_last_of('\\') + 1);
+  const std::string item = ItemName(remote);
   if (aborted) {
     out.Discard();
     AskCancel();
@@ -270,6 +274,161 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const std::string& 
     return ReadFailed(item);
   }
   return {wfx::FS_FILE_OK};
+}
+
+bool NeedsExternalStorage(int serverMajorVersion, bool storeAllFiles, std::int64_t sizeLimit, std::int64_t size) {
+  return serverMajorVersion > 4 && (storeAllFiles || (sizeLimit > 0 && size > sizeLimit));
+}
+
+std::string TKofTransfers::RefusalText(bool root) const {
+  if (Client().Language() == TKofLanguage::koflngCzech)
+    return root ? "Nelze kop\u00EDrovat soubory nebo z\u00E1znamy do Z\u00E1kladn\u00ED \u00FArovn\u011B "
+                  "bezpe\u010Dnostn\u00EDch schr\u00E1nek"
+                : "Nelze kop\u00EDrovat soubory nebo z\u00E1znamy do Skupiny bezpe\u010Dnostn\u00EDch schr\u00E1nek";
+  return root ? "Cannot copy files to Root" : "Cannot copy files to Safe Box Group";
+}
+
+TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags) {
+  if (FPanel.NoneAction()) return {wfx::FS_FILE_OK};
+  if (remote.Kind() == TPathKind::Accessory || remote.Kind() == TPathKind::Accessories ||
+      remote.Kind() == TPathKind::Bin || remote.Kind() == TPathKind::BinItem)
+    return {wfx::FS_FILE_NOTSUPPORTED};
+  TCommonKofPlugin& plugin = FPanel.Owner();
+  if (plugin.Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
+  const std::optional<std::int64_t> size = FileSizeOf(local);
+  if (!size || !FileExists(local)) return {wfx::FS_FILE_NOTFOUND};
+  TCopyInfo info;
+  if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
+  info.AsText = plugin.InTemporary(local);
+  const bool wipeAfter = (info.AsText || FExecuting) && plugin.InTemporary(local);
+  if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoPutSingle).Ok || !FPanel.Connected()) {
+    if (wipeAfter) TransliterateFile(local);
+    return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
+  }
+  ++FAllCopiedRecords;
+  const std::string item = remote.Name();
+  if (FPanel.Level() == fslRoot || FPanel.AmInBoxGroup()) {
+    FPanel.Prompts().ShowMessage("Error", RefusalText(FPanel.Level() == fslRoot));
+    return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
+  }
+  const TKofObject* listed = FPanel.GetLevelData(FPanel.Level()).Find(item);
+  if (listed && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
+  TKofSession* session = FPanel.CurrentSession();
+  if (NeedsExternalStorage(Client().KofVersionEncoded().Version, session && session->StoreAllFiles(),
+                           FPanel.FileSizeLimit(), *size)) {
+    FPanel.Prompts().ShowMessage("External File Error",
+                                 "Storing files in the external storage is not available in this version, so \"" +
+                                     item + "\" was not stored.");
+    return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
+  }
+  if (!FPanel.AskAccessCode("Putting record(-s)")) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
+  const std::string name = TKofFileSysList::ReplaceFsNameBack(item);
+  const std::string fileName = ExtractFileName(local);
+  std::unique_ptr<TKofFile> record;
+  if (IsCertificateExtension(ExtractFileExt(name)))
+    record = std::make_unique<TKofCertificate>(name, "", "", "", "", fileName, "", "", nullptr, false);
+  else
+    record = std::make_unique<TKofFile>(name, "", "", "", "", fileName, nullptr, false);
+  record->SetFileSizeApprox(*size);
+  FCopiedFileExists = false;
+  // The entry the host asked to replace is that record, whatever name it is stored under.
+  TCodeOutcome result = listed ? StoreOver(listed->Id(), local, remote.Full(), *size, info)
+                               : StoreNew(*record, local, remote.Full(), *size, info);
+  if (result.Value != wfx::FS_FILE_OK) {
+    if (wipeAfter && result.Value != wfx::FS_FILE_EXISTS) TransliterateFile(local);
+    return result;
+  }
+  ++FOKCopiedRecords;
+  if (wipeAfter) TransliterateFile(local);
+  // Only now is the content stored: the local file may go.
+  if ((flags & wfx::FS_COPYFLAGS_MOVE) && !info.AsText) {
+    if (const int error = RemoveFile(local)) {
+      FPanel.Prompts().ShowMessage("Error", ErrorNumberText("Cannot delete file \"%s\" (error #%d).", local, error));
+      return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
+    }
+  }
+  if (plugin.Progress(local, remote.Full(), 100)) return {wfx::FS_FILE_USERABORT};
+  return result;
+}
+
+TCodeOutcome TKofTransfers::StoreNew(TKofFile& record, const std::string& local, const std::string& remote,
+                                     std::int64_t size, const TCopyInfo& info) {
+  const std::string item = ItemName(remote);
+  std::int32_t id = 0;
+  const std::int32_t boxId = FPanel.GetLevelData(FPanel.Level()).FParentBoxId;
+  if (!Client().Add(boxId, &record, id, true)) {
+    if (!EndsText(".duplicate", Client().ErrorKey())) return StoreFailed(item, false);
+    if (!info.Overwrite && !info.OnlyNewer) {
+      FCopiedFileExists = true;
+      return {wfx::FS_FILE_EXISTS};
+    }
+    return StoreOver(Client().RecordId(), local, remote, size, info);
+  }
+  bool aborted = false;
+  if (Upload(record, local, remote, size, aborted)) return {wfx::FS_FILE_OK};
+  TCodeOutcome failed = StoreFailed(item, aborted);
+  // The record the server created must not stay behind without its file.
+  if (record.Id() > 0) {
+    TKofClient& client = Client();
+    if (!client.Delete(&record)) FPanel.Prompts().ShowMessage("Error", client.ErrorMsg());
+  }
+  return failed;
+}
+
+TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, const std::string& local, const std::string& remote,
+                                      std::int64_t size, const TCopyInfo& info) {
+  const std::string item = ItemName(remote);
+  std::unique_ptr<TKofRecord> existing = id > 0 ? Client().GetRecord(id, false, false) : nullptr;
+  if (!existing) return StoreFailed(item, false);
+  auto* file = dynamic_cast<TKofFile*>(existing.get());
+  if (!file || existing->ObjType() == kofExternalFile) {
+    FPanel.Prompts().ShowMessage("Error", "Existing record \"" + item + "\" is not File record.\nSkipped.");
+    return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
+  }
+  if (info.OnlyNewer) {
+    const std::optional<std::int64_t> localTime = FileModifiedUnix(local);
+    if (localTime && DateTimeToUnix(file->ModifiedUTC()) >= *localTime) return {wfx::FS_FILE_OK};
+  }
+  file->SetFilename(ExtractFileName(local));
+  file->SetFileSizeApprox(size);
+  bool aborted = false;
+  if (!Client().Update(file, false) || !Upload(*file, local, remote, size, aborted)) return StoreFailed(item, aborted);
+  return {wfx::FS_FILE_OK};
+}
+
+bool TKofTransfers::Upload(TKofFile& record, const std::string& local, const std::string& remote, std::int64_t size,
+                           bool& aborted) {
+  TOpenedFile in = OpenFileForReading(local);
+  if (!in.Handle.Valid()) return false;
+  TTransferProgress progress(FPanel.Owner(), local, remote, size);
+  std::int64_t position = 0;
+  const TUploadSource source{size, [&](std::int64_t offset, char* buffer, std::size_t length) -> std::int64_t {
+                               // A repeated request reads the file from its start again.
+                               if (offset != position) {
+                                 if (SeekFile(in.Handle.Fd(), offset, SEEK_SET) != offset) return -1;
+                                 if (offset == 0) progress.Restart();
+                                 position = offset;
+                               }
+                               const std::int64_t n = ReadSome(in.Handle.Fd(), buffer, length);
+                               if (n <= 0) return -1;
+                               position += n;
+                               aborted = progress.Moved(static_cast<std::size_t>(n));
+                               return aborted ? -1 : n;
+                             }};
+  return Client().UploadFileFrom(&record, source);
+}
+
+TCodeOutcome TKofTransfers::StoreFailed(const std::string& item, bool aborted) {
+  if (aborted) {
+    AskCancel();
+    return {wfx::FS_FILE_USERABORT};
+  }
+  TKofClient& client = Client();
+  if (client.ErrorCode() == 413)
+    FPanel.Prompts().AskYesNo(item, "File is too big. Continue?");
+  else
+    AskContinueAfter(item, client.ErrorMsg(), true);
+  return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
 }
 
 }  // namespace kof

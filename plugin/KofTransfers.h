@@ -42,6 +42,9 @@ class TKofTransfers {
   // The host's copy of one entry of the panel to a local file.
   TCodeOutcome GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags);
 
+  // The host's copy of one local file into the panel's safe box.
+  TCodeOutcome PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags);
+
   // The next copy out serves an open (Enter on a file record).
   void SetExecuting(bool value) { FExecuting = value; }
   bool Executing() const { return FExecuting; }
@@ -60,13 +63,30 @@ class TKofTransfers {
   TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
   TCodeOutcome DownloadRecord(TKofFile& record, const std::string& remote, const std::string& local, bool encrypt);
   TCodeOutcome ReadFailed(const std::string& item);
+  // Adds the record and sends the local file into it.
+  TCodeOutcome StoreNew(TKofFile& record, const std::string& local, const std::string& remote, std::int64_t size,
+                        const TCopyInfo& info);
+  // Writes the local file into the existing record ID (a duplicate the user wants replaced).
+  TCodeOutcome StoreOver(std::int32_t id, const std::string& local, const std::string& remote, std::int64_t size,
+                         const TCopyInfo& info);
+  // Sends the local file's content into the record, reading it while it is sent.
+  bool Upload(TKofFile& record, const std::string& local, const std::string& remote, std::int64_t size,
+              bool& aborted);
+  TCodeOutcome StoreFailed(const std::string& item, bool aborted);
+  std::string RefusalText(bool root) const;
 
   TTotalCmdKofPanel& FPanel;
   bool FExecuting = false;
   TKofEditedRecord FEditedInfo;
   int FAllCopiedRecords = 0;
   int FOKCopiedRecords = 0;
+  bool FCopiedFileExists = false;
 };
+
+// Whether a file of SIZE bytes goes to the external storage instead of a
+// record: servers from version 5 on, when the session stores every file there
+// or the file exceeds the server's limit.
+bool NeedsExternalStorage(int serverMajorVersion, bool storeAllFiles, std::int64_t sizeLimit, std::int64_t size);
 
 // Overwrites a file's whole content with 0x55 bytes, so that no plaintext of a
 // temporary copy remains; a missing file is left alone. False when it could not.

@@ -210,6 +210,10 @@ TCodeOutcome TTotalCmdKofPanel::GetFile(int mode, const TKofHostPath& remote, co
   return FTransfers.GetFile(mode, remote, local, flags);
 }
 
+TCodeOutcome TTotalCmdKofPanel::PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags) {
+  return FTransfers.PutFile(mode, local, remote, flags);
+}
+
 // --- verbs
 
 TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t, const TKofHostPath& remote, TVerbType verb,

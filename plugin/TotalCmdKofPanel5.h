@@ -24,6 +24,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   bool FindNext(wfx::WIN32_FIND_DATAW& fd) override;
   TCodeOutcome GetFile(int mode, const TKofHostPath& remote, const std::string& local, int flags,
                        wfx::RemoteInfoStruct* info) override;
+  TCodeOutcome PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags) override;
   TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote) override;
   int GetIcon(const TKofHostPath& remote, int flags) override;
   void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) override;

@@ -1,5 +1,7 @@
 // Copying records out of a vault and files into it through the exports, as a
 // file manager does, against a kof-test-server child process.
+#include <openssl/evp.h>
+
 #include <filesystem>
 #include <string>
 
@@ -11,6 +13,14 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kServersPath = "/Demo/Company/Servers";
+
+std::string Base64(const std::string& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
 
 class CopyFlow : public VaultFlow {
  protected:
@@ -37,6 +47,22 @@ class CopyFlow : public VaultFlow {
     for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+  }
+
+  // The record stored under NAME that is not in the bin.
+  json StoredByName(const std::string& name) {
+    const json state = Control("GET", "/__control/state");
+    for (const auto& record : state["records"])
+      if (record.value("name", "") == name && !record.value("deleted", false)) return record;
+    return {};
+  }
+
+  int CountByName(const std::string& name) {
+    const json state = Control("GET", "/__control/state");
+    int n = 0;
+    for (const auto& record : state["records"])
+      n += record.value("name", "") == name && !record.value("deleted", false) ? 1 : 0;
+    return n;
   }
 
   bool Asked(const std::string& text) {
@@ -154,6 +180,121 @@ TEST_F(CopyFlow, ACancelHalfWayLeavesNoFileAndTheOldTargetUnchanged) {
 
   ASSERT_EQ(FPlugin.Get(Remote("image.bin"), local, wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
   EXPECT_EQ(fs::file_size(local), kSize);
+}
+
+// --- copying in
+
+TEST_F(CopyFlow, LocalFilesBecomeCertificateOrFileRecordsByTheirExtension) {
+  Open();
+  struct Case {
+    std::string Name;
+    std::string Template;
+  };
+  for (const Case& c : {Case{"cert.pem", "cert"}, Case{"cert.pem.txt", "file"}, Case{"id.P12", "cert"},
+                        Case{"notes.txt", "file"}}) {
+    SCOPED_TRACE(c.Name);
+    WriteFile(Local(c.Name), "bytes of " + c.Name);
+    ASSERT_EQ(FPlugin.Put(Local(c.Name), Remote(c.Name), 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
+    const json stored = StoredByName(c.Name);
+    EXPECT_EQ(stored.value("template", ""), c.Template);
+    EXPECT_EQ(stored.value("contentBase64", ""), Base64("bytes of " + c.Name));
+    EXPECT_TRUE(fs::exists(Local(c.Name)));
+  }
+  // The new records are listed, and copy out again as the same bytes.
+  FPlugin.List(kServersPath);
+  ASSERT_EQ(FPlugin.Get(Remote("cert.pem"), Local("again.pem"), 0).Code, wfx::FS_FILE_OK);
+  EXPECT_EQ(ReadFile(Local("again.pem")), "bytes of cert.pem");
+}
+
+TEST_F(CopyFlow, ANameThatExistsIsReplacedOnlyWithTheOverwriteFlag) {
+  Open();
+  WriteFile(Local("Release notes.txt"), "Koffra 5.1\n");
+  // Listed: the host's name stands for the record it lists, whatever its stored name.
+  EXPECT_EQ(FPlugin.Put(Local("Release notes.txt"), Remote("Release notes.txt"), 0).Code, wfx::FS_FILE_EXISTS);
+  EXPECT_EQ(FPlugin.Put(Local("Release notes.txt"), Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code,
+            wfx::FS_FILE_OK) << AskedSoFar();
+  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64("Koffra 5.1\n"));
+  // Not yet listed: the server's duplicate answer names the record to replace.
+  WriteFile(Local("new.txt"), "one");
+  ASSERT_EQ(FPlugin.Put(Local("new.txt"), Remote("new.txt"), 0).Code, wfx::FS_FILE_OK);
+  WriteFile(Local("new.txt"), "two");
+  EXPECT_EQ(FPlugin.Put(Local("new.txt"), Remote("new.txt"), 0).Code, wfx::FS_FILE_EXISTS) << AskedSoFar();
+  EXPECT_EQ(StoredByName("new.txt").value("contentBase64", ""), Base64("one"));
+  FPlugin.List(kServersPath);
+  ASSERT_EQ(FPlugin.Put(Local("new.txt"), Remote("new.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
+  EXPECT_EQ(StoredByName("new.txt").value("contentBase64", ""), Base64("two"));
+  EXPECT_EQ(CountByName("new.txt"), 1);
+}
+
+TEST_F(CopyFlow, AMoveDeletesTheLocalFileOnlyOnceTheRecordIsStored) {
+  Open();
+  WriteFile(Local("a.txt"), "alpha");
+  Control("POST", "/__control/faults", {{"path", "/safe/records/*"}, {"method", "POST"}, {"kind", "fail"},
+                                        {"status", 500}, {"times", 1}});
+  const auto failed = FPlugin.Put(Local("a.txt"), Remote("a.txt"), wfx::FS_COPYFLAGS_MOVE);
+  EXPECT_EQ(failed.Code, wfx::FS_FILE_WRITEERROR);
+  EXPECT_EQ(failed.LastError, wfx::ERROR_WRITE_FAULT);
+  EXPECT_EQ(ReadFile(Local("a.txt")), "alpha");
+  // The record the server had created for the file is gone again.
+  EXPECT_EQ(CountByName("a.txt"), 0);
+
+  ASSERT_EQ(FPlugin.Put(Local("a.txt"), Remote("a.txt"), wfx::FS_COPYFLAGS_MOVE).Code, wfx::FS_FILE_OK);
+  EXPECT_FALSE(fs::exists(Local("a.txt")));
+  EXPECT_EQ(StoredByName("a.txt").value("contentBase64", ""), Base64("alpha"));
+}
+
+TEST_F(CopyFlow, AFileTooLargeForTheServerIsReportedAndLeavesNoRecord) {
+  Open();
+  WriteFile(Local("big.bin"), std::string(1536 * 1024, 'x'));
+  // A server before version 5 keeps every file in its record and refuses it.
+  Control("POST", "/__control/settings", {{"version", "4.8.0"}});
+  RestartHost();
+  ASSERT_TRUE(Enter());
+  FPlugin.List(kServersPath);
+  const auto r = FPlugin.Put(Local("big.bin"), Remote("big.bin"), 0);
+  EXPECT_EQ(r.Code, wfx::FS_FILE_WRITEERROR);
+  EXPECT_TRUE(Asked("File is too big. Continue?")) << AskedSoFar();
+  EXPECT_EQ(CountByName("big.bin"), 0);
+  EXPECT_TRUE(fs::exists(Local("big.bin")));
+}
+
+TEST_F(CopyFlow, AFileForTheExternalStorageIsRefusedClearly) {
+  Open();
+  WriteFile(Local("big.bin"), std::string(1536 * 1024, 'x'));
+  const auto r = FPlugin.Put(Local("big.bin"), Remote("big.bin"), 0);
+  EXPECT_EQ(r.Code, wfx::FS_FILE_WRITEERROR);
+  EXPECT_TRUE(NoticeShown("External File Error", "not available")) << AskedSoFar();
+  EXPECT_EQ(CountByName("big.bin"), 0);
+}
+
+TEST_F(CopyFlow, CopiesIntoTheSessionRootOrAGroupAreRefused) {
+  Open();
+  WriteFile(Local("a.txt"), "alpha");
+  struct Case {
+    std::string Remote;
+    std::string Text;
+  };
+  for (const Case& c : {Case{"/Demo/a.txt", "Cannot copy files to Root"},
+                        Case{"/Demo/Company/a.txt", "Cannot copy files to Safe Box Group"}}) {
+    SCOPED_TRACE(c.Remote);
+    FPlugin.List(wfxhost::Plugin::ParentOf(c.Remote));
+    EXPECT_EQ(FPlugin.Put(Local("a.txt"), c.Remote, 0).Code, wfx::FS_FILE_WRITEERROR);
+    EXPECT_TRUE(NoticeShown("Error", c.Text)) << AskedSoFar();
+  }
+  EXPECT_EQ(CountByName("a.txt"), 0);
+}
+
+TEST_F(CopyFlow, ACancelledUploadLeavesNoRecord) {
+  json seed = Seed(false);
+  seed["server"]["fileSizeLimit"] = -1;
+  Open(seed);
+  WriteFile(Local("image.bin"), std::string(8u << 20, 'y'));
+  FPlugin.SetAbortAt(30);
+  const auto r = FPlugin.Put(Local("image.bin"), Remote("image.bin"), wfx::FS_COPYFLAGS_MOVE);
+  FPlugin.SetAbortAt(std::nullopt);
+  EXPECT_EQ(r.Code, wfx::FS_FILE_USERABORT);
+  EXPECT_EQ(CountByName("image.bin"), 0);
+  EXPECT_EQ(fs::file_size(Local("image.bin")), 8u << 20);
 }
 
 }  // namespace

@@ -140,6 +140,13 @@ void AddRecord(TServerContext& ctx, TCaller& caller, const httplib::Request& req
     return;
   }
   if (!ContentWithinLimit(ctx, record, res)) return;
+  // Names are unique within a box, ignoring case, as the vault keeps them; the
+  // answer names the record that holds the name.
+  for (const auto& [otherId, other] : ctx.State.Records) {
+    if (other.Deleted || other.BoxId != boxId || LowerCase(other.Name()) != LowerCase(record.Name())) continue;
+    SendError(res, 400, "record.duplicate", {record.Name()}, otherId);
+    return;
+  }
   const int id = ctx.State.NewId();
   record.Data["id"] = id;
   RegisterTags(ctx, record, QueryFlag(req, "forceCreateTags"));
