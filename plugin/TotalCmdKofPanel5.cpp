@@ -225,6 +225,11 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t, const TKofHostPath& remote, TV
     if (!object) return {wfx::FS_EXEC_ERROR};
     const TKofObjectType kind = object->ObjType();
     if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(object->Id());
+    // The host downloads the file, opens it, and brings a changed file back through PutFile.
+    if (kind == kofFile || kind == kofCertificate) {
+      FTransfers.SetExecuting(true);
+      return {wfx::FS_EXEC_YOURSELF};
+    }
     return {wfx::FS_EXEC_OK};
   }
   if (SameText(entry, kServerInfoEntry)) {
@@ -303,6 +308,9 @@ int TTotalCmdKofPanel::GetIcon(const TKofHostPath&, int) { return wfx::FS_ICON_U
 
 void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation, bool start) {
   FOperation = start ? operation : fsoNone;
+  // The download and upload that follow an open still serve it.
+  if (!start && operation != fsoGetSingle && operation != fsoPutSingle && operation != fsoExec)
+    FTransfers.SetExecuting(false);
   FSearching = start && operation == fsoSearch;
 }
 

@@ -297,5 +297,18 @@ TEST_F(CopyFlow, ACancelledUploadLeavesNoRecord) {
   EXPECT_EQ(fs::file_size(Local("image.bin")), 8u << 20);
 }
 
+TEST_F(CopyFlow, EnterOnAFileRecordLetsTheHostOpenItAndStoreTheChangedFile) {
+  Open();
+  EXPECT_EQ(FPlugin.Exec("open", Remote("Release notes.txt")).Code, wfx::FS_EXEC_YOURSELF);
+  const std::string copy = Temp("Release notes.txt");
+  ASSERT_EQ(FPlugin.Get(Remote("Release notes.txt"), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
+  EXPECT_EQ(ReadFile(copy), "Koffra 5.0\n");
+  WriteFile(copy, "Koffra 5.2\n");
+  ASSERT_EQ(FPlugin.Put(copy, Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
+  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64("Koffra 5.2\n"));
+  // No plaintext stays in the temporary copy.
+  EXPECT_EQ(ReadFile(copy), std::string(11, '\x55'));
+}
+
 }  // namespace
 }  // namespace kof::test
