@@ -13,37 +13,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/KofFolders.h"
+
 extern char** environ;
 
 namespace kof {
 namespace {
 
-class TFd {
- public:
-  TFd() = default;
-  explicit TFd(int fd) : FFd(fd) {}
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  ~TFd() { Close(); }
-  int Get() const { return FFd; }
-  void Reset(int fd) {
-    Close();
-    FFd = fd;
-  }
-  void Close() {
-    if (FFd >= 0) ::close(FFd);
-    FFd = -1;
-  }
-
- private:
-  int FFd = -1;
-};
-
-bool MakePipe(TFd& readEnd, TFd& writeEnd) {
+bool MakePipe(TFileHandle& readEnd, TFileHandle& writeEnd) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-  readEnd.Reset(fds[0]);
-  writeEnd.Reset(fds[1]);
+  readEnd = TFileHandle(fds[0]);
+  writeEnd = TFileHandle(fds[1]);
   return true;
 }
 
@@ -106,15 +87,15 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 // Feeds the input and drains the output until the program closes its output,
 // the bound is passed or the time is up.
-void Exchange(const TKofProcessRequest& request, std::chrono::steady_clock::time_point deadline, TFd& toChild,
-              TFd& fromChild, TKofProcessResult& result) {
-  ::fcntl(toChild.Get(), F_SETFL, O_NONBLOCK);
+void Exchange(const TKofProcessRequest& request, std::chrono::steady_clock::time_point deadline, TFileHandle& toChild,
+              TFileHandle& fromChild, TKofProcessResult& result) {
+  ::fcntl(toChild.Fd(), F_SETFL, O_NONBLOCK);
   std::size_t written = 0;
-  if (request.Input.empty()) toChild.Close();
+  if (request.Input.empty()) toChild.Reset();
   std::array<char, 65536> buffer;
-  while (fromChild.Get() >= 0) {
-    std::array<pollfd, 2> fds{pollfd{fromChild.Get(), POLLIN, 0}, pollfd{toChild.Get(), POLLOUT, 0}};
-    const nfds_t count = toChild.Get() >= 0 ? 2 : 1;
+  while (fromChild.Valid()) {
+    std::array<pollfd, 2> fds{pollfd{fromChild.Fd(), POLLIN, 0}, pollfd{toChild.Fd(), POLLOUT, 0}};
+    const nfds_t count = toChild.Valid() ? 2 : 1;
     const int left = MillisecondsLeft(deadline);
     if (left == 0) {
       result.TimedOut = true;
@@ -124,13 +105,13 @@ void Exchange(const TKofProcessRequest& request, std::chrono::steady_clock::time
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) break;
     if (count == 2 && fds[1].revents != 0) {
-      const ssize_t n = ::write(toChild.Get(), request.Input.data() + written, request.Input.size() - written);
+      const ssize_t n = ::write(toChild.Fd(), request.Input.data() + written, request.Input.size() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
       // The program closed its input early (or the pipe broke): it has what it read.
-      if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == request.Input.size()) toChild.Close();
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == request.Input.size()) toChild.Reset();
     }
     if (fds[0].revents == 0) continue;
-    const ssize_t n = ::read(fromChild.Get(), buffer.data(), buffer.size());
+    const ssize_t n = ::read(fromChild.Fd(), buffer.data(), buffer.size());
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
     if (result.Output.Size() + static_cast<std::size_t>(n) > request.MaxOutput) {
@@ -141,8 +122,8 @@ void Exchange(const TKofProcessRequest& request, std::chrono::steady_clock::time
     if (request.Complete && request.Complete(result.Output.View())) break;
   }
   SecureZero(buffer.data(), buffer.size());
-  toChild.Close();
-  fromChild.Close();
+  toChild.Reset();
+  fromChild.Reset();
 }
 
 void NoteEnd(int status, TKofProcessResult& result) {
@@ -175,16 +156,16 @@ void Reap(pid_t pid, std::chrono::steady_clock::time_point deadline, TKofProcess
 
 TKofProcessResult RunProcess(const TKofProcessRequest& request) {
   TKofProcessResult result;
-  TFd childIn, toChild, fromChild, childOut;
+  TFileHandle childIn, toChild, fromChild, childOut;
   if (!MakePipe(childIn, toChild) || !MakePipe(fromChild, childOut)) {
     result.StartError = errno;
     return result;
   }
   TPipeSignalBlock noPipeSignal;
   pid_t pid = -1;
-  const int error = Spawn(request, childIn.Get(), childOut.Get(), pid);
-  childIn.Close();
-  childOut.Close();
+  const int error = Spawn(request, childIn.Fd(), childOut.Fd(), pid);
+  childIn.Reset();
+  childOut.Reset();
   if (error != 0) {
     result.StartError = error;
     return result;
