@@ -3,16 +3,13 @@
 #include <filesystem>
 #include <random>
 
-#include <nlohmann/json.hpp>
-
 #include "client/GWardenx64Support.h"
 #include "crypto/KofNaCL.h"
 #include "platform/KofProcess.h"
+#include "support/KofJSON.h"
 
 namespace kof {
 namespace {
-
-using json = nlohmann::json;
 
 std::uint32_t ReadLength(std::string_view bytes) {
   std::uint32_t length = 0;
@@ -22,12 +19,12 @@ std::uint32_t ReadLength(std::string_view bytes) {
 
 // "3" and 3 are both state 3; anything that is not a whole number from 0 to
 // 255 is state 0, so a lying host never reaches "authenticated" by overflow.
-TGWardenStatus StatusOf(const json& value) {
+TGWardenStatus StatusOf(const TJSONObject& value) {
   long long number = 0;
-  if (value.is_number_integer()) {
-    number = value.get<long long>();
-  } else if (value.is_number_unsigned()) {
+  if (value.is_number_unsigned()) {
     number = value.get<unsigned long long>() > 255 ? -1 : static_cast<long long>(value.get<unsigned long long>());
+  } else if (value.is_number_integer()) {
+    number = value.get<long long>();
   } else if (value.is_string()) {
     const std::string& text = value.get_ref<const std::string&>();
     std::size_t used = 0;
@@ -74,7 +71,8 @@ std::optional<std::string_view> DecodeHostFrame(std::string_view ABytes) {
 
 TGWardenAnswer ParseHostAnswer(std::string_view AMessage) {
   TGWardenAnswer answer;
-  const json message = json::parse(AMessage, nullptr, false);
+  const TJSONParsed parsed = ParseJSON(AMessage);
+  const TJSONObject& message = parsed.Value;
   if (!message.is_object()) return answer;
   if (const auto cert = message.find("cert"); cert != message.end() && cert->is_string()) {
     if (std::optional<TBytes> der = Base64Decode(cert->get_ref<const std::string&>()))
@@ -93,7 +91,7 @@ TGWardenQueryResult GWardenQuery(std::string* ACertificate, TGWardenCertInfo& AI
   if (!std::filesystem::is_regular_file(host, error))
     return Failed("the single-sign-on program " + host + " was not found");
 
-  const std::string request = EncodeHostFrame(json{{"sessionId", SessionId()}}.dump());
+  const std::string request = EncodeHostFrame(TJSONObject{{"sessionId", SessionId()}}.dump());
   const TKofProcessResult run = RunProcess({
       .Program = host,
       .Args = {},

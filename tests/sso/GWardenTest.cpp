@@ -7,6 +7,7 @@
 #include "client/GWardenAPI.h"
 #include "client/GWardenUtils.h"
 #include "client/GWardenx64Support.h"
+#include "support/KofJSON.h"
 #include "tests/platform/KofTestConfigHome.h"
 #include "tests/server/KofTestTls.h"
 #include "tests/sso/KofSsoFixture.h"
@@ -63,9 +64,10 @@ TEST(GWardenFrame, OnlyACompleteFrameWithinTheBoundIsAMessage) {
 
 TEST(GWardenAnswer, StatusIsANumberOrATextHoldingOneElseDisconnected) {
   struct Case {
-    const char* message;
+    std::string message;
     TGWardenStatus status;
   };
+  const std::string deep = std::string(kMaxJSONDepth, '[') + std::string(kMaxJSONDepth, ']');
   const Case cases[] = {
       {R"({"status":3})", TGWardenStatus::gwAuthenticated},
       {R"({"status":"3"})", TGWardenStatus::gwAuthenticated},
@@ -75,6 +77,9 @@ TEST(GWardenAnswer, StatusIsANumberOrATextHoldingOneElseDisconnected) {
       {R"({"status":2.5})", TGWardenStatus::gwDisconnected},
       {R"({"status":259})", TGWardenStatus::gwDisconnected},  // not 3 by wrapping to a byte
       {R"({"status":-253})", TGWardenStatus::gwDisconnected},
+      {R"({"status":18446744073709551363})", TGWardenStatus::gwDisconnected},  // -253 as a 64-bit pattern
+      // Refused like any answer from outside nested beyond the parser's bound.
+      {R"({"status":3,"x":)" + deep + "}", TGWardenStatus::gwDisconnected},
       {R"({"status":null})", TGWardenStatus::gwDisconnected},
       {R"({})", TGWardenStatus::gwDisconnected},
       {R"([3])", TGWardenStatus::gwDisconnected},
