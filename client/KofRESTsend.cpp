@@ -223,18 +223,11 @@ bool TRESTsend::OpenGet(const std::string& URI, std::string* AResponse, bool Use
 bool TRESTsend::GetPage(const std::string& URI) { return SendGet(URI, nullptr, {}); }
 bool TRESTsend::OpenGetPage(const std::string& URI) { return SendGet(URI, nullptr, {.EncryptionOff = true}); }
 
-bool TRESTsend::GetFile(const std::string& URI, const TBodyStringList& Body, std::string* AResponse) {
-  PrepareRequest(AResponse, {.UseAccessCode = false, .UseEncryption = false, .HtmlAccept = true});
-  const TBody body{BuildFormBody(Body, false), kFormType};
-  // File content is limited by the server's own file size limit, not ours.
-  return Execute("POST", URI, &body, AResponse, false);
-}
-
 bool TRESTsend::GetFileTo(const std::string& URI, const TBodyStringList& Body, const TDownloadSink& Sink,
                           std::string* AResponse) {
   PrepareRequest(AResponse, {.UseAccessCode = false, .UseEncryption = false, .HtmlAccept = true});
   const TBody body{BuildFormBody(Body, false), kFormType};
-  return Execute("POST", URI, &body, AResponse, true, &Sink);
+  return Execute("POST", URI, &body, AResponse, &Sink);
 }
 
 bool TRESTsend::Post(const std::string& URI, const std::string* Body, std::string* AResponse) {
@@ -268,16 +261,6 @@ TRESTsend::TBody TRESTsend::MultipartFile(std::string_view FieldName, std::strin
   body.Tail = "\r\n--" + boundary + "--\r\n";
   body.ContentType = "multipart/form-data; boundary=" + boundary;
   return body;
-}
-
-bool TRESTsend::PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
-                         std::string_view Data, std::string* AResponse) {
-  PrepareRequest(AResponse, {});
-  TBody body = MultipartFile(FieldName, FileName);
-  body.Bytes.Append(Data);
-  body.Bytes.Append(body.Tail);
-  body.Tail.clear();
-  return Execute("POST", URI, &body, AResponse);
 }
 
 bool TRESTsend::PostFileFrom(const std::string& URI, std::string_view FieldName, std::string_view FileName,
@@ -403,7 +386,7 @@ std::int64_t TRESTsend::TBody::Size() const {
 }
 
 bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody* ABody, std::string* AResponse,
-                        bool ABounded, const TDownloadSink* ASink) {
+                        const TDownloadSink* ASink) {
   CURL* h = FEngine->Handle.get();
   if (h == nullptr) return Fail(rfFailedInit, "The HTTP engine could not be started");
   curl_easy_reset(h);
@@ -418,12 +401,11 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
     return Fail(rfUnsupportedProtocol,
                 "A connection that checks the server's certificate never uses unencrypted "
                 "http://");
+  if (ASink && ASink->Begin && !ASink->Begin()) return Fail(rfStopped, "The transfer was stopped");
   FUpload = ABody;
   FUploadPos = 0;
   FSink = ASink;
   FStopped = false;
-  if (FSink && FSink->Begin && !FSink->Begin()) return Fail(rfStopped, "The transfer was stopped");
-  FBounded = ABounded;
   FTooLarge = false;
   FStall = TStall::stNone;
   FLastProgress = -1;
@@ -443,7 +425,7 @@ bool TRESTsend::Execute(const char* AMethod, const std::string& URI, const TBody
   curl_easy_setopt(h, CURLOPT_PROXY, "");  // no proxy, whatever the environment says
   if (FConnectionTimeout > 0) curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectionTimeout));
   // A streamed file may be of any size; only what is kept in memory is bounded.
-  if (ABounded && !ASink) curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerSize));
+  if (!ASink) curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerSize));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TEngine::Write);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TEngine::Header);
@@ -521,7 +503,7 @@ std::size_t TRESTsend::TEngine::Write(char* AData, std::size_t ASize, std::size_
       self->FStopped = true;
       return 0;
     }
-  } else if (self->FBounded && self->FDocument.size() + length > kMaxAnswerSize) {
+  } else if (self->FDocument.size() + length > kMaxAnswerSize) {
     self->FTooLarge = true;
     return 0;
   } else {

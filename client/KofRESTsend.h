@@ -79,16 +79,14 @@ class TRESTsend {
   // goes to AResponse (when given), replacing what it held.
   [[nodiscard]] bool Get(const std::string& URI, std::string* AResponse, bool UseAccessCode = true);
   [[nodiscard]] bool GetPage(const std::string& URI);  // the body stays in Document()
-  [[nodiscard]] bool GetFile(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
-  // The same with the content of a 200 answer going to Sink; other answers' bodies go to AResponse.
+  // A download requested by a form: the content of a 200 answer goes to Sink,
+  // other answers' bodies to AResponse.
   [[nodiscard]] bool GetFileTo(const std::string& URI, const TBodyStringList& Body, const TDownloadSink& Sink,
                                std::string* AResponse);
   [[nodiscard]] bool Post(const std::string& URI, const std::string* Body, std::string* AResponse);
   [[nodiscard]] bool Post(const std::string& URI, const TBodyStringList& Body, std::string* AResponse);
   [[nodiscard]] bool PostCert(const std::string& URI, const TBodyStringList& List, std::string* AResponse);
-  [[nodiscard]] bool PostFile(const std::string& URI, std::string_view FieldName, std::string_view FileName,
-                              std::string_view Data, std::string* AResponse);
-  // The same with the file's bytes read from Source while they are sent.
+  // A file as multipart form data, its bytes read from Source while they are sent.
   [[nodiscard]] bool PostFileFrom(const std::string& URI, std::string_view FieldName, std::string_view FileName,
                                   const TUploadSource& Source, std::string* AResponse);
   [[nodiscard]] bool Put(const std::string& URI, const std::string* Body, std::string* AResponse,
@@ -157,7 +155,7 @@ class TRESTsend {
 
   void PrepareRequest(std::string* AResponse, const TPrepare& APrepare);
   bool Execute(const char* AMethod, const std::string& URI, const TBody* ABody, std::string* AResponse,
-               bool ABounded = true, const TDownloadSink* ASink = nullptr);
+               const TDownloadSink* ASink = nullptr);
   TBody MultipartFile(std::string_view FieldName, std::string_view FileName) const;
   // One piece of the body from the current position; -1 when the source failed.
   std::int64_t ReadBody(char* AData, std::size_t ALen);
@@ -193,7 +191,6 @@ class TRESTsend {
   std::int64_t FUploadPos = 0;
   const TDownloadSink* FSink = nullptr;
   bool FStopped = false;
-  bool FBounded = true;
   bool FTooLarge = false;
   TStall FStall = TStall::stNone;
   std::int64_t FLastProgress = -1;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "client/KofRESTsend.h"
@@ -27,7 +28,17 @@ class RequestLayerTest : public ::testing::Test {
   TRawServer FServer;
   TRESTsend FHttp{nullptr, SecureString("a&b c")};
   std::string FAnswer = "left over from before";
+  const TDownloadSink FDiscard{{}, [](const char*, std::size_t) { return true; }};
 };
+
+// File content handed out in pieces of at most PIECE bytes, as a file read through a small buffer.
+TUploadSource SourceOf(const std::string& AData, std::size_t APiece) {
+  return {static_cast<std::int64_t>(AData.size()), [&AData, APiece](std::int64_t AOffset, char* ABuffer, std::size_t ALen) {
+            const std::size_t n = std::min({ALen, APiece, AData.size() - static_cast<std::size_t>(AOffset)});
+            std::copy_n(AData.data() + AOffset, n, ABuffer);
+            return static_cast<std::int64_t>(n);
+          }};
+}
 
 TEST_F(RequestLayerTest, GetSendsFixedHeadersAndPlainAccessCode) {
   ASSERT_TRUE(FHttp.Get(Url("safe/boxes"), &FAnswer));
@@ -57,7 +68,7 @@ TEST_F(RequestLayerTest, AccessCodeHeaderFollowsThePreparationRules) {
   const Case cases[] = {
       {"Get without access code", [&](TRESTsend& h) { return h.Get(Url("x"), nullptr, false); }, false},
       {"Put without access code", [&](TRESTsend& h) { return h.Put(Url("x"), nullptr, nullptr, false); }, false},
-      {"GetFile", [&](TRESTsend& h) { return h.GetFile(Url("x"), form, nullptr); }, false},
+      {"GetFileTo", [&](TRESTsend& h) { return h.GetFileTo(Url("x"), form, FDiscard, nullptr); }, false},
       {"PostCert", [&](TRESTsend& h) { return h.PostCert(Url("x"), form, nullptr); }, false},
       {"Delete", [&](TRESTsend& h) { return h.Delete(Url("x"), nullptr); }, true},
       {"OpenOptions", [&](TRESTsend& h) { return h.OpenOptions(Url("x"), &form, nullptr, true); }, true},
@@ -99,7 +110,8 @@ TEST_F(RequestLayerTest, BodiesAreSentByteForByte) {
        "login=dom%5Cuser&password=p%26ss%3D%20%C5%99", "application/x-www-form-urlencoded"},
       {"certificate form", [&](TRESTsend& h) { return h.PostCert(Url("api/certlogin"), login, nullptr); }, "POST",
        "login=dom%5Cuser&password=p%26ss%3D%20%C5%99", "application/x-www-form-urlencoded"},
-      {"download form, values as they are", [&](TRESTsend& h) { return h.GetFile(Url("d"), raw, nullptr); }, "POST",
+      {"download form, values as they are", [&](TRESTsend& h) { return h.GetFileTo(Url("d"), raw, FDiscard, nullptr); },
+       "POST",
        "KOF-Access-Code=a%2B&KOF-Encryption=record", "application/x-www-form-urlencoded"},
       {"JSON bytes", [&](TRESTsend& h) { return h.Post(Url("p"), &json, nullptr); }, "POST", json.c_str(),
        "application/json"},
@@ -131,8 +143,18 @@ TEST_F(RequestLayerTest, BodiesAreSentByteForByte) {
 }
 
 TEST_F(RequestLayerTest, MultipartUploadHasTheExactLayout) {
-  for (const std::string& data : {std::string("bin\0ary\r\n--x", 13), std::string()}) {
-    ASSERT_TRUE(FHttp.PostFile(Url("safe/records/4/upload/file"), "file", "n\"a\r\nme.txt", data, nullptr));
+  struct Case {
+    std::string Data;
+    std::size_t Piece;  // most bytes the source hands out at once
+  };
+  std::string large(300000, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7);
+  const Case cases[] = {{std::string("bin\0ary\r\n--x", 13), 3}, {std::string(), 1}, {large, 1 << 20}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Data.size());
+    const std::string& data = c.Data;
+    const TUploadSource source = SourceOf(data, c.Piece);
+    ASSERT_TRUE(FHttp.PostFileFrom(Url("safe/records/4/upload/file"), "file", "n\"a\r\nme.txt", source, nullptr));
     const TRawRequest r = Last();
     const std::string type = *r.Header("Content-Type");
     const std::string prefix = "multipart/form-data; boundary=";
@@ -145,6 +167,73 @@ TEST_F(RequestLayerTest, MultipartUploadHasTheExactLayout) {
                           "\r\ncontent-disposition: form-data; name=\"file\"; filename=\"n%22a%0D%0Ame.txt\"\r\n"
                           "Content-Type: Application/octet-string\r\n\r\n" +
                           data + "\r\n--" + boundary + "--\r\n");
+  }
+}
+
+TEST_F(RequestLayerTest, ADownloadGivesTheSinkOnlyTheContentOfASuccess) {
+  const std::string content("file\0bytes", 10);
+  FServer.SetHandler([&](const TRawRequest& r) {
+    if (r.Target == "/refused") return JsonReply(403, R"({"msg":[]})");
+    return test::TextReply(200, content, "application/octet-stream");
+  });
+  std::string received;
+  int begun = 0;
+  const TDownloadSink sink{[&] {
+                             ++begun;
+                             received.clear();
+                             return true;
+                           },
+                           [&](const char* AData, std::size_t ALen) {
+                             received.append(AData, ALen);
+                             return true;
+                           }};
+  TBodyStringList form;
+  ASSERT_TRUE(FHttp.GetFileTo(Url("file"), form, sink, &FAnswer));
+  EXPECT_EQ(received, content);
+  EXPECT_EQ(FAnswer, "");
+  ASSERT_TRUE(FHttp.GetFileTo(Url("refused"), form, sink, &FAnswer));
+  EXPECT_EQ(FHttp.ResultCode(), 403);
+  EXPECT_EQ(received, "");
+  EXPECT_EQ(FAnswer, R"({"msg":[]})");
+  EXPECT_EQ(begun, 2);
+}
+
+// A cancel or a local read or write error ends the transfer as stopped, never
+// as a success, and the next request is not disturbed by it.
+TEST_F(RequestLayerTest, AStreamedTransferEndsWhenItsSourceOrSinkStops) {
+  const std::string data(200000, 'd');
+  const TUploadSource failing{static_cast<std::int64_t>(data.size()),
+                              [&](std::int64_t AOffset, char* ABuffer, std::size_t ALen) -> std::int64_t {
+                                if (AOffset >= 100000) return -1;
+                                return SourceOf(data, 1 << 20).Read(AOffset, ABuffer, ALen);
+                              }};
+  // Smaller than it said it was: the declared length can never be met.
+  const TUploadSource shrunk{static_cast<std::int64_t>(data.size()) + 10, SourceOf(data, 1 << 20).Read};
+  const TDownloadSink refusing{{}, [](const char*, std::size_t) { return false; }};
+  const TDownloadSink notBegun{[] { return false; }, [](const char*, std::size_t) { return true; }};
+  TBodyStringList form;
+  struct Case {
+    const char* Name;
+    std::function<bool()> Send;
+    bool NothingSent;
+  };
+  const Case cases[] = {
+      {"source fails", [&] { return FHttp.PostFileFrom(Url("up"), "file", "f", failing, &FAnswer); }, false},
+      {"source shrank", [&] { return FHttp.PostFileFrom(Url("up"), "file", "f", shrunk, &FAnswer); }, false},
+      {"sink refuses", [&] { return FHttp.GetFileTo(Url("down"), form, refusing, &FAnswer); }, false},
+      {"sink does not begin", [&] { return FHttp.GetFileTo(Url("down"), form, notBegun, &FAnswer); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::size_t before = FServer.Requests().size();
+    EXPECT_FALSE(c.Send());
+    EXPECT_EQ(FHttp.LastError(), rfStopped);
+    EXPECT_NE(FHttp.LastErrorDesc().find("stopped"), std::string::npos) << FHttp.LastErrorDesc();
+    if (c.NothingSent) {
+      EXPECT_EQ(FServer.Requests().size(), before);
+    }
+    ASSERT_TRUE(FHttp.Get(Url("after"), &FAnswer));
+    EXPECT_EQ(FAnswer, R"({"ok":true})");
   }
 }
 
@@ -323,7 +412,7 @@ TEST_F(EncryptedRequestTest, OpenVariantsSendOnlyThePlainAccessCode) {
   ASSERT_TRUE(FEncrypted.OpenGet(Url("x"), nullptr));
   EXPECT_EQ(Last().Header("KOF-Access-Code"), nullptr);
   TBodyStringList form;
-  ASSERT_TRUE(FEncrypted.GetFile(Url("d"), form, nullptr));
+  ASSERT_TRUE(FEncrypted.GetFileTo(Url("d"), form, FDiscard, nullptr));
   EXPECT_EQ(Last().Header("KOF-Encryption"), nullptr);
   EXPECT_NE(FOwner.NaCLEncryption(), nullptr);  // the engine was never detached
 }
