@@ -10,12 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "client/KofErrors.h"
 #include "client/KofRESTsend.h"
 #include "client/KofUri.h"
 #include "model/KofClasses.h"
+#include "support/KofJSON.h"
 #include "support/SecureString.h"
 #include "support/VarnokIntList.h"
 
@@ -282,10 +281,10 @@ class TKofClient : public TKofUri {
   [[nodiscard]] bool SendWatched(int ABoxId, TWatchedType AKind, bool AOn, bool WithRecords);
   [[nodiscard]] bool ReadExternalFileParam(const TJSONObject& ADoc, const char* AName, SecureString& AValue);
   [[nodiscard]] bool AskForAccessCode(bool AInvalid, bool AEmptyFirst);
-  void ParseLoginStatus(const nlohmann::ordered_json& AObject, bool& AAuthenticated);
-  void ParseUserConfiguration(const nlohmann::ordered_json& AObject);
-  void ParseStatus(const nlohmann::ordered_json& AObject);
-  [[nodiscard]] bool SwitchEncryptionFromStatus(const nlohmann::ordered_json& AObject);
+  void ParseLoginStatus(const TJSONObject& AObject, bool& AAuthenticated);
+  void ParseUserConfiguration(const TJSONObject& AObject);
+  void ParseStatus(const TJSONObject& AObject);
+  [[nodiscard]] bool SwitchEncryptionFromStatus(const TJSONObject& AObject);
   void AddClientFields(TBodyStringList& AForm, std::string_view AClientName, std::string_view AClientVersion,
                        std::string_view AClientBuild) const;
   void SetStatusFailed();
