@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/SecureString.h"
@@ -63,8 +64,13 @@ class TKofDialog {
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
   const std::vector<TDialogControl>& Controls() const { return FControls; }
-  // The control with the focus when the dialog shows; empty for the toolkit's choice.
+  // The control the dialog last put the focus on (at first the one it shows
+  // with); empty for the toolkit's choice.
   const std::string& FocusName() const { return FFocus; }
+  // True once for each SetFocus since the last call. The user moves the focus
+  // without the dialog knowing, so the runner sends every request, also one
+  // naming the control the dialog asked for before.
+  bool TakeFocusRequest() { return std::exchange(FFocusRequested, false); }
 
   // Throws std::out_of_range for a name the dialog does not have.
   TDialogControl& Control(std::string_view name);
@@ -96,7 +102,7 @@ class TKofDialog {
   // A button's press; the default closes with the button's result.
   virtual TModalResult Clicked(const std::string& name);
   void SetHint(std::string value) { FHint = std::move(value); }
-  void SetFocus(std::string name) { FFocus = std::move(name); }
+  void SetFocus(std::string name) { FFocus = std::move(name), FFocusRequested = true; }
   void SetSize(int width, int height) { FWidth = width, FHeight = height; }
   void Close(TModalResult result) { FClosing = result; }
 
@@ -115,6 +121,7 @@ class TKofDialog {
   int FWidth;
   int FHeight;
   std::string FFocus;
+  bool FFocusRequested = false;
   TModalResult FClosing = mrNone;
   std::vector<TDialogControl> FControls;
 };

@@ -54,8 +54,9 @@ void SetText(TRun& run, const std::string& name, std::string_view text) {
   Send(run, name, DM_SETTEXT, reinterpret_cast<intptr_t>(copy.CStr()));
 }
 
-// Sends what changed since the snapshot was taken.
-void Push(TRun& run, const std::vector<TShown>& before, const std::string& focusBefore) {
+// Sends what changed since the snapshot was taken; showing, the focus goes
+// where the dialog wants it whatever the toolkit chose.
+void Push(TRun& run, const std::vector<TShown>& before, bool showing = false) {
   run.Pushing = true;
   const auto& controls = run.Dialog->Controls();
   for (std::size_t i = 0; i < controls.size() && i < before.size(); ++i) {
@@ -67,8 +68,8 @@ void Push(TRun& run, const std::vector<TShown>& before, const std::string& focus
     if (c.Enabled != was.Enabled) Send(run, c.Name, DM_ENABLE, c.Enabled ? 1 : 0);
     if (c.Visible != was.Visible) Send(run, c.Name, DM_SHOWITEM, c.Visible ? 1 : 0);
   }
-  const std::string& focus = run.Dialog->FocusName();
-  if (!focus.empty() && focus != focusBefore) Send(run, focus, DM_SETFOCUS);
+  if ((run.Dialog->TakeFocusRequest() || showing) && !run.Dialog->FocusName().empty())
+    Send(run, run.Dialog->FocusName(), DM_SETFOCUS);
   run.Pushing = false;
 }
 
@@ -146,14 +147,13 @@ void Handle(TRun& run, const std::string& name, intptr_t msg, intptr_t wParam, i
     for (std::size_t i = 0; i < shown.size(); ++i)
       if (!d.Controls()[i].Editable()) shown[i].Text.Assign(d.Controls()[i].Caption);
     d.Init();
-    Push(run, shown, {});
+    Push(run, shown, true);
     CloseIfDecided(run, anyName);
     return;
   }
   const std::size_t index = IndexOf(d, name);
   if (run.Result != mrNone || index == d.Controls().size()) return;
   std::vector<TShown> before = Snapshot(d);
-  const std::string focus = d.FocusName();
   if (msg == DN_CHANGE) {
     if (run.Pushing) return;
     Read(run, index, before);
@@ -169,7 +169,7 @@ void Handle(TRun& run, const std::string& name, intptr_t msg, intptr_t wParam, i
   } else {
     return;
   }
-  Push(run, before, focus);
+  Push(run, before);
   CloseIfDecided(run, anyName);
 }
 
