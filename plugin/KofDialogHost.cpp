@@ -143,19 +143,19 @@ void Handle(TRun& run, const std::string& name, intptr_t msg, intptr_t wParam, i
   if (msg == DN_INITDIALOG) {
     // The form shows captions only; texts come now, so no secret is in the form text.
     std::vector<TShown> shown = Snapshot(d);
-    for (auto& s : shown) s.Text.Clear();
     for (std::size_t i = 0; i < shown.size(); ++i)
-      if (!d.Controls()[i].Editable()) shown[i].Text.Assign(d.Controls()[i].Caption);
+      if (d.Controls()[i].Editable()) shown[i].Text.Clear();
     d.Init();
     Push(run, shown, true);
     CloseIfDecided(run, anyName);
     return;
   }
+  // The change our own DM_SETTEXT makes the host report is no news.
+  if (msg == DN_CHANGE && run.Pushing) return;
   const std::size_t index = IndexOf(d, name);
   if (run.Result != mrNone || index == d.Controls().size()) return;
   std::vector<TShown> before = Snapshot(d);
   if (msg == DN_CHANGE) {
-    if (run.Pushing) return;
     Read(run, index, before);
   } else if (msg == DN_CLICK) {
     if (d.Controls()[index].Kind != TControlKind::Button) return;
