@@ -11,16 +11,8 @@ TKofDialogPrompts::TKofDialogPrompts(TCommonKofPlugin& plugin, TKofExtension ext
     : FPlugin(plugin), FHost(extension), FFallback(plugin) {}
 
 std::optional<TModalResult> TKofDialogPrompts::Show(TKofDialog& dialog) {
-  FPlugin.ClipLock(true);
-  std::optional<TModalResult> result;
-  try {
-    result = FHost.Show(dialog);
-  } catch (...) {
-    FPlugin.ClipLock(false);
-    throw;
-  }
-  FPlugin.ClipLock(false);
-  return result;
+  const TPromptBracket bracket(FPlugin);
+  return FHost.Show(dialog);
 }
 
 bool TKofDialogPrompts::AskLogin(const std::string& title, const std::string& url, SecureString& domain,

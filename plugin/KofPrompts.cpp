@@ -9,12 +9,20 @@ constexpr int kSecondFactorLength = 7;
 
 }  // namespace
 
+TPromptBracket::TPromptBracket(TCommonKofPlugin& plugin) : FPlugin(plugin) { FPlugin.ClipLock(true); }
+
+TPromptBracket::~TPromptBracket() {
+  // Leaving may show the clipboard notice that waited; nothing may leave a destructor.
+  try {
+    FPlugin.ClipLock(false);
+  } catch (...) {
+  }
+}
+
 bool TKofRequestPrompts::Ask(int requestType, std::string_view title, std::string_view text, SecureString& answer,
                              int maxLength) {
-  FPlugin.ClipLock(true);
-  const bool ok = FPlugin.RequestText(requestType, title, text, answer, maxLength);
-  FPlugin.ClipLock(false);
-  return ok;
+  const TPromptBracket bracket(FPlugin);
+  return FPlugin.RequestText(requestType, title, text, answer, maxLength);
 }
 
 bool TKofRequestPrompts::Show(int requestType, std::string_view title, std::string_view text) {

@@ -41,6 +41,18 @@ class TKofPrompts {
   virtual void ShowMessage(std::string_view title, std::string_view message) = 0;
 };
 
+// Brackets one prompt with the plugin's ClipLock, also when the prompt throws.
+class TPromptBracket {
+ public:
+  explicit TPromptBracket(TCommonKofPlugin& plugin);
+  ~TPromptBracket();
+  TPromptBracket(const TPromptBracket&) = delete;
+  TPromptBracket& operator=(const TPromptBracket&) = delete;
+
+ private:
+  TCommonKofPlugin& FPlugin;
+};
+
 class TKofRequestPrompts final : public TKofPrompts {
  public:
   explicit TKofRequestPrompts(TCommonKofPlugin& plugin) : FPlugin(plugin) {}
