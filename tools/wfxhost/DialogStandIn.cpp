@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "dialogs/KofLfm.h"
+#include "support/KofText.h"
 
 namespace wfxhost {
 
@@ -61,12 +62,6 @@ std::vector<std::string> Split(const std::string& script) {
   }
   out.push_back(cur);
   return out;
-}
-
-std::string TrimBlanks(const std::string& s) {
-  const auto a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
 }  // namespace
@@ -147,7 +142,7 @@ BOOL DialogStandIn::Run(const std::string& lfm, tDlgProc proc) {
   if (!scripted) FFaults.push_back("no script for the dialog '" + shown.Caption + "'");
   for (const auto& action : Split(script)) {
     if (FClosed) break;
-    Act(TrimBlanks(action));
+    Act(kof::Trim(action));
   }
   if (!FClosed) shown.Result = 2;
   FCurrent = outerDialog;
