@@ -50,8 +50,10 @@ void AddShownValue(TKofDialog& d, const char* box, const char* shown, const char
   d.Add(std::move(holder));
 }
 
-bool AllFilled(const TKofDialog& d, std::initializer_list<const char*> names) {
-  return std::all_of(names.begin(), names.end(), [&](const char* n) { return !Trimmed(d.Control(n).Text).Empty(); });
+// Both logins: Connect only while the address, password and user name are filled in.
+void EnableConnect(TKofDialog& d) {
+  const auto filled = [&](const char* name) { return !Trimmed(d.Control(name).Text).Empty(); };
+  d.Control("btnConnect").Enabled = filled("edtKofUrl") && filled("edtKofPswd") && filled("edtKofUsername");
 }
 
 }  // namespace
@@ -88,11 +90,9 @@ TLoginDialog::TLoginDialog(std::string caption, std::string_view url, std::strin
   SetFocus("edtKofPswd");
 }
 
-void TLoginDialog::Init() { Changed("edtKofPswd"); }
+void TLoginDialog::Init() { EnableConnect(*this); }
 
-void TLoginDialog::Changed(const std::string&) {
-  Control("btnConnect").Enabled = AllFilled(*this, {"edtKofUrl", "edtKofPswd", "edtKofUsername"});
-}
+void TLoginDialog::Changed(const std::string&) { EnableConnect(*this); }
 
 // ---- TLoginDialogExt
 
@@ -112,19 +112,15 @@ TLoginDialogExt::TLoginDialogExt(std::string caption, std::string_view url, std:
   userEdit.Text.Assign(user);
   AddField("labKofUsername", "KOF username:", std::move(userEdit), top);
   AddField("labKofPswd", "KOF password:", MakeEdit("edtKofPswd", "Enter Koffra password", true), top);
-  TDialogControl indicator = KeyboardIndicator(kMargin, Height() - kMargin - 24);
-  if (indicator.Hint.empty()) indicator.Hint = "Keyboard Layout";
-  Add(std::move(indicator));
+  Add(KeyboardIndicator(kMargin, Height() - kMargin - 24));
   AddButtons({MakeButton("btnConnect", "&Connect", mrOK, "Connects to Koffra"), MakeButton("btnCancel", "Cancel", mrCancel)});
   // The first empty field gets the focus, the domain before the user name.
   SetFocus(domain.empty() ? "edtKofDomain" : user.empty() ? "edtKofUsername" : "edtKofPswd");
 }
 
-void TLoginDialogExt::Init() { Changed("edtKofPswd"); }
+void TLoginDialogExt::Init() { EnableConnect(*this); }
 
-void TLoginDialogExt::Changed(const std::string&) {
-  Control("btnConnect").Enabled = AllFilled(*this, {"edtKofUrl", "edtKofPswd", "edtKofUsername"});
-}
+void TLoginDialogExt::Changed(const std::string&) { EnableConnect(*this); }
 
 SecureString TLoginDialogExt::Domain() const {
   SecureString domain = Trimmed(Control("edtKofDomain").Text);

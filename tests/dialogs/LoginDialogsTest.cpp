@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "platform/KofKeyboardLayout.h"
+
 namespace kof {
 namespace {
 
@@ -47,10 +49,17 @@ TEST(LoginDialogExt, NeedsUserAndPasswordAndAnswersSystemForAnEmptyDomain) {
   EXPECT_EQ(TLoginDialogExt("", kUrl, "CORP", "").FocusName(), "edtKofUsername");
 }
 
-TEST(LoginDialogs, ShowTheUnknownKeyboardLayout) {
-  TLoginDialog d("", kUrl, "SYSTEM", "ann");
-  EXPECT_EQ(d.Control("stKeybLang").Caption, "??");
-  EXPECT_EQ(d.Control("stKeybLang").Hint, "Unknown Keyboard Layout");
+TEST(LoginDialogs, ShowTheActiveKeyboardLayoutBesideTheSecret) {
+  const TKeyboardLayout layout = ActiveKeyboardLayout();
+  const TLoginDialog login("", kUrl, "SYSTEM", "ann");
+  const TLoginDialogExt ext("", kUrl, "", "");
+  const TAccessCodeDialog code("c", "", false);
+  for (const TKofDialog* d : {static_cast<const TKofDialog*>(&login), static_cast<const TKofDialog*>(&ext),
+                              static_cast<const TKofDialog*>(&code)}) {
+    SCOPED_TRACE(d->Caption());
+    EXPECT_EQ(d->Control("stKeybLang").Caption, layout.Abbreviation);
+    EXPECT_EQ(d->Control("stKeybLang").Hint, layout.Name);
+  }
 }
 
 TEST(AccessCodeDialog, OkOnlyWithACodeAndTheNoticeOnlyWithEncryption) {
