@@ -260,7 +260,9 @@ class TReader {
       } else if (c == '#') {
         ++FPos;
         const std::string n = Word();
-        if (n.empty() || !std::all_of(n.begin(), n.end(), [](char d) { return std::isdigit(static_cast<unsigned char>(d)); }))
+        // A longer number would make stoi throw; what the plugin writes stays below 128.
+        if (n.empty() || n.size() > 3 ||
+            !std::all_of(n.begin(), n.end(), [](char d) { return std::isdigit(static_cast<unsigned char>(d)); }))
           return false;
         const int code = std::stoi(n);
         if (code > 127) return false;  // the plugin writes UTF-8 inside quotes

@@ -71,6 +71,7 @@ TEST(Lfm, TheValidatorRefusesWhatTheHostWouldRaiseOn) {
       {"bad name", form("  object 1b: TButton\n  end\n"), "bad component name"},
       {"other root", "object Form1: TForm\nend\n", "must be"},
       {"unterminated", "object DialogBox: TDialogBox\n  Caption = 'x\n", "unreadable"},
+      {"character number too large", "object DialogBox: TDialogBox\n  Caption = #99999999999\nend\n", "unreadable"},
       {"text after the end", form("") + "object X: TButton\nend\n", "unreadable"},
   };
   for (const auto& c : cases) {
