@@ -2,7 +2,8 @@
 // The active keyboard layout, for the indicator beside secret fields. Linux
 // offers no reliable way to read it from inside the host's process (X11 and
 // Wayland each keep it in the display server, per window), so the POSIX
-// source answers "unknown"; the Windows source reads the thread's layout.
+// source answers "unknown". A Windows source, still to come, would read the
+// thread's layout.
 #include <string>
 
 namespace kof {

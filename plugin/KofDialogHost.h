@@ -2,9 +2,11 @@
 // Shows the plugin's dialogs through the host's extension interface: the
 // dialog becomes an LFM form for DialogBoxLFM, and the form's callback keeps
 // the dialog and the form in step (values read with DM_GETTEXT and the like,
-// state pushed with DM_SETTEXT, DM_ENABLE, DM_SHOWITEM). Runs on the host's
-// GUI thread, the only one that may call SendDlgMsg; the dialog is modal, and
-// a dialog opened from inside another's callback stacks on it.
+// state pushed with DM_SETTEXT, DM_ENABLE, DM_SHOWITEM). Show may be called
+// from a transfer's worker thread too: the host runs the form and its callback
+// on its GUI thread, the only one that may call SendDlgMsg. The dialog is
+// modal, and a dialog opened from inside another's callback stacks on it; the
+// stack of dialogs on screen is kept safe by the plugin lock every prompt runs under.
 #include <optional>
 
 #include "dialogs/KofDialog.h"
