@@ -122,9 +122,11 @@ TCodeOutcome TKofTransfers::GetFile(int mode, const TKofHostPath& remote, const 
   if (plugin.Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
   TCopyInfo info;
   if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
-  if (FExecuting) mode |= 0x1 | 0x8;
+  // Only the download of the entry opened serves the open: any other copy asks before it replaces a file.
+  const bool opening = !FOpened.empty() && remote.Full() == FOpened;
+  if (opening) mode |= 0x1 | 0x8;
   if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoGetSingle).Ok || !FPanel.Connected()) {
-    if (FExecuting && plugin.InTemporary(local)) TransliterateFile(local);
+    if (opening && plugin.InTemporary(local)) TransliterateFile(local);
     return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
   }
   ++FAllCopiedRecords;
@@ -300,7 +302,7 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   TCopyInfo info;
   if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
   info.AsText = plugin.InTemporary(local);
-  const bool wipeAfter = (info.AsText || FExecuting) && plugin.InTemporary(local);
+  const bool wipeAfter = (info.AsText || remote.Full() == FOpened) && plugin.InTemporary(local);
   if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoPutSingle).Ok || !FPanel.Connected()) {
     if (wipeAfter) TransliterateFile(local);
     return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};

@@ -5,6 +5,7 @@
 // reports. File content streams between the socket and the file.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "model/KofObjects.h"
 #include "plugin/KofHostPaths.h"
@@ -45,9 +46,9 @@ class TKofTransfers {
   // The host's copy of one local file into the panel's safe box.
   TCodeOutcome PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags);
 
-  // The next copy out serves an open (Enter on a file record).
-  void SetExecuting(bool value) { FExecuting = value; }
-  bool Executing() const { return FExecuting; }
+  // The next copies of the entry at REMOTE serve an open (Enter on a file
+  // record); an empty path ends the open.
+  void SetOpened(std::string remote) { FOpened = std::move(remote); }
   const TKofEditedRecord& EditedInfo() const { return FEditedInfo; }
   int AllCopiedRecords() const { return FAllCopiedRecords; }
   int OKCopiedRecords() const { return FOKCopiedRecords; }
@@ -76,7 +77,8 @@ class TKofTransfers {
   std::string RefusalText(bool root) const;
 
   TTotalCmdKofPanel& FPanel;
-  bool FExecuting = false;
+  // The full path of the entry an open was asked for, or empty.
+  std::string FOpened;
   TKofEditedRecord FEditedInfo;
   int FAllCopiedRecords = 0;
   int FOKCopiedRecords = 0;

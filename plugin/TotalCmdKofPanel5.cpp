@@ -227,7 +227,7 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t, const TKofHostPath& remote, TV
     if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(object->Id());
     // The host downloads the file, opens it, and brings a changed file back through PutFile.
     if (kind == kofFile || kind == kofCertificate) {
-      FTransfers.SetExecuting(true);
+      FTransfers.SetOpened(remote.Full());
       return {wfx::FS_EXEC_YOURSELF};
     }
     return {wfx::FS_EXEC_OK};
@@ -310,7 +310,7 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
   FOperation = start ? operation : fsoNone;
   // The download and upload that follow an open still serve it.
   if (!start && operation != fsoGetSingle && operation != fsoPutSingle && operation != fsoExec)
-    FTransfers.SetExecuting(false);
+    FTransfers.SetOpened({});
   FSearching = start && operation == fsoSearch;
 }
 

@@ -310,5 +310,19 @@ TEST_F(CopyFlow, EnterOnAFileRecordLetsTheHostOpenItAndStoreTheChangedFile) {
   EXPECT_EQ(ReadFile(copy), std::string(11, '\x55'));
 }
 
+TEST_F(CopyFlow, AnOpenServesOnlyTheCopiesOfTheRecordOpened) {
+  Open();
+  ASSERT_EQ(FPlugin.Exec("open", Remote("Release notes.txt")).Code, wfx::FS_EXEC_YOURSELF);
+  // An ordinary copy while the opened file is still out keeps an existing target.
+  WriteFile(Local("cert.pfx"), "mine");
+  EXPECT_EQ(FPlugin.Get(Remote("VPN certificate.pfx"), Local("cert.pfx"), 0).Code, wfx::FS_FILE_EXISTS);
+  EXPECT_EQ(ReadFile(Local("cert.pfx")), "mine");
+  // The open's own download still replaces the copy it left earlier.
+  const std::string copy = Temp("Release notes.txt");
+  WriteFile(copy, "stale");
+  ASSERT_EQ(FPlugin.Get(Remote("Release notes.txt"), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
+  EXPECT_EQ(ReadFile(copy), "Koffra 5.0\n");
+}
+
 }  // namespace
 }  // namespace kof::test
