@@ -25,12 +25,12 @@ bool StoredFileKind(TKofObjectType kind) {
   return kind == kofFile || kind == kofCertificate || kind == kofExternalFile;
 }
 
+constexpr TCodeOutcome kReadFailed{wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
+
 std::string ErrorNumberText(const char* format, const std::string& path, int error) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%d", error);
   std::string text = format;
   text.replace(text.find("%s"), 2, path);
-  text.replace(text.find("%d"), 2, buffer);
+  text.replace(text.find("%d"), 2, std::to_string(error));
   return text;
 }
 
@@ -73,9 +73,6 @@ class TTransferProgress {
   std::chrono::steady_clock::time_point FLast = std::chrono::steady_clock::now();
 };
 
-// The entry's name in a plugin path.
-std::string ItemName(const std::string& remote) { return remote.substr(remote.find_last_of('\\') + 1); }
-
 }  // namespace
 
 bool TransliterateFile(const std::string& path) {
@@ -100,9 +97,9 @@ void TKofTransfers::ClearCounters() {
   FOKCopiedRecords = 0;
 }
 
-bool TKofTransfers::AskContinueAfter(const std::string& item, const std::string& message, bool serverError) {
+bool TKofTransfers::AskContinueAfter(const std::string& item, const std::string& message) {
   const std::string& key = Client().ErrorKey();
-  if (!serverError || SameText(key, kKeyInvalidAccessCode) || SameText(key, kKeyBannedAccessCode)) {
+  if (SameText(key, kKeyInvalidAccessCode) || SameText(key, kKeyBannedAccessCode)) {
     FPanel.Prompts().ShowMessage("Error", message);
     return false;
   }
@@ -129,45 +126,33 @@ TCodeOutcome TKofTransfers::GetFile(int mode, const TKofHostPath& remote, const 
     if (opening && plugin.InTemporary(local)) TransliterateFile(local);
     return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
   }
-  ++FAllCopiedRecords;
   if (FPanel.Level() == fslRoot || FPanel.AmInBoxGroup()) {
-    --FAllCopiedRecords;
     FPanel.Prompts().ShowMessage("Error", FPanel.Level() == fslRoot ? "Cannot copy from Root"
                                                                     : "Cannot copy from Safe Box Group");
     return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
   }
   const TKofObject* object = FPanel.GetLevelData(FPanel.Level()).Find(remote.Name());
-  if (!object || kofBoxKinds.Contains(object->ObjType())) {
-    --FAllCopiedRecords;
-    return {wfx::FS_FILE_NOTFOUND};
-  }
+  if (!object || kofBoxKinds.Contains(object->ObjType())) return {wfx::FS_FILE_NOTFOUND};
   // A record that is no file may only be viewed: its text goes to a temporary folder.
   info.AsText = plugin.InTemporary(local) && !StoredFileKind(object->ObjType());
-  if (!info.AsText && !StoredFileKind(object->ObjType())) {
-    --FAllCopiedRecords;
-    return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
-  }
-  const TCodeOutcome result = CopyOut(mode, *object, remote.Full(), local, info, flags & wfx::FS_COPYFLAGS_MOVE);
+  if (!info.AsText && !StoredFileKind(object->ObjType())) return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
+  ++FAllCopiedRecords;
+  const TCodeOutcome result = CopyOut(mode, *object, remote, local, info, flags & wfx::FS_COPYFLAGS_MOVE);
   if (result.Value != wfx::FS_FILE_OK) return result;
   ++FOKCopiedRecords;
   if (plugin.Progress(local, remote.Full(), 100)) return {wfx::FS_FILE_USERABORT};
   return result;
 }
 
-TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const std::string& remote,
+TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const TKofHostPath& remote,
                                     const std::string& local, const TCopyInfo& info, bool move) {
   FPanel.CheckAccessCode();
   FEditedInfo = {};
   const bool opening = (mode & 0x8) != 0;
   if (opening && !FPanel.AskAccessCode("Editing record")) return {wfx::FS_FILE_USERABORT};
   const std::int32_t id = object.Id();
-  const std::string item = ItemName(remote);
-  if (info.AsText) {
-    // The host shows this file in its viewer and removes it afterwards.
-    TCodeOutcome written = WriteJSONText(object, local);
-    if (written.Value == wfx::FS_FILE_READERROR) ReadFailed(item);
-    return written;
-  }
+  // The host shows this file in its viewer and removes it afterwards.
+  if (info.AsText) return WriteJSONText(object, local);
   if (object.ObjType() == kofExternalFile) {
     FPanel.Prompts().ShowMessage("External File Error",
                                  "Copying external files from the storage is not available in this version.");
@@ -177,8 +162,8 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const st
   std::unique_ptr<TKofRecord> record = Client().GetRecord(id, true, false);
   auto* file = dynamic_cast<TKofFile*>(record.get());
   if (!file) {
-    AskContinueAfter(item, Client().ErrorMsg(), true);
-    return ReadFailed(item);
+    AskContinueAfter(remote.Name(), Client().ErrorMsg());
+    return kReadFailed;
   }
   if (info.OnlyNewer && FileExists(local)) {
     const std::optional<std::int64_t> localTime = FileModifiedUnix(local);
@@ -200,10 +185,6 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const st
   return written;
 }
 
-TCodeOutcome TKofTransfers::ReadFailed(const std::string&) {
-  return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
-}
-
 TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::string& local) {
   std::unique_ptr<TKofRecord> record = Client().GetRecord(object.Id(), true, true);
   if (!record) {
@@ -217,14 +198,14 @@ TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::s
   TReplacementFile out(local);
   TFileHandle fd = out.TakeHandle();
   const bool ok = out.Valid() && WriteAll(fd.Fd(), text.data(), text.size()) && out.Commit(fd.Fd(), 0600);
-  const int error = out.Valid() ? (out.Error() ? out.Error() : errno) : out.Error();
+  const int error = out.Error() ? out.Error() : errno;
   WipeString(text);
   if (ok) return {wfx::FS_FILE_OK};
   FPanel.Prompts().ShowMessage("Loading", SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
   return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
 }
 
-TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const std::string& remote, const std::string& local,
+TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local,
                                            bool encrypt) {
   const std::string title = encrypt ? "Encrypting" : "Loading";
   // The content arrives in a new file beside the target, which takes the
@@ -240,7 +221,7 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const std::string& 
     return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
   }
   TFileHandle fd = out.TakeHandle();
-  TTransferProgress progress(FPanel.Owner(), local, remote, record.FileSizeApprox());
+  TTransferProgress progress(FPanel.Owner(), local, remote.Full(), record.FileSizeApprox());
   int writeError = 0;
   bool aborted = false;
   const TDownloadSink sink{[&] {
@@ -258,7 +239,6 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const std::string& 
                              return !aborted;
                            }};
   const bool downloaded = Client().DownloadFileTo(&record, sink);
-  const std::string item = ItemName(remote);
   if (aborted) {
     out.Discard();
     AskCancel();
@@ -272,8 +252,8 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const std::string& 
   }
   if (!downloaded) {
     out.Discard();
-    AskContinueAfter(item, Client().ErrorMsg(), true);
-    return ReadFailed(item);
+    AskContinueAfter(remote.Name(), Client().ErrorMsg());
+    return kReadFailed;
   }
   return {wfx::FS_FILE_OK};
 }
@@ -298,13 +278,13 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   TCommonKofPlugin& plugin = FPanel.Owner();
   if (plugin.Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
   const std::optional<std::int64_t> size = FileSizeOf(local);
-  if (!size || !FileExists(local)) return {wfx::FS_FILE_NOTFOUND};
+  if (!size) return {wfx::FS_FILE_NOTFOUND};
   TCopyInfo info;
   if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
+  // A temporary view or edit file, which is wiped once it served.
   info.AsText = plugin.InTemporary(local);
-  const bool wipeAfter = (info.AsText || remote.Full() == FOpened) && plugin.InTemporary(local);
   if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoPutSingle).Ok || !FPanel.Connected()) {
-    if (wipeAfter) TransliterateFile(local);
+    if (info.AsText) TransliterateFile(local);
     return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
   }
   ++FAllCopiedRecords;
@@ -324,24 +304,15 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
     return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
   }
   if (!FPanel.AskAccessCode("Putting record(-s)")) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
-  const std::string name = TKofFileSysList::ReplaceFsNameBack(item);
-  const std::string fileName = ExtractFileName(local);
-  std::unique_ptr<TKofFile> record;
-  if (IsCertificateExtension(ExtractFileExt(name)))
-    record = std::make_unique<TKofCertificate>(name, "", "", "", "", fileName, "", "", nullptr, false);
-  else
-    record = std::make_unique<TKofFile>(name, "", "", "", "", fileName, nullptr, false);
-  record->SetFileSizeApprox(*size);
-  FCopiedFileExists = false;
   // The entry the host asked to replace is that record, whatever name it is stored under.
-  TCodeOutcome result = listed ? StoreOver(listed->Id(), local, remote.Full(), *size, info)
-                               : StoreNew(*record, local, remote.Full(), *size, info);
+  TCodeOutcome result = listed ? StoreOver(listed->Id(), local, remote, *size, info)
+                               : StoreNew(local, remote, *size, info);
   if (result.Value != wfx::FS_FILE_OK) {
-    if (wipeAfter && result.Value != wfx::FS_FILE_EXISTS) TransliterateFile(local);
+    if (info.AsText && result.Value != wfx::FS_FILE_EXISTS) TransliterateFile(local);
     return result;
   }
   ++FOKCopiedRecords;
-  if (wipeAfter) TransliterateFile(local);
+  if (info.AsText) TransliterateFile(local);
   // Only now is the content stored: the local file may go.
   if ((flags & wfx::FS_COPYFLAGS_MOVE) && !info.AsText) {
     if (const int error = RemoveFile(local)) {
@@ -353,33 +324,37 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   return result;
 }
 
-TCodeOutcome TKofTransfers::StoreNew(TKofFile& record, const std::string& local, const std::string& remote,
-                                     std::int64_t size, const TCopyInfo& info) {
-  const std::string item = ItemName(remote);
+TCodeOutcome TKofTransfers::StoreNew(const std::string& local, const TKofHostPath& remote, std::int64_t size,
+                                     const TCopyInfo& info) {
+  const std::string name = TKofFileSysList::ReplaceFsNameBack(remote.Name());
+  const std::string fileName = ExtractFileName(local);
+  std::unique_ptr<TKofFile> record;
+  if (IsCertificateExtension(ExtractFileExt(name)))
+    record = std::make_unique<TKofCertificate>(name, "", "", "", "", fileName, "", "", nullptr, false);
+  else
+    record = std::make_unique<TKofFile>(name, "", "", "", "", fileName, nullptr, false);
+  record->SetFileSizeApprox(size);
   std::int32_t id = 0;
   const std::int32_t boxId = FPanel.GetLevelData(FPanel.Level()).FParentBoxId;
-  if (!Client().Add(boxId, &record, id, true)) {
-    if (!EndsText(".duplicate", Client().ErrorKey())) return StoreFailed(item, false);
-    if (!info.Overwrite && !info.OnlyNewer) {
-      FCopiedFileExists = true;
-      return {wfx::FS_FILE_EXISTS};
-    }
+  if (!Client().Add(boxId, record.get(), id, true)) {
+    if (!EndsText(".duplicate", Client().ErrorKey())) return StoreFailed(remote.Name(), false);
+    if (!info.Overwrite && !info.OnlyNewer) return {wfx::FS_FILE_EXISTS};
     return StoreOver(Client().RecordId(), local, remote, size, info);
   }
   bool aborted = false;
-  if (Upload(record, local, remote, size, aborted)) return {wfx::FS_FILE_OK};
-  TCodeOutcome failed = StoreFailed(item, aborted);
+  if (Upload(*record, local, remote.Full(), size, aborted)) return {wfx::FS_FILE_OK};
+  TCodeOutcome failed = StoreFailed(remote.Name(), aborted);
   // The record the server created must not stay behind without its file.
-  if (record.Id() > 0) {
+  if (record->Id() > 0) {
     TKofClient& client = Client();
-    if (!client.Delete(&record)) FPanel.Prompts().ShowMessage("Error", client.ErrorMsg());
+    if (!client.Delete(record.get())) FPanel.Prompts().ShowMessage("Error", client.ErrorMsg());
   }
   return failed;
 }
 
-TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, const std::string& local, const std::string& remote,
+TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, const std::string& local, const TKofHostPath& remote,
                                       std::int64_t size, const TCopyInfo& info) {
-  const std::string item = ItemName(remote);
+  const std::string item = remote.Name();
   std::unique_ptr<TKofRecord> existing = id > 0 ? Client().GetRecord(id, false, false) : nullptr;
   if (!existing) return StoreFailed(item, false);
   auto* file = dynamic_cast<TKofFile*>(existing.get());
@@ -394,7 +369,8 @@ TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, const std::string& local,
   file->SetFilename(ExtractFileName(local));
   file->SetFileSizeApprox(size);
   bool aborted = false;
-  if (!Client().Update(file, false) || !Upload(*file, local, remote, size, aborted)) return StoreFailed(item, aborted);
+  if (!Client().Update(file, false) || !Upload(*file, local, remote.Full(), size, aborted))
+    return StoreFailed(item, aborted);
   return {wfx::FS_FILE_OK};
 }
 
@@ -429,7 +405,7 @@ TCodeOutcome TKofTransfers::StoreFailed(const std::string& item, bool aborted) {
   if (client.ErrorCode() == 413)
     FPanel.Prompts().AskYesNo(item, "File is too big. Continue?");
   else
-    AskContinueAfter(item, client.ErrorMsg(), true);
+    AskContinueAfter(item, client.ErrorMsg());
   return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
 }
 

@@ -57,18 +57,17 @@ class TKofTransfers {
  private:
   TKofClient& Client() const;
   // Asks whether to go on after an item failed; false stops.
-  bool AskContinueAfter(const std::string& item, const std::string& message, bool serverError);
+  bool AskContinueAfter(const std::string& item, const std::string& message);
   bool AskCancel();
-  TCodeOutcome CopyOut(int mode, const TKofObject& object, const std::string& remote, const std::string& local,
+  TCodeOutcome CopyOut(int mode, const TKofObject& object, const TKofHostPath& remote, const std::string& local,
                        const TCopyInfo& info, bool move);
   TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
-  TCodeOutcome DownloadRecord(TKofFile& record, const std::string& remote, const std::string& local, bool encrypt);
-  TCodeOutcome ReadFailed(const std::string& item);
-  // Adds the record and sends the local file into it.
-  TCodeOutcome StoreNew(TKofFile& record, const std::string& local, const std::string& remote, std::int64_t size,
+  TCodeOutcome DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local, bool encrypt);
+  // Adds a certificate or file record (by the name's extension) and sends the local file into it.
+  TCodeOutcome StoreNew(const std::string& local, const TKofHostPath& remote, std::int64_t size,
                         const TCopyInfo& info);
   // Writes the local file into the existing record ID (a duplicate the user wants replaced).
-  TCodeOutcome StoreOver(std::int32_t id, const std::string& local, const std::string& remote, std::int64_t size,
+  TCodeOutcome StoreOver(std::int32_t id, const std::string& local, const TKofHostPath& remote, std::int64_t size,
                          const TCopyInfo& info);
   // Sends the local file's content into the record, reading it while it is sent.
   bool Upload(TKofFile& record, const std::string& local, const std::string& remote, std::int64_t size,
@@ -82,7 +81,6 @@ class TKofTransfers {
   TKofEditedRecord FEditedInfo;
   int FAllCopiedRecords = 0;
   int FOKCopiedRecords = 0;
-  bool FCopiedFileExists = false;
 };
 
 // Whether a file of SIZE bytes goes to the external storage instead of a
