@@ -279,6 +279,12 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   if (plugin.Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
   const std::optional<std::int64_t> size = FileSizeOf(local);
   if (!size) return {wfx::FS_FILE_NOTFOUND};
+  // Opened before anything reaches the server: a file that cannot be read creates or changes no record.
+  const TOpenedFile in = OpenFileForReading(local);
+  if (!in.Handle.Valid()) {
+    FPanel.Prompts().ShowMessage("Error", ErrorNumberText("Cannot open file \"%s\" (error #%d).", local, in.Error));
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
+  }
   TCopyInfo info;
   if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
   // A temporary view or edit file, which is wiped once it served.
@@ -305,8 +311,8 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   }
   if (!FPanel.AskAccessCode("Putting record(-s)")) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
   // The entry the host asked to replace is that record, whatever name it is stored under.
-  TCodeOutcome result = listed ? StoreOver(listed->Id(), local, remote, *size, info)
-                               : StoreNew(local, remote, *size, info);
+  TCodeOutcome result = listed ? StoreOver(listed->Id(), in.Handle.Fd(), local, remote, *size, info)
+                               : StoreNew(in.Handle.Fd(), local, remote, *size, info);
   if (result.Value != wfx::FS_FILE_OK) {
     if (info.AsText && result.Value != wfx::FS_FILE_EXISTS) TransliterateFile(local);
     return result;
@@ -324,8 +330,8 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   return result;
 }
 
-TCodeOutcome TKofTransfers::StoreNew(const std::string& local, const TKofHostPath& remote, std::int64_t size,
-                                     const TCopyInfo& info) {
+TCodeOutcome TKofTransfers::StoreNew(int fd, const std::string& local, const TKofHostPath& remote,
+                                     std::int64_t size, const TCopyInfo& info) {
   const std::string name = TKofFileSysList::ReplaceFsNameBack(remote.Name());
   const std::string fileName = ExtractFileName(local);
   std::unique_ptr<TKofFile> record;
@@ -339,10 +345,10 @@ TCodeOutcome TKofTransfers::StoreNew(const std::string& local, const TKofHostPat
   if (!Client().Add(boxId, record.get(), id, true)) {
     if (!EndsText(".duplicate", Client().ErrorKey())) return StoreFailed(remote.Name(), false);
     if (!info.Overwrite && !info.OnlyNewer) return {wfx::FS_FILE_EXISTS};
-    return StoreOver(Client().RecordId(), local, remote, size, info);
+    return StoreOver(Client().RecordId(), fd, local, remote, size, info);
   }
   bool aborted = false;
-  if (Upload(*record, local, remote.Full(), size, aborted)) return {wfx::FS_FILE_OK};
+  if (Upload(*record, fd, local, remote.Full(), size, aborted)) return {wfx::FS_FILE_OK};
   TCodeOutcome failed = StoreFailed(remote.Name(), aborted);
   // The record the server created must not stay behind without its file.
   if (record->Id() > 0) {
@@ -352,8 +358,8 @@ TCodeOutcome TKofTransfers::StoreNew(const std::string& local, const TKofHostPat
   return failed;
 }
 
-TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, const std::string& local, const TKofHostPath& remote,
-                                      std::int64_t size, const TCopyInfo& info) {
+TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, int fd, const std::string& local,
+                                      const TKofHostPath& remote, std::int64_t size, const TCopyInfo& info) {
   const std::string item = remote.Name();
   std::unique_ptr<TKofRecord> existing = id > 0 ? Client().GetRecord(id, false, false) : nullptr;
   if (!existing) return StoreFailed(item, false);
@@ -369,25 +375,24 @@ TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, const std::string& local,
   file->SetFilename(ExtractFileName(local));
   file->SetFileSizeApprox(size);
   bool aborted = false;
-  if (!Client().Update(file, false) || !Upload(*file, local, remote.Full(), size, aborted))
+  if (!Client().Update(file, false) || !Upload(*file, fd, local, remote.Full(), size, aborted))
     return StoreFailed(item, aborted);
   return {wfx::FS_FILE_OK};
 }
 
-bool TKofTransfers::Upload(TKofFile& record, const std::string& local, const std::string& remote, std::int64_t size,
-                           bool& aborted) {
-  TOpenedFile in = OpenFileForReading(local);
-  if (!in.Handle.Valid()) return false;
+bool TKofTransfers::Upload(TKofFile& record, int fd, const std::string& local, const std::string& remote,
+                           std::int64_t size, bool& aborted) {
   TTransferProgress progress(FPanel.Owner(), local, remote, size);
-  std::int64_t position = 0;
+  // Each upload reads FD from its start.
+  std::int64_t position = -1;
   const TUploadSource source{size, [&](std::int64_t offset, char* buffer, std::size_t length) -> std::int64_t {
                                // A repeated request reads the file from its start again.
                                if (offset != position) {
-                                 if (SeekFile(in.Handle.Fd(), offset, SEEK_SET) != offset) return -1;
+                                 if (SeekFile(fd, offset, SEEK_SET) != offset) return -1;
                                  if (offset == 0) progress.Restart();
                                  position = offset;
                                }
-                               const std::int64_t n = ReadSome(in.Handle.Fd(), buffer, length);
+                               const std::int64_t n = ReadSome(fd, buffer, length);
                                if (n <= 0) return -1;
                                position += n;
                                aborted = progress.Moved(static_cast<std::size_t>(n));

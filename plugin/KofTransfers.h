@@ -64,13 +64,13 @@ class TKofTransfers {
   TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
   TCodeOutcome DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local, bool encrypt);
   // Adds a certificate or file record (by the name's extension) and sends the local file into it.
-  TCodeOutcome StoreNew(const std::string& local, const TKofHostPath& remote, std::int64_t size,
+  TCodeOutcome StoreNew(int fd, const std::string& local, const TKofHostPath& remote, std::int64_t size,
                         const TCopyInfo& info);
   // Writes the local file into the existing record ID (a duplicate the user wants replaced).
-  TCodeOutcome StoreOver(std::int32_t id, const std::string& local, const TKofHostPath& remote, std::int64_t size,
-                         const TCopyInfo& info);
-  // Sends the local file's content into the record, reading it while it is sent.
-  bool Upload(TKofFile& record, const std::string& local, const std::string& remote, std::int64_t size,
+  TCodeOutcome StoreOver(std::int32_t id, int fd, const std::string& local, const TKofHostPath& remote,
+                         std::int64_t size, const TCopyInfo& info);
+  // Sends the content of the local file open as FD into the record, reading it while it is sent.
+  bool Upload(TKofFile& record, int fd, const std::string& local, const std::string& remote, std::int64_t size,
               bool& aborted);
   TCodeOutcome StoreFailed(const std::string& item, bool aborted);
   std::string RefusalText(bool root) const;

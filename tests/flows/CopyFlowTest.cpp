@@ -1,6 +1,7 @@
 // Copying records out of a vault and files into it through the exports, as a
 // file manager does, against a kof-test-server child process.
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -241,6 +242,22 @@ TEST_F(CopyFlow, AMoveDeletesTheLocalFileOnlyOnceTheRecordIsStored) {
   ASSERT_EQ(FPlugin.Put(Local("a.txt"), Remote("a.txt"), wfx::FS_COPYFLAGS_MOVE).Code, wfx::FS_FILE_OK);
   EXPECT_FALSE(fs::exists(Local("a.txt")));
   EXPECT_EQ(StoredByName("a.txt").value("contentBase64", ""), Base64("alpha"));
+}
+
+TEST_F(CopyFlow, AFileThatCannotBeReadCreatesOrChangesNoRecord) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
+  Open();
+  const json before = StoredRecord(104);
+  WriteFile(Local("locked.txt"), "secret");
+  fs::permissions(Local("locked.txt"), fs::perms::none);
+  for (const std::string target : {"locked.txt", "Release notes.txt"}) {
+    SCOPED_TRACE(target);
+    const auto r = FPlugin.Put(Local("locked.txt"), Remote(target), wfx::FS_COPYFLAGS_OVERWRITE);
+    EXPECT_EQ(r.Code, wfx::FS_FILE_READERROR);
+    EXPECT_TRUE(NoticeShown("Error", "Cannot open file")) << AskedSoFar();
+  }
+  EXPECT_EQ(CountByName("locked.txt"), 0);
+  EXPECT_EQ(StoredRecord(104), before);
 }
 
 TEST_F(CopyFlow, AFileTooLargeForTheServerIsReportedAndLeavesNoRecord) {
