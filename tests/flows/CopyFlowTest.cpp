@@ -1,11 +1,11 @@
 // Copying records out of a vault and files into it through the exports, as a
 // file manager does, against a kof-test-server child process.
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
+#include "crypto/KofNaCL.h"
 #include "tests/flows/VaultFixture.h"
 
 namespace kof::test {
@@ -14,14 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kServersPath = "/Demo/Company/Servers";
-
-std::string Base64(const std::string& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
 
 class CopyFlow : public VaultFlow {
  protected:
@@ -198,7 +190,7 @@ TEST_F(CopyFlow, LocalFilesBecomeCertificateOrFileRecordsByTheirExtension) {
     ASSERT_EQ(FPlugin.Put(Local(c.Name), Remote(c.Name), 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
     const json stored = StoredByName(c.Name);
     EXPECT_EQ(stored.value("template", ""), c.Template);
-    EXPECT_EQ(stored.value("contentBase64", ""), Base64("bytes of " + c.Name));
+    EXPECT_EQ(stored.value("contentBase64", ""), Base64Encode("bytes of " + c.Name));
     EXPECT_TRUE(fs::exists(Local(c.Name)));
   }
   // The new records are listed, and copy out again as the same bytes.
@@ -214,16 +206,16 @@ TEST_F(CopyFlow, ANameThatExistsIsReplacedOnlyWithTheOverwriteFlag) {
   EXPECT_EQ(FPlugin.Put(Local("Release notes.txt"), Remote("Release notes.txt"), 0).Code, wfx::FS_FILE_EXISTS);
   EXPECT_EQ(FPlugin.Put(Local("Release notes.txt"), Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code,
             wfx::FS_FILE_OK) << AskedSoFar();
-  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64("Koffra 5.1\n"));
+  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.1\n"));
   // Not yet listed: the server's duplicate answer names the record to replace.
   WriteFile(Local("new.txt"), "one");
   ASSERT_EQ(FPlugin.Put(Local("new.txt"), Remote("new.txt"), 0).Code, wfx::FS_FILE_OK);
   WriteFile(Local("new.txt"), "two");
   EXPECT_EQ(FPlugin.Put(Local("new.txt"), Remote("new.txt"), 0).Code, wfx::FS_FILE_EXISTS) << AskedSoFar();
-  EXPECT_EQ(StoredByName("new.txt").value("contentBase64", ""), Base64("one"));
+  EXPECT_EQ(StoredByName("new.txt").value("contentBase64", ""), Base64Encode("one"));
   FPlugin.List(kServersPath);
   ASSERT_EQ(FPlugin.Put(Local("new.txt"), Remote("new.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
-  EXPECT_EQ(StoredByName("new.txt").value("contentBase64", ""), Base64("two"));
+  EXPECT_EQ(StoredByName("new.txt").value("contentBase64", ""), Base64Encode("two"));
   EXPECT_EQ(CountByName("new.txt"), 1);
 }
 
@@ -241,7 +233,7 @@ TEST_F(CopyFlow, AMoveDeletesTheLocalFileOnlyOnceTheRecordIsStored) {
 
   ASSERT_EQ(FPlugin.Put(Local("a.txt"), Remote("a.txt"), wfx::FS_COPYFLAGS_MOVE).Code, wfx::FS_FILE_OK);
   EXPECT_FALSE(fs::exists(Local("a.txt")));
-  EXPECT_EQ(StoredByName("a.txt").value("contentBase64", ""), Base64("alpha"));
+  EXPECT_EQ(StoredByName("a.txt").value("contentBase64", ""), Base64Encode("alpha"));
 }
 
 TEST_F(CopyFlow, AFileThatCannotBeReadCreatesOrChangesNoRecord) {
@@ -322,7 +314,7 @@ TEST_F(CopyFlow, EnterOnAFileRecordLetsTheHostOpenItAndStoreTheChangedFile) {
   EXPECT_EQ(ReadFile(copy), "Koffra 5.0\n");
   WriteFile(copy, "Koffra 5.2\n");
   ASSERT_EQ(FPlugin.Put(copy, Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
-  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64("Koffra 5.2\n"));
+  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.2\n"));
   // No plaintext stays in the temporary copy.
   EXPECT_EQ(ReadFile(copy), std::string(11, '\x55'));
 }

@@ -9,7 +9,6 @@
 // sends a frame of bytes that are not JSON. The request it received is kept as
 // request.bin beside it, for tests of what the plugin sends.
 #include <openssl/bio.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <unistd.h>
@@ -23,6 +22,8 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
+
+#include "crypto/KofNaCL.h"
 
 namespace {
 
@@ -42,14 +43,6 @@ std::string Frame(const std::string& message, std::uint32_t claimed) {
 void Send(const std::string& bytes) {
   std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   std::cout.flush();
-}
-
-std::string Base64(const std::string& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-  out.resize(static_cast<std::size_t>(n));
-  return out;
 }
 
 // The DER bytes of the certificate, or nothing when it cannot be read or the
@@ -101,7 +94,7 @@ int main(int, char** argv) {
   if (config.is_object() && config.contains("cert")) {
     const std::string key = config.contains("key") ? ReadFile(config["key"].get<std::string>()) : "";
     const std::string der = CertificateDer(ReadFile(config["cert"].get<std::string>()), key);
-    if (!der.empty()) answer["cert"] = Base64(der);
+    if (!der.empty()) answer["cert"] = kof::Base64Encode(der);
   }
   const std::string message = answer.dump();
   const auto length = static_cast<std::uint32_t>(message.size());
