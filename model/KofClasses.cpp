@@ -589,7 +589,13 @@ void TKofFile::SaveToFile(std::string_view Dir, std::string_view ALocalFile, boo
   const std::string target = BuildPath(Dir, ALocalFile);
   TFileStreamEx file(target, fmCreate | (AEncrypted ? fmEncrypted : 0));
   // A failed write raises too: a silently short copy would pass for a good one.
-  if (FStream != nullptr) file.WriteBuffer(FStream->data(), FStream->size());
+  try {
+    if (FStream != nullptr) file.WriteBuffer(FStream->data(), FStream->size());
+  } catch (const EWriteError&) {
+    // A private copy was made new here: no part of it stays behind.
+    if (AEncrypted) RemoveFile(target);
+    throw;
+  }
 }
 
 void TKofFile::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) const {
@@ -731,7 +737,9 @@ TKofExternalFile::TKofExternalFile(const TJSONObject& JSON) : TKofFile(JSON, TNo
   ReadSecret(*attributes, "efKey", FefKey);
   ReadSecret(*attributes, "efIV", FefIV);
   ReadSecret(*attributes, "efAAD", FefAAD);
-  if (ReadSecret(*attributes, "fileSize", FFileSizeAsString)) FFileSize = StrToInt64(FFileSizeAsString).value_or(0);
+  // Listings with file sizes carry "fileSize" alone: it is no secret, and taking it for one
+  // would make an update write the five other fields empty over the stored key material.
+  if (ReadText(*attributes, "fileSize", FFileSizeAsString)) FFileSize = StrToInt64(FFileSizeAsString).value_or(0);
 }
 
 TKofExternalFile::TKofExternalFile(std::string_view AName, std::string_view ADescription, std::string_view ATags,

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include <sys/stat.h>
 
 #include "model/KofObjects.h"
+#include "platform/KofFileIO.h"
 
 namespace kof {
 
@@ -58,16 +58,15 @@ class TFileStreamEx {
   bool Remote() const { return FRemoteFile; }
   int BytesPerSector() const { return FBytesPerSector; }
   const std::string& FileName() const { return FFileName; }
-  int Handle() const { return FHandle; }
+  int Handle() const { return FHandle.Fd(); }
 
  private:
   bool FRemoteFile = false;
   int FBytesPerSector = 512;
   std::string FFileName;
-  int FHandle = -1;
+  TFileHandle FHandle;
   // The file's times at opening, put back on close (keep-times bit).
-  bool FRestoreTimes = false;
-  struct timespec FTimes[2] = {};
+  std::optional<TFileTimes> FTimes;
 };
 
 }  // namespace kof

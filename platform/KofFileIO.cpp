@@ -52,8 +52,32 @@ TOpenedFile OpenFileForReading(const std::string& path) {
   return Opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 }
 
-TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode) {
-  return Opened(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode)));
+TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode, bool writeThrough) {
+  const int flags = O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | (writeThrough ? O_DSYNC : 0);
+  return Opened(::open(path.c_str(), flags, static_cast<mode_t>(mode)));
+}
+
+TOpenedFile OpenExistingFile(const std::string& path, TFileAccess access, bool writeThrough, bool keepAccessTime) {
+  int flags = O_CLOEXEC | (writeThrough ? O_DSYNC : 0);
+  flags |= access == TFileAccess::faWrite ? O_WRONLY : access == TFileAccess::faReadWrite ? O_RDWR : O_RDONLY;
+  if (keepAccessTime) {
+    const int fd = ::open(path.c_str(), flags | O_NOATIME);
+    // O_NOATIME is for the file's owner only; retry once without it.
+    if (fd >= 0 || errno != EPERM) return Opened(fd);
+  }
+  return Opened(::open(path.c_str(), flags));
+}
+
+std::optional<TFileTimes> ReadFileTimes(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  return TFileTimes{st.st_atim.tv_sec, st.st_atim.tv_nsec, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+void RestoreFileTimes(int fd, const TFileTimes& times) {
+  const struct timespec values[2] = {{static_cast<time_t>(times.AccessSeconds), static_cast<long>(times.AccessNanoseconds)},
+                                     {static_cast<time_t>(times.WriteSeconds), static_cast<long>(times.WriteNanoseconds)}};
+  ::futimens(fd, values);
 }
 
 TOpenedFile OpenFileForOverwriting(const std::string& path) {

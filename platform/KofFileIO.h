@@ -19,7 +19,20 @@ struct TOpenedFile {
 
 TOpenedFile OpenFileForReading(const std::string& path);
 // Creates or truncates PATH for reading and writing; a symbolic link there is not followed.
-TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode = 0666);
+// WRITETHROUGH: every write reaches the device before it returns.
+TOpenedFile CreateFileForWriting(const std::string& path, unsigned mode = 0666, bool writeThrough = false);
+
+enum class TFileAccess { faRead, faWrite, faReadWrite };
+// Opens an existing file. KEEPACCESSTIME: reading does not change its access
+// time where the system allows it (the file's owner only), else it opens anyway.
+TOpenedFile OpenExistingFile(const std::string& path, TFileAccess access, bool writeThrough, bool keepAccessTime);
+
+// A file's last access and last write times, to be put back after the handle changed them.
+struct TFileTimes {
+  std::int64_t AccessSeconds = 0, AccessNanoseconds = 0, WriteSeconds = 0, WriteNanoseconds = 0;
+};
+std::optional<TFileTimes> ReadFileTimes(int fd);
+void RestoreFileTimes(int fd, const TFileTimes& times);
 // Opens an existing file for writing over its content in place, never through a link.
 TOpenedFile OpenFileForOverwriting(const std::string& path);
 // The file's modification time in seconds since 1970 (UTC).

@@ -421,6 +421,26 @@ TEST_F(VaultFlow, UpdateOfAStationSendsNothing) {
   EXPECT_TRUE(Sent().empty());
 }
 
+TEST_P(VaultFlowBothWays, RenamingAListedExternalFileKeepsItsKeyMaterial) {
+  const json before = Stored("records", 132);
+  auto client = Client(GetParam());
+  TKofList records;
+  ASSERT_TRUE(client->GetRecords(6, &records, false, false, true)) << client->ErrorMsg();
+  auto* file = dynamic_cast<TKofExternalFile*>(records.FindBy(132));
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->FileSize(), 73400320);
+  EXPECT_FALSE(file->SecureFieldsUsed());
+  file->SetName("Holiday video renamed");
+  ASSERT_TRUE(client->Update(file, false)) << client->ErrorCode() << " " << client->ErrorMsg();
+  const json after = Stored("records", 132);
+  EXPECT_EQ(after["name"], "Holiday video renamed");
+  EXPECT_EQ(after["attributes"], before["attributes"]);
+  auto reread = client->GetRecord(132, true, false);
+  ASSERT_TRUE(reread) << client->ErrorMsg();
+  EXPECT_EQ(As<TKofExternalFile>(*reread).efKey().View(), before["attributes"]["efKey"].get<std::string>());
+  EXPECT_EQ(As<TKofExternalFile>(*reread).efOrigFilename(), "holiday.mp4");
+}
+
 TEST_P(VaultFlowBothWays, UpdateChangesThePasswordWhenAsked) {
   auto client = Client(GetParam());
   auto record = client->GetRecord(131, true, false);

@@ -377,6 +377,24 @@ TEST(FileRecord, SavesAndLoadsItsContent) {
   std::filesystem::remove_all(dir);
 }
 
+// A private copy never goes through a link planted at its name, nor over a file already there.
+TEST(FileRecord, PrivateCopyIsMadeNewAndFollowsNoLink) {
+  namespace fs = std::filesystem;
+  const auto dir = fs::temp_directory_path() / ("kofprivate-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  { std::ofstream(dir / "victim") << "keep"; }
+  fs::create_symlink(dir / "victim", dir / "link.bin");
+  { std::ofstream(dir / "there.bin") << "old"; }
+  TKofFile file("r", "", "", "", "", "r.bin", kContent);
+  EXPECT_THROW(file.SaveToFile("", (dir / "link.bin").string(), true), EFCreateError);
+  EXPECT_THROW(file.SaveToFile("", (dir / "there.bin").string(), true), EFCreateError);
+  std::ifstream victim(dir / "victim");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "keep");
+  file.SaveToFile(dir.string(), "", true);
+  EXPECT_EQ(fs::status(dir / "r.bin").permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+  fs::remove_all(dir);
+}
+
 TEST(FileStreamEx, KeepTimesRestoresTheWriteTimeAndEncryptedIsPrivate) {
   const auto path = std::filesystem::temp_directory_path() / ("kofstream-" + std::to_string(::getpid()));
   {
