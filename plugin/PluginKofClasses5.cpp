@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "client/GWardenAPI.h"
 #include "platform/KofClock.h"
 #include "plugin/KofServerTrust.h"
 #include "plugin/TotalCmdKofCommon5.h"
@@ -199,12 +200,23 @@ void TPluginKofPanel::CreateClient(const TKofSession& session) {
       });
   FKOFClient->SetOnGetAccessCode([this](SecureString& code, bool invalid) { return AskAccessCodeForClient(code, invalid); });
   FKOFClient->SetOnCheckSecondFactor([this](TKofClient& client) { return CheckSecondFactorForClient(client); });
+  FKOFClient->SetOnGetCertificate([this](std::string& certificate) {
+    return GetCertificate(certificate, false) && !certificate.empty();
+  });
 }
+
+namespace {
+constexpr char kGWardenTitle[] = "GWarden";
+}  // namespace
 
 bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent) {
   FKOFClient.reset();
   if (mode & kModeSessionsDelete) return true;
   FSessionName = session.Name();
+  // The certificate serves this login only: it lives in this frame and the
+  // client forgets it once the login is answered.
+  std::string certificate;
+  const bool sso = GetCertificate(certificate, silent) && !certificate.empty();
   CreateClient(session);
 
   const TTrustResult trust = StatusWithTrustedServer(
@@ -218,6 +230,41 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
     return false;
   }
 
+  bool connected = false;
+  if (sso) {
+    connected = FKOFClient->Connect(&certificate, kClientName, AppVersionText(), BuildTimeText(), true);
+    if (!connected && !silent)
+      Prompts().ShowMessage("Connection", "Single sign-on login failed: " + FKOFClient->ErrorMsg() +
+                                              "\r\nLog in with your password.");
+  }
+  if (!connected && !PasswordLogin(session, silent)) return false;
+  const bool bySso = FKOFClient->ConnectedByCertificate();
+  const std::string ssoName = FGWardenInfo.Cn.empty() ? std::string(kGWardenTitle) : kGWardenTitle + ("-" + FGWardenInfo.Cn);
+  if (!CheckUser(silent, bySso ? ssoName : "")) {
+    FKOFClient.reset();
+    return false;
+  }
+  FSessionName = bySso ? ssoName : session.Name();
+  if (bySso && !silent) Prompts().ShowMessage(FSessionName, "User " + FSessionName + " authenticated by Gatewarden SSO");
+  if (!RunSecondFactor()) {
+    FKOFClient.reset();
+    return false;
+  }
+  AfterLogin(session);
+  return true;
+}
+
+bool TPluginKofPanel::GetCertificate(std::string& certificate, bool silent) {
+  const TGWardenQueryResult result = GWardenQuery(&certificate, FGWardenInfo, FGWardenStatus, false);
+  if (result.Ok && !FGWardenInfo.Cn.empty()) FSessionName = kGWardenTitle + ("-" + FGWardenInfo.Cn);
+  // Without a single-sign-on client there is nothing to say; with one that
+  // cannot help, the user learns why before the password is asked.
+  if (!result.Ok && result.Installed && !silent)
+    Prompts().ShowMessage(kGWardenTitle, "Single sign-on is not available: " + result.Why + ".\r\nLog in with your password.");
+  return result.Ok;
+}
+
+bool TPluginKofPanel::PasswordLogin(TKofSession& session, bool silent) {
   SecureString password;
   if (!AskSessionLogin(session, password)) {
     FKOFClient.reset();
@@ -227,21 +274,14 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
   FKOFClient->SetUserName(session.Username());
   FKOFClient->SetPassword(password.View());
   WipeString(password);
-  if (!FKOFClient->Connect(nullptr, kClientName, AppVersionText(), BuildTimeText(), false)) {
-    if (!silent) {
-      const bool badLogin = FKOFClient->HTTP() && FKOFClient->HTTP()->ResultCode() == 401;
-      Prompts().ShowMessage("Connection", badLogin ? "Login failed: unknown user name or bad password" : FKOFClient->ErrorMsg());
-    }
-    FKOFClient.reset();
-    SessionLoggedOut();
-    return false;
+  if (FKOFClient->Connect(nullptr, kClientName, AppVersionText(), BuildTimeText(), false)) return true;
+  if (!silent) {
+    const bool badLogin = FKOFClient->HTTP() && FKOFClient->HTTP()->ResultCode() == 401;
+    Prompts().ShowMessage("Connection", badLogin ? "Login failed: unknown user name or bad password" : FKOFClient->ErrorMsg());
   }
-  if (!CheckUser(silent) || !RunSecondFactor()) {
-    FKOFClient.reset();
-    return false;
-  }
-  AfterLogin(session);
-  return true;
+  FKOFClient.reset();
+  SessionLoggedOut();
+  return false;
 }
 
 bool TPluginKofPanel::AskSessionLogin(TKofSession& session, SecureString& password) {
@@ -256,18 +296,18 @@ bool TPluginKofPanel::AskSessionLogin(TKofSession& session, SecureString& passwo
   return true;
 }
 
-bool TPluginKofPanel::CheckUser(bool silent) {
+bool TPluginKofPanel::CheckUser(bool silent, const std::string& ssoTitle) {
   bool authenticated = false;
   // A configuration answer that could not be read leaves its error behind: the
   // user's state is unknown, so the login does not go on.
   const bool ok = FKOFClient->LoginStatus(authenticated, true) && FKOFClient->GetUserConfiguration("", false) &&
                   FKOFClient->ErrorCode() == 0;
   if (!ok) {
-    if (!silent) Prompts().ShowMessage(FKOFClient->UserName(), FKOFClient->ErrorMsg());
+    if (!silent) Prompts().ShowMessage(ssoTitle.empty() ? FKOFClient->UserName() : ssoTitle, FKOFClient->ErrorMsg());
   } else if (!FKOFClient->HasAccessCode()) {
     if (!silent)
-      Prompts().ShowMessage(FKOFClient->Domain() + "/" + FKOFClient->UserName(),
-               "User has not an access code. Set it up in the web client");
+      Prompts().ShowMessage(ssoTitle.empty() ? FKOFClient->Domain() + "/" + FKOFClient->UserName() : ssoTitle,
+                            "User has not an access code. Set it up in the web client");
   } else {
     return true;
   }

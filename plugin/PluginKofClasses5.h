@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "client/GWardenUtils.h"
 #include "client/KofClients.h"
 #include "model/KofFilesys.h"
 #include "plugin/PluginKofCommon5.h"
@@ -137,7 +138,12 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   // The login's questions; a changed domain or user name marks the session modified.
   bool AskSessionLogin(TKofSession& session, SecureString& password);
   void CreateClient(const TKofSession& session);
-  bool CheckUser(bool silent);
+  bool CheckUser(bool silent, const std::string& ssoTitle);
+  // Asks the single-sign-on client for a certificate for this login; tells
+  // why when a client is installed but cannot give one (unless silent).
+  bool GetCertificate(std::string& certificate, bool silent);
+  // The password login of the session; false (told) when it fails.
+  bool PasswordLogin(TKofSession& session, bool silent);
   bool RunSecondFactor();
   bool CheckSecondFactorForClient(TKofClient& client);
   void AfterLogin(TKofSession& session);
@@ -151,6 +157,8 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   int AccessCodeTimeout() const;
 
   std::int64_t FFileSizeLimit = 0;
+  TGWardenCertInfo FGWardenInfo;
+  TGWardenStatus FGWardenStatus = TGWardenStatus::gwDisconnected;
   TPluginKofLevel FLevel = fslSessions;
   bool FLevelIsGroupBox = false;
   std::array<TLevelData, 4> FLevels;

@@ -299,28 +299,34 @@ httplib::Server::HandlerResponse ApplyFaults(TServerContext& ctx, const httplib:
   return R::Unhandled;
 }
 
-// A client certificate for a seeded user, as a single-sign-on client would
-// hold it: the user's login as the common-name other-name. The user's
-// certificate login accepts it from then on (it replaces any earlier one).
-void ControlCertificates(httplib::Server& server, TServerContext& ctx) {
+// The user's login is the common-name other-name, as a single-sign-on client's
+// certificate carries it; a new certificate replaces the user's earlier one.
+static void ControlCertificates(httplib::Server& server, TServerContext& ctx) {
   server.Post("/__control/issue-certificate", [&](const httplib::Request& req, httplib::Response& res) {
     json body = json::parse(req.body, nullptr, false);
     const std::string login = body.is_object() ? body.value("user", "") : "";
     const std::string domain = body.is_object() ? body.value("domain", "") : "";
-    const bool hwToken = body.is_object() && body.value("hwToken", false);
-    std::lock_guard lock(ctx.Lock);
-    TUser* user = ctx.State.FindUser(login, domain);
+    TUser* user = nullptr;
+    {
+      std::lock_guard lock(ctx.Lock);
+      user = ctx.State.FindUser(login, domain);
+    }
     if (!user) {
       SendErrText(res, 404, "no such user");
       return;
     }
-    if (!ctx.UserCa) ctx.UserCa = GenerateSelfSigned();
-    std::string names = "otherName:2.5.4.3;UTF8:" + user->Login + ",email:" + user->Login + "@vault.test";
-    if (hwToken) names += ",otherName:2.5.4.72;UTF8:hwTokenPresent";
-    const TTlsIdentity issued = IssueClientCertificate(*ctx.UserCa, user->Login, names);
-    user->Certificate = Base64Encode(CertificateToDer(issued.Cert.get()));
-    SendJson(res, {{"cert", CertificateToPem(issued.Cert.get())}, {"key", PrivateKeyToPem(issued.Key.get())}});
+    SendJson(res, IssueUserCertificate(ctx, *user, body.is_object() && body.value("hwToken", false)));
   });
+}
+
+json IssueUserCertificate(TServerContext& ctx, TUser& user, bool hwToken) {
+  std::lock_guard lock(ctx.Lock);
+  if (!ctx.UserCa) ctx.UserCa = GenerateSelfSigned();
+  std::string names = "otherName:2.5.4.3;UTF8:" + user.Login + ",email:" + user.Login + "@vault.test";
+  if (hwToken) names += ",otherName:2.5.4.72;UTF8:hwTokenPresent";
+  const TTlsIdentity issued = IssueClientCertificate(*ctx.UserCa, user.Login, names);
+  user.Certificate = Base64Encode(CertificateToDer(issued.Cert.get()));
+  return {{"cert", CertificateToPem(issued.Cert.get())}, {"key", PrivateKeyToPem(issued.Key.get())}};
 }
 
 void RegisterControlRoutes(httplib::Server& server, TServerContext& ctx) {

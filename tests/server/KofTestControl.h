@@ -13,6 +13,7 @@
 namespace kof::testserver {
 
 struct TServerContext;
+struct TUser;
 
 enum class TFaultKind { Delay, Fail, Drop, Garbage, Expire, Trickle };
 
@@ -62,5 +63,9 @@ std::optional<TFault> FaultFromJson(const nlohmann::json& in, std::string& error
 // Pre-routing step of every request: applies a matching fault.
 httplib::Server::HandlerResponse ApplyFaults(TServerContext& ctx, const httplib::Request& req, httplib::Response& res);
 void RegisterControlRoutes(httplib::Server& server, TServerContext& ctx);
+// A client certificate for the user, signed by the server's user CA, that the
+// user's certificate login accepts from then on: {"cert": PEM, "key": PEM}.
+// Takes the context's lock.
+nlohmann::json IssueUserCertificate(TServerContext& ctx, TUser& user, bool hwToken);
 
 }  // namespace kof::testserver

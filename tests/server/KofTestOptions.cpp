@@ -16,7 +16,7 @@ std::optional<int> ParsePort(const std::string& text) {
 
 std::string UsageText() {
   return "usage: kof-test-server [--port N] [--seed FILE] [--cert FILE --key FILE]\n"
-         "                       [--cert-out FILE] [--no-stdin-watch]\n";
+         "                       [--cert-out FILE] [--no-stdin-watch] [--issue-certificate USER:FOLDER]\n";
 }
 
 TParseResult ParseOptions(const std::vector<std::string>& args) {
@@ -42,6 +42,9 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
       options.KeyFile = value;
     } else if (arg == "--cert-out") {
       options.CertOut = value;
+    } else if (arg == "--issue-certificate") {
+      if (value.find(':') == std::string::npos) return {std::nullopt, "--issue-certificate takes USER:FOLDER"};
+      options.IssueCertificate = value;
     } else {
       return {std::nullopt, "unknown option: " + arg};
     }

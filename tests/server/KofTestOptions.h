@@ -13,6 +13,9 @@ struct TServerOptions {
   std::string KeyFile;
   std::string CertOut;     // write the generated certificate (PEM) here
   bool WatchStdin = true;  // stop when standard input closes
+  // USER:FOLDER: issue a client certificate for USER at start and write it as
+  // FOLDER/user.pem and FOLDER/user.key (for the single-sign-on stand-in).
+  std::string IssueCertificate;
 };
 
 struct TParseResult {

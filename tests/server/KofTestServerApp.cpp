@@ -1,5 +1,6 @@
 #include "tests/server/KofTestServerApp.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -139,6 +141,30 @@ void RegisterRoutes(httplib::Server& server, TServerContext& ctx) {
   RegisterControlRoutes(server, ctx);
 }
 
+bool WriteIssuedCertificate(TServerContext& ctx, const std::string& userAndFolder) {
+  const std::size_t colon = userAndFolder.find(':');
+  const std::string login = userAndFolder.substr(0, colon);
+  const std::filesystem::path folder = userAndFolder.substr(colon + 1);
+  TUser* user = ctx.State.FindUser(login, "");
+  if (!user) {
+    std::cerr << "kof-test-server: no user " << login << " to issue a certificate for\n";
+    return false;
+  }
+  const nlohmann::json issued = IssueUserCertificate(ctx, *user, false);
+  for (const auto& [name, member] : {std::pair{"user.pem", "cert"}, std::pair{"user.key", "key"}}) {
+    const std::string path = (folder / name).string();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::string text = issued[member].get<std::string>();
+    const bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) ::close(fd);
+    if (!written) {
+      std::cerr << "kof-test-server: cannot write " << path << "\n";
+      return false;
+    }
+  }
+  return true;
+}
+
 int BindLoopback(httplib::Server& server, int port) {
   if (port == 0) return server.bind_to_any_port(kHost);
   return server.bind_to_port(kHost, port) ? port : -1;
@@ -164,6 +190,7 @@ int RunServer(const TServerOptions& options) {
     return 2;
   }
   RegisterRoutes(*server, *ctx);
+  if (!options.IssueCertificate.empty() && !WriteIssuedCertificate(*ctx, options.IssueCertificate)) return 2;
   // A client keeps one connection for a whole session; answer at once (no Nagle delay).
   server->set_keep_alive_max_count(100000);
   server->set_keep_alive_timeout(60);
