@@ -187,6 +187,38 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t ma
   }
 }
 
+TSmallFile ReadSmallRegularFile(const std::string& path, std::size_t maxBytes) {
+  TSmallFile result;
+  TFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.Valid()) {
+    result.Error = errno;
+    result.Status = errno == ENOENT ? TSmallRead::NotFound : TSmallRead::Unreadable;
+    return result;
+  }
+  struct stat st {};
+  if (::fstat(file.Fd(), &st) != 0 || !S_ISREG(st.st_mode)) return {TSmallRead::NotRegular, 0, {}};
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return {TSmallRead::TooLarge, 0, {}};
+  char chunk[16384];
+  for (;;) {
+    const std::int64_t n = ReadSome(file.Fd(), chunk, sizeof chunk);
+    if (n < 0) return {TSmallRead::Unreadable, errno, {}};
+    if (n == 0) return result;
+    result.Bytes.append(chunk, static_cast<std::size_t>(n));
+    if (result.Bytes.size() > maxBytes) return {TSmallRead::TooLarge, 0, {}};
+  }
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool WriteWholeFile(const std::string& path, std::string_view bytes) {
+  TFileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!file.Valid() || !WriteAll(file.Fd(), bytes.data(), bytes.size())) return false;
+  return ::close(file.Release()) == 0;
+}
+
 // ------------------------------------------------------------------ TMappedBuffer
 
 TMappedBuffer::TMappedBuffer(std::size_t size) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/KofFolders.h"
 
@@ -51,6 +52,7 @@ void StartWriteBack(int fd, std::int64_t offset, std::int64_t length);
 std::optional<std::int64_t> FileSize(int fd);
 std::optional<std::int64_t> FileSizeOf(const std::string& path);
 bool FileExists(const std::string& path);    // a file, not a folder
+bool PathExists(const std::string& path);    // anything, a dangling link included
 // Removes a file (not a folder); 0, or the errno of the failure.
 int RemoveFile(const std::string& path);
 bool FolderExists(const std::string& path);
@@ -64,6 +66,19 @@ unsigned DefaultFileMode();
 std::string SystemErrorText(int error);
 // A file's whole content; nothing when it cannot be read or is larger than MAXBYTES.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes);
+
+enum class TSmallRead { Ok, NotFound, NotRegular, TooLarge, Unreadable };
+struct TSmallFile {
+  TSmallRead Status = TSmallRead::Ok;
+  int Error = 0;  // errno for NotFound and Unreadable
+  std::string Bytes;
+};
+// Reads a regular file of at most MAXBYTES, never more than MAXBYTES + 1 bytes
+// of it; a FIFO or device is refused without blocking on it.
+TSmallFile ReadSmallRegularFile(const std::string& path, std::size_t maxBytes);
+// Makes BYTES the whole content of PATH (created when missing, with the
+// default mode); false with errno when it cannot, a failed close included.
+bool WriteWholeFile(const std::string& path, std::string_view bytes);
 
 // A large buffer for file content, taken from and given back to the system
 // directly: freed, its pages are gone (the system hands out only zeroed

@@ -162,8 +162,9 @@ TReadResult ReadDocument(const std::string& path, json& doc, std::string& why) {
     text.append(buffer, static_cast<std::size_t>(got));
     if (text.size() > kMaxDocumentBytes) return why = "the file is too large", TReadResult::Corrupt;
   }
-  // An empty file holds nothing yet (someone created it by hand).
-  if (Trim(text).empty()) return TReadResult::Ok;
+  // An empty file holds nothing yet (someone created it by hand); zero bytes
+  // are no blank: a file of them is damage (a crash before the data reached the disk).
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return TReadResult::Ok;
   json parsed = json::parse(text, nullptr, false);
   if (parsed.is_discarded()) return why = "it is not valid JSON", TReadResult::Corrupt;
   if (!ValidNode(parsed, 0, why)) return TReadResult::Corrupt;

@@ -1,9 +1,8 @@
 #include "plugin/KofSessionsFolder.h"
 
-#include <fstream>
 #include <memory>
-#include <sys/stat.h>
 
+#include "platform/KofFileIO.h"
 #include "plugin/PluginKofCommon5.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "sessions/PluginKofConfiguration5.h"
@@ -13,20 +12,6 @@
 
 namespace kof {
 namespace {
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-// Writes a local file the host asked for; false when it could not be written.
-bool WriteLocalFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
 
 // "\Work.<KOF>" -> "Work.<KOF>"
 std::string EntryName(const std::string& path) { return ExtractFileName(path); }
@@ -42,7 +27,11 @@ TKofSessionsFolder::TKofSessionsFolder(TCommonKofPlugin& plugin) : FPlugin(plugi
 
 TKofSessionManager& TKofSessionsFolder::Manager() const { return FPlugin.Cfg().SessionManager(); }
 
-void TKofSessionsFolder::StartListing() { Manager().Sessions().Start(); }
+void TKofSessionsFolder::StartListing() {
+  // Another window may have changed the store since the last listing.
+  Manager().Reload(raSelect);
+  Manager().Sessions().Start();
+}
 
 bool TKofSessionsFolder::NextEntry(wfx::WIN32_FIND_DATAW& fd) {
   const TKofSession* next = Manager().Sessions().Next();
@@ -96,7 +85,7 @@ bool TKofSessionsFolder::RefuseName(const std::string& name) const {
 int TKofSessionsFolder::Export(const std::string& entryPath, const std::string& local, int flags) {
   std::string target = local;
   if (!FPlugin.InTemporary(local)) target = TKofSession::PanelNameToFileName(local);
-  if (!(flags & wfx::FS_COPYFLAGS_OVERWRITE) && FileExists(target)) return wfx::FS_FILE_EXISTS;
+  if (!(flags & wfx::FS_COPYFLAGS_OVERWRITE) && PathExists(target)) return wfx::FS_FILE_EXISTS;
   const int index = FindEntry(entryPath);
   if (index < 0) return wfx::FS_FILE_NOTFOUND;
   TKofSession& session = Manager().Sessions().Items(index);
@@ -115,11 +104,13 @@ TCodeOutcome TKofSessionsFolder::Import(const std::string& local, const std::str
   }
   const std::string name = PureName(EntryName(entryPath));
   if (RefuseName(name)) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_ACCESS_DENIED};
-  const bool exists = Manager().FindByDisplayName(name + ".KOF") >= 0;
-  if (exists && !(flags & wfx::FS_COPYFLAGS_OVERWRITE)) return {wfx::FS_FILE_EXISTS};
+  const bool overwrite = flags & wfx::FS_COPYFLAGS_OVERWRITE;
+  if (!overwrite && Manager().FindByDisplayName(name + ".KOF") >= 0) return {wfx::FS_FILE_EXISTS};
   std::unique_ptr<TKofSession> session = TKofSession::LoadFromFile(local, name);
   if (!session) return {wfx::FS_FILE_READERROR};
-  if (FPlugin.ManageSession(*session, exists ? saModify : saNew)) return {wfx::FS_FILE_OK};
+  // Whether the name is taken is decided again under the store's lock: the list may be stale.
+  if (Manager().Add(*session, overwrite ? TStoreWrite::Upsert : TStoreWrite::MustNotExist)) return {wfx::FS_FILE_OK};
+  if (Manager().ErrorCode() == 1) return {wfx::FS_FILE_EXISTS};
   ShowStoreError();
   return {wfx::FS_FILE_READERROR};
 }
@@ -168,7 +159,10 @@ TCodeOutcome TKofSessionsFolder::RenMov(const std::string& oldPath, const std::s
   const bool targetExists = Manager().SessionExists(newName) || Manager().FindByName(newName) >= 0;
   if (targetExists && !overwrite) return {wfx::FS_FILE_EXISTS};
   TKofSession& session = Manager().Sessions().Items(index);
-  if (Manager().Sessions().RenMovCopySession(session, newName, !move)) return {wfx::FS_FILE_OK};
+  if (Manager().Sessions().RenMovCopySession(session, newName, !move,
+                                             overwrite ? TStoreWrite::Upsert : TStoreWrite::MustNotExist))
+    return {wfx::FS_FILE_OK};
+  if (Manager().ErrorCode() == 1) return {wfx::FS_FILE_EXISTS};
   ShowStoreError();
   return {wfx::FS_FILE_WRITEERROR};
 }
@@ -202,7 +196,7 @@ int TKofSessionsFolder::Properties(const std::string& entryPath) {
 
 int TKofSessionsFolder::WriteHelp(std::string_view document, const std::string& local, int flags) {
   if (flags & wfx::FS_COPYFLAGS_OVERWRITE) return wfx::FS_FILE_WRITEERROR;
-  return WriteLocalFile(local, document) ? wfx::FS_FILE_OK : wfx::FS_FILE_WRITEERROR;
+  return WriteWholeFile(local, document) ? wfx::FS_FILE_OK : wfx::FS_FILE_WRITEERROR;
 }
 
 int TKofSessionsFolder::WriteNotice(const std::string& local, std::string_view text) {
@@ -211,7 +205,7 @@ int TKofSessionsFolder::WriteNotice(const std::string& local, std::string_view t
   content += "\t\t";
   content += text;
   content += "\r\n";
-  return WriteLocalFile(local, content) ? wfx::FS_FILE_OK : wfx::FS_FILE_WRITEERROR;
+  return WriteWholeFile(local, content) ? wfx::FS_FILE_OK : wfx::FS_FILE_WRITEERROR;
 }
 
 }  // namespace kof

@@ -365,7 +365,14 @@ void TPluginKofPanel::SaveSession(TKofSession& session) {
   // A store that cannot be written must not undo a login the server accepted.
   try {
     Owner().Lock().AssertHeld();  // the store's own lock comes after it, as on every path that holds both
-    if (!session.Save()) Prompts().ShowMessage(FSessionName, "The session could not be saved.");
+    switch (session.Store({}, session.DefaultWrite())) {
+      case TSaveResult::Saved: break;
+      case TSaveResult::Missing:
+        Prompts().ShowMessage(FSessionName, "The session \"" + session.Name() +
+                                                "\" was deleted meanwhile; its changes were not saved.");
+        break;
+      default: Prompts().ShowMessage(FSessionName, "The session could not be saved.");
+    }
   } catch (const std::exception& error) {
     Prompts().ShowMessage(FSessionName, error.what());
   }

@@ -86,14 +86,14 @@ TCommonKofPlugin::TCommonKofPlugin()
     : FCfg(std::make_unique<TKofPluginConfiguration>()),
       FPrompts(std::make_unique<TKofRequestPrompts>(*this)),
       FAppVersion(AppVersionText()),
+      FClipInterval(std::chrono::seconds(FCfg->ClipboardTimeoutSec())),
       FClipboardTimer([this] {
         // Runs on the timer's thread, also while a host call waits in a prompt: it takes only
         // the clipboard's lock, and the notice waits for the next host call.
         std::lock_guard guard(FClipMutex);
         // A copy made while this handler waited restarted the countdown: nothing is due.
         if (FClipboardTimer.Enabled() || !FClipboard.HoldsOwnText()) return;
-        FClipboard.ClearOwn();
-        FClipboardCleared = true;
+        if (ClearOwnLocked() == TClearResult::Cleared) FClipboardCleared = true;
       }) {}
 
 TCommonKofPlugin::~TCommonKofPlugin() {
@@ -101,24 +101,45 @@ TCommonKofPlugin::~TCommonKofPlugin() {
   ClearClipboard();
 }
 
-bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, std::string& error) {
+bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, bool notify, std::string& error) {
   FLock.AssertHeld();
   std::lock_guard clip(FClipMutex);
   // A failed copy leaves the earlier secret and its countdown as they were.
   if (!FClipboard.SetText(secret, error)) return false;
   FClipboardCleared = false;
-  FClipboardTimer.Start(std::chrono::seconds(FCfg->ClipboardTimeoutSec()));
+  FClipboardClearFailed = false;
+  FClipFailureTold = false;
+  FClipNotify = notify;
+  FClipboardTimer.Start(FClipInterval);
   return true;
 }
 
-void TCommonKofPlugin::ClearClipboard() {
+TClearResult TCommonKofPlugin::ClearOwnLocked() {
+  const TClearResult result = FClipboard.ClearOwn();
+  if (result != TClearResult::Failed) return result;
+  // The secret may still be there: try again soon, and tell the user once.
+  FClipboardTimer.Start(std::min(FClipInterval, kClipboardRetryInterval));
+  if (!std::exchange(FClipFailureTold, true)) FClipboardClearFailed = true;
+  return result;
+}
+
+TClearResult TCommonKofPlugin::ClearClipboard() {
   std::lock_guard clip(FClipMutex);
   FClipboardTimer.Stop();
-  FClipboard.ClearOwn();
+  return ClearOwnLocked();
 }
 
 void TCommonKofPlugin::DeliverClipboardNotice() {
+  if (FClipboardClearFailed.exchange(false)) NotifyClipboardNotCleared();
   if (FClipboardCleared.exchange(false)) NotifyClipboardCleared();
+}
+
+void TCommonKofPlugin::NotifyClipboardNotCleared() {
+  FLock.AssertHeld();
+  // Whatever the session's notice setting: the user must know a password may be lying there.
+  Prompts().ShowMessage("Information",
+                        "The Clipboard could not be cleared: it may still hold the copied secret. The plugin keeps "
+                        "trying; copying something else replaces it at once.");
 }
 
 void TCommonKofPlugin::SetModule(const std::string& value) {
@@ -128,8 +149,7 @@ void TCommonKofPlugin::SetModule(const std::string& value) {
 
 void TCommonKofPlugin::NotifyClipboardCleared() {
   FLock.AssertHeld();
-  const TPluginKofCommonPanel* panel = FPanels.GetPanel(FLastUsedPanelIndex);
-  if (panel && !panel->ClipCopyMessage()) return;
+  if (!FClipNotify) return;
   if (FActiveDialog) {
     FClipClearMsg = true;
     return;

@@ -1,6 +1,7 @@
 #pragma once
 // The host-independent plugin object and the base of every panel.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -91,6 +92,9 @@ struct TProceduresRecord {
   wfx::tRequestProcW RequestProc = nullptr;
 };
 
+// How soon a clearing that failed is tried again.
+inline constexpr std::chrono::milliseconds kClipboardRetryInterval{10000};
+
 class TCommonKofPlugin {
  public:
   TCommonKofPlugin();
@@ -99,6 +103,8 @@ class TCommonKofPlugin {
   TCommonKofPlugin& operator=(const TCommonKofPlugin&) = delete;
 
   virtual void NotifyClipboardCleared();
+  // Tells the user that the clipboard may still hold a secret.
+  virtual void NotifyClipboardNotCleared();
   virtual std::unique_ptr<TPluginKofCommonPanel> CreatePanel(const std::string& panelName) = 0;
   virtual void SetFsStatus(TFsStatus value) { FFsStatus = value; }
   // Brackets every prompt: a clipboard notice that falls due meanwhile waits for its end.
@@ -147,10 +153,17 @@ class TCommonKofPlugin {
   bool Unmounted() const { return FFsStatus == fsUnmounted; }
 
   // Puts a secret on the clipboard and restarts the clearing countdown.
-  bool CopySecretToClipboard(std::string_view secret, std::string& error);
-  // Empties the clipboard when it still holds the plugin's secret.
-  void ClearClipboard();
-  // The notice of a clearing that happened between host calls, shown on the host's thread.
+  // NOTIFY: the session the secret came from wants to hear when it is cleared.
+  bool CopySecretToClipboard(std::string_view secret, bool notify, std::string& error);
+  // Empties the clipboard when it still holds the plugin's secret. When it
+  // cannot, the secret stays remembered, the timer tries again and the user is
+  // told at the next host call.
+  TClearResult ClearClipboard();
+  // The clearing countdown (the configuration's 60 s); tests shorten it, and a
+  // failed clearing is retried after it or kClipboardRetryInterval, the shorter.
+  void SetClipboardInterval(std::chrono::milliseconds interval) { FClipInterval = interval; }
+  // The notices of a clearing (or a failed one) that happened between host
+  // calls, shown on the host's thread.
   void DeliverClipboardNotice() KOF_REQUIRES(Lock());
 
   bool InTemporary(std::string_view path) const;
@@ -181,7 +194,15 @@ class TCommonKofPlugin {
   // so a clearing never waits for a host call that waits for the network or the user.
   std::mutex FClipMutex;
   TKofClipboard FClipboard;
+  // Clears under FClipMutex; a failure re-arms the timer for another try.
+  TClearResult ClearOwnLocked();
   std::atomic<bool> FClipboardCleared{false};
+  // The secret on the clipboard could not be cleared; told once per secret.
+  std::atomic<bool> FClipboardClearFailed{false};
+  bool FClipFailureTold = false;  // under FClipMutex
+  // The ClipCopyMessage of the session whose secret is on the clipboard.
+  std::atomic<bool> FClipNotify{true};
+  std::chrono::milliseconds FClipInterval;
   // Last: its thread stops before the members its handler uses go away.
   TKofTimer FClipboardTimer;
 };

@@ -271,7 +271,7 @@ bool TTotalCmdKofPanel::CopyPasswordToClipboard(const TKofRecord& record) {
   }
   if (record.ObjType() == kofFile && secret->Empty()) return false;
   std::string error;
-  if (Owner().CopySecretToClipboard(secret->View(), error)) return true;
+  if (Owner().CopySecretToClipboard(secret->View(), ClipCopyMessage(), error)) return true;
   Prompts().ShowMessage("Clipboard", error);
   return false;
 }

@@ -1,9 +1,5 @@
 #include "sessions/PluginKofSessions5.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -11,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/KofFileIO.h"
 #include "platform/KofFolders.h"
 #include "platform/KofRegistry.h"
 #include "sessions/PluginKofConfiguration5.h"
@@ -30,6 +27,7 @@ constexpr std::array<const char*, kVersionTypeCount> kVersionTypeNames = {
 };
 
 constexpr const char* kSessionExts[] = {".KOF", ".CFG", ".INI"};
+constexpr std::size_t kMaxSessionNameUnits = 259 - (sizeof kSessionPanelExt - 1);
 constexpr char kLoopbackURL[] = "http://127.0.0.1";
 
 // Position of the extension's dot: the last dot after the last path or drive delimiter.
@@ -67,36 +65,34 @@ TVersionType VersionFromNumber(uint32_t number) {
   return ordinal < kVersionTypeCount ? static_cast<TVersionType>(ordinal) : verNone;
 }
 
+struct TRange {
+  int Min;
+  int Max;
+};
+// A negative timeout or buffer size, or a gigabyte buffer, is a damaged value, not a choice.
+constexpr TRange kAccessCodeTimeoutRange{0, 7 * 24 * 3600};
+constexpr TRange kBufferSizeRange{1, 64};
+
+int InRange(int value, TRange range, int fallback) {
+  return value >= range.Min && value <= range.Max ? value : fallback;
+}
+
 TSessionFileCheck Refused(TSessionFileResult result, std::string message) { return {result, std::move(message)}; }
 
-// Reads at most LIMIT + 1 bytes, so a huge file is never read whole.
 TSessionFileCheck ReadLimited(const std::string& fileName, std::string& bytes) {
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT) return Refused(TSessionFileResult::NotFound, "The session file " + Quoted(fileName) + " does not exist.");
-    return Refused(TSessionFileResult::Unreadable,
-                   "The session file " + Quoted(fileName) + " cannot be opened: " + std::strerror(errno) + ".");
+  TSmallFile file = ReadSmallRegularFile(fileName, kMaxSessionFileBytes);
+  const std::string shown = Quoted(fileName);
+  switch (file.Status) {
+    case TSmallRead::Ok: bytes = std::move(file.Bytes); return {};
+    case TSmallRead::NotFound:
+      return Refused(TSessionFileResult::NotFound, "The session file " + shown + " does not exist.");
+    case TSmallRead::NotRegular: return Refused(TSessionFileResult::Unreadable, shown + " is not a regular file.");
+    case TSmallRead::TooLarge:
+      return Refused(TSessionFileResult::TooLarge, shown + " is too large to be a session file (over 1 MiB).");
+    case TSmallRead::Unreadable: break;
   }
-  TFileHandle file(fd);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    return Refused(TSessionFileResult::Unreadable, Quoted(fileName) + " is not a regular file.");
-  if (static_cast<std::size_t>(st.st_size) > kMaxSessionFileBytes)
-    return Refused(TSessionFileResult::TooLarge, Quoted(fileName) + " is too large to be a session file (over 1 MiB).");
-  bytes.clear();
-  char buffer[16384];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0)
-      return Refused(TSessionFileResult::Unreadable,
-                     "The session file " + Quoted(fileName) + " cannot be read: " + std::strerror(errno) + ".");
-    if (got == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
-    if (bytes.size() > kMaxSessionFileBytes)
-      return Refused(TSessionFileResult::TooLarge, Quoted(fileName) + " is too large to be a session file (over 1 MiB).");
-  }
-  return {};
+  return Refused(TSessionFileResult::Unreadable,
+                 "The session file " + shown + " cannot be read: " + SystemErrorText(file.Error) + ".");
 }
 
 std::string_view WithoutBom(std::string_view bytes) {
@@ -127,20 +123,18 @@ TSessionFileCheck ReadSessionFile(const std::string& fileName, bool checkExtensi
   return CheckText(bytes, Quoted(fileName));
 }
 
-bool WriteWhole(const std::string& fileName, std::string_view text) {
-  TFileHandle file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!file.Valid()) return false;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = ::write(file.Fd(), text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return ::close(file.Release()) == 0;
-}
-
 std::string SessionKey(std::string_view name) { return std::string(kSessionsKey) + "\\" + std::string(name); }
+
+// Writes SES under its name into REG, whose update the caller holds open.
+TSaveResult StoreInUpdate(const TKofSession& ses, TKofRegistry& reg, TStoreWrite how) {
+  const std::string key = SessionKey(ses.Name());
+  const bool exists = reg.KeyExists(key);
+  if (how == TStoreWrite::MustExist && !exists) return TSaveResult::Missing;
+  if (how == TStoreWrite::MustNotExist && exists) return TSaveResult::Exists;
+  if (!reg.OpenKey(key, true)) return TSaveResult::Failed;
+  ses.WriteValues(reg);
+  return TSaveResult::Saved;
+}
 
 }  // namespace
 
@@ -157,7 +151,7 @@ TVersionType VersionTypeFromName(std::string_view text) {
 // --- TKofIniFile -------------------------------------------------------------
 
 void TKofIniFile::SetText(std::string_view text) {
-  FSections.clear();
+  Clear();
   text = WithoutBom(text);
   TSection* current = nullptr;
   while (!text.empty()) {
@@ -186,15 +180,14 @@ std::string TKofIniFile::Text() const {
 }
 
 const TKofIniFile::TSection* TKofIniFile::FindSection(std::string_view section) const {
-  for (const TSection& s : FSections)
-    if (SameText(s.Name, section)) return &s;
-  return nullptr;
+  const auto found = FIndex.find(LowerCase(section));
+  return found == FIndex.end() ? nullptr : &FSections[found->second];
 }
 
 TKofIniFile::TSection& TKofIniFile::ForceSection(std::string_view section) {
-  if (const TSection* found = FindSection(section)) return const_cast<TSection&>(*found);
-  FSections.push_back({std::string(section), {}});
-  return FSections.back();
+  const auto [entry, added] = FIndex.try_emplace(LowerCase(section), FSections.size());
+  if (added) FSections.push_back({std::string(section), {}});
+  return FSections[entry->second];
 }
 
 bool TKofIniFile::SectionExists(std::string_view section) const { return FindSection(section) != nullptr; }
@@ -232,7 +225,7 @@ void TKofIniFile::WriteInteger(std::string_view section, std::string_view name, 
   WriteString(section, name, std::to_string(value));
 }
 
-bool TKofIniFile::UpdateFile(const std::string& path) const { return WriteWhole(path, Text()); }
+bool TKofIniFile::UpdateFile(const std::string& path) const { return WriteWholeFile(path, Text()); }
 
 // --- TKofSession: names and files ---------------------------------------------
 
@@ -262,10 +255,15 @@ std::string TKofSession::CheckName(std::string_view name) {
     return "The session name " + shown + " cannot contain a backslash (\\).";
   // The host's paths use '/' as separator here: such a session could never be entered.
   if (name.find('/') != std::string_view::npos) return "The session name " + shown + " cannot contain a slash (/).";
-  if (!ValidRegistryKeyName(name)) {
-    if (Utf16Units(name) > 255) return "The session name " + shown + " is too long (at most 255 characters).";
+  // The host takes "." and ".." (and Windows any run of dots) for the folder itself and its parent.
+  if (name.find_first_not_of('.') == std::string_view::npos)
+    return "The session name " + shown + " cannot be used: the file manager takes it for a folder of its own.";
+  if (!ValidRegistryKeyName(name) && Utf16Units(name) <= kMaxSessionNameUnits)
     return "The session name cannot contain control characters.";
-  }
+  // Listed with its ".<KOF>" the name must still fit the host's 259 characters, or it cannot be entered.
+  if (Utf16Units(name) > kMaxSessionNameUnits)
+    return "The session name " + shown + " is too long (at most " + std::to_string(kMaxSessionNameUnits) +
+           " characters).";
   return {};
 }
 
@@ -358,8 +356,17 @@ void TKofSession::ReadValues(const TKofRegistry& reg, TRegistryArea area) {
     return value.value_or(fallback);
   };
   auto flag = [&](const char* name, bool fallback) { return number(name, fallback ? 1u : 0u) != 0; };
+  // A value out of range counts as missing, so the session is written back repaired.
+  auto bounded = [&](const char* name, int fallback, TRange range, int builtIn) {
+    fallback = InRange(fallback, range, builtIn);
+    const uint32_t value = number(name, static_cast<uint32_t>(fallback));
+    if (value > static_cast<uint32_t>(range.Max)) return missing = true, fallback;
+    const int result = InRange(static_cast<int>(value), range, fallback);
+    missing = missing || result != static_cast<int>(value);
+    return result;
+  };
 
-  FAccessCodeTimeout = static_cast<int32_t>(number("AccessCodeTimeout", static_cast<uint32_t>(cfg->AccessCodeTimeout())));
+  FAccessCodeTimeout = bounded("AccessCodeTimeout", cfg->AccessCodeTimeout(), kAccessCodeTimeoutRange, 300);
   FEditableRecords = flag("Editable Records", cfg->EditableRecords());
   FFilesWithPasswords = flag("Files with Passwords", cfg->FilesWithPasswords());
   FVersionType = VersionFromNumber(number("Versions", cfg->VersionType()));
@@ -369,12 +376,22 @@ void TKofSession::ReadValues(const TKofRegistry& reg, TRegistryArea area) {
   FDisplayHelpFolders = flag("Display Help Folder", true);
   FEncryptingFiles = flag("Encrypt Files", true);
   FStoreAllFiles = flag("Store All Files", cfg->StoreAllFiles());
-  FBufferSize = static_cast<int32_t>(number("Buffer Size MB", static_cast<uint32_t>(cfg->BufferSize())));
+  FBufferSize = bounded("Buffer Size MB", cfg->BufferSize(), kBufferSizeRange, 16);
   // Most sessions have no pin: its absence is no gap to write back.
   FCertificatePin = Trim(reg.TryReadString(kCertificatePinValue).value_or(""));
   FPlainHttpURL = Trim(reg.TryReadString(kPlainHttpURLValue).value_or(""));
   // Incomplete and legacy sessions are written back in full to the per-user store.
   FModified = missing || area == raHkcuOld;
+  FArea = area;
+}
+
+void TKofSession::ReadUserTrust() {
+  if (!FCertificatePin.empty() || !CheckName(FName).empty()) return;
+  TKofRegistry reg(TRegRoot::CurrentUser);
+  // The answer was given for one address; a session the administrator moved asks again.
+  if (!reg.OpenKeyReadOnly(SessionKey(FName)) || reg.TryReadString("URL").value_or("") != FURL) return;
+  FCertificatePin = Trim(reg.TryReadString(kCertificatePinValue).value_or(""));
+  if (FPlainHttpURL.empty()) FPlainHttpURL = Trim(reg.TryReadString(kPlainHttpURLValue).value_or(""));
 }
 
 std::unique_ptr<TKofSession> TKofSession::Load(TKofSessionList* owner, std::string_view name, TRegistryArea area,
@@ -404,8 +421,9 @@ std::unique_ptr<TKofSession> TKofSession::Load(TKofSessionList* owner, std::stri
   s->FDisplayHelpFolders = IsOn(ini.ReadString(section, "Display Help Folder", "OFF"));
   s->FEncryptingFiles = IsOn(ini.ReadString(section, "Encrypting Files", "OFF"));
   s->FStoreAllFiles = IsOn(ini.ReadString(section, "Store All Files", "OFF"));
-  s->FBufferSize = ini.ReadInteger(section, "Buffer Size [MB]", 16);
-  s->FCertificatePin = Trim(ini.ReadString(section, kCertificatePinKey, ""));
+  s->FBufferSize = InRange(ini.ReadInteger(section, "Buffer Size [MB]", 16), kBufferSizeRange, 16);
+  s->FAccessCodeTimeout = InRange(s->FAccessCodeTimeout, kAccessCodeTimeoutRange, 300);
+  // A pin in the file is ignored: trusting a server is the user's own answer at the first login.
   return s;
 }
 
@@ -422,17 +440,22 @@ std::unique_ptr<TKofSession> TKofSession::LoadFromFile(const std::string& fileNa
 
 // --- TKofSession: store and files ------------------------------------------------
 
-bool TKofSession::Save(std::string_view newName) {
-  {
-    TKofRegistry probe(TRegRoot::CurrentUser);
-    if (!probe.OpenKey(kSessionsKey, true)) return false;
-  }
+TSaveResult TKofSession::Store(std::string_view newName, TStoreWrite how) {
   if (!newName.empty()) FName = ExtractPureFileName(newName);
-  if (!CheckName(FName).empty()) return false;
+  if (!CheckName(FName).empty()) return TSaveResult::Failed;
   TKofRegistry reg(TRegRoot::CurrentUser);
-  // One locked replace for the whole session: nobody ever sees half of it.
+  // One locked replace for the whole session: nobody ever sees half of it,
+  // and whether the entry is there is decided in the same hold of the lock.
   reg.BeginUpdate();
-  if (!reg.OpenKey(SessionKey(FName), true)) return false;
+  const TSaveResult result = StoreInUpdate(*this, reg, how);
+  if (result != TSaveResult::Saved) return result;
+  if (!reg.EndUpdate()) throw ERegistryException("Failed to set data for '" + FName + "': " + reg.LastError());
+  FModified = false;
+  FPreviousName.clear();
+  return TSaveResult::Saved;
+}
+
+void TKofSession::WriteValues(TKofRegistry& reg) const {
   reg.WriteString("URL", FURL);
   reg.WriteString("Domain", FDomain);
   reg.WriteString("Username", FUsername);
@@ -455,10 +478,6 @@ bool TKofSession::Save(std::string_view newName) {
     reg.WriteString(kPlainHttpURLValue, FPlainHttpURL);
   else
     reg.DeleteValue(kPlainHttpURLValue);
-  if (!reg.EndUpdate()) throw ERegistryException("Failed to set data for '" + FName + "': " + reg.LastError());
-  FModified = false;
-  FPreviousName.clear();
-  return true;
 }
 
 bool TKofSession::SaveTo(TKofIniFile* ini) const {
@@ -478,7 +497,6 @@ bool TKofSession::SaveTo(TKofIniFile* ini) const {
   ini->WriteString(section, "Encrypting Files", OnOff(FEncryptingFiles));
   ini->WriteString(section, "Store All Files", OnOff(FStoreAllFiles));
   ini->WriteInteger(section, "Buffer Size [MB]", FBufferSize);
-  if (!FCertificatePin.empty()) ini->WriteString(section, kCertificatePinKey, FCertificatePin);
   return true;
 }
 
@@ -488,7 +506,7 @@ std::string TKofSession::FileText() const {
   return ini.Text();
 }
 
-bool TKofSession::SaveTo(const std::string& fileName) const { return WriteWhole(fileName, FileText()); }
+bool TKofSession::SaveTo(const std::string& fileName) const { return WriteWholeFile(fileName, FileText()); }
 
 void TKofSession::Reload() {
   TKofRegistry reg(TRegRoot::CurrentUser);
@@ -576,30 +594,60 @@ bool TKofSessionList::LoadArea(TRegistryArea area) {
     FSessionsExist = true;
   }
   if (!reg.OpenKeyReadOnly(key)) return SetError(2, "The session store cannot be opened."), false;
+  if (area == raSelect) area = reg.RootKey() == TRegRoot::LocalMachine ? raHKLM : raHKCU;
   // One snapshot for the whole list, so it never mixes two states of the store.
   const std::vector<std::string> names = reg.GetKeyNames();
   for (const std::string& name : names) {
-    if (reg.OpenKeyInSnapshot(key + "\\" + name))
-      FItems.push_back(TKofSession::Load(this, name, area, reg));
-    else
+    if (!reg.OpenKeyInSnapshot(key + "\\" + name)) {
       SetError(3, "The session " + Quoted(name) + " cannot be read from the store.");
+      continue;
+    }
+    FItems.push_back(TKofSession::Load(this, name, area, reg));
+    // The machine-wide store is read-only: the user's answers about its servers live in the user's own.
+    if (area == raHKLM) FItems.back()->ReadUserTrust();
   }
   return !FItems.empty();
 }
 
 bool TKofSessionList::Rebuild() { return LoadArea(raSelect); }
 
-bool TKofSessionList::AddToStore(TKofSession& ses, std::string_view newName) {
+bool TKofSessionList::AddToStore(TKofSession& ses, std::string_view newName, TStoreWrite how) {
   std::string why;
-  bool ok = false;
+  TSaveResult result = TSaveResult::Failed;
   try {
-    ok = ses.Save(newName);
+    result = ses.Store(newName, how);
   } catch (const ERegistryException& e) {
     why = std::string(": ") + e.what();
   }
-  if (!ok) {
-    SetError(4, "The session " + Quoted(ses.Name()) + " could not be saved" + why + ".");
-    return false;
+  switch (result) {
+    case TSaveResult::Saved: Rebuild(); return true;
+    case TSaveResult::Missing: return SetError(2, "The session " + Quoted(ses.Name()) + " no longer exists."), false;
+    case TSaveResult::Exists: return SetError(1, "Duplicate session name " + Quoted(ses.Name())), false;
+    case TSaveResult::Failed: break;
+  }
+  return SetError(4, "The session " + Quoted(ses.Name()) + " could not be saved" + why + "."), false;
+}
+
+bool TKofSessionList::MoveInStore(const TKofSession& ses, std::string_view oldName, TStoreWrite how, bool keepOld) {
+  TKofRegistry reg(TRegRoot::CurrentUser);
+  // Source, target, write and removal in one hold of the store's lock: of two
+  // processes renaming one session, the second finds it gone.
+  reg.BeginUpdate();
+  if (!ValidRegistryKeyName(oldName) || !reg.KeyExists(SessionKey(oldName)))
+    return SetError(2, "The session " + Quoted(oldName) + " no longer exists."), false;
+  TSaveResult result = TSaveResult::Failed;
+  std::string why;
+  try {
+    result = StoreInUpdate(ses, reg, how);
+  } catch (const ERegistryException& e) {
+    why = std::string(": ") + e.what();
+  }
+  if (result == TSaveResult::Exists) return SetError(1, "Duplicate session name " + Quoted(ses.Name())), false;
+  if (result == TSaveResult::Saved && !keepOld && !reg.DeleteKey(SessionKey(oldName)))
+    return SetError(2, "The session " + Quoted(oldName) + " could not be deleted: " + reg.LastError() + "."), false;
+  if (result != TSaveResult::Saved || !reg.EndUpdate()) {
+    if (why.empty() && !reg.LastError().empty()) why = ": " + reg.LastError();
+    return SetError(4, "The session " + Quoted(ses.Name()) + " could not be saved" + why + "."), false;
   }
   Rebuild();
   return true;
@@ -617,17 +665,16 @@ bool TKofSessionList::DeleteFromStore(std::string_view name, const TKofSession* 
   return true;
 }
 
-bool TKofSessionList::RenMovCopySession(const TKofSession& ses, std::string_view newName, bool copy) {
+bool TKofSessionList::RenMovCopySession(const TKofSession& ses, std::string_view newName, bool copy,
+                                        TStoreWrite how) {
   std::unique_lock guard(FOwner ? std::unique_lock(FOwner->FLock) : std::unique_lock<std::recursive_mutex>());
   ResetError();
-  // Clones first: the rebuild after the save destroys SES.
-  std::unique_ptr<TKofSession> added = TKofSession::Clone(ses);
-  const std::string oldName = ses.Name();
+  // A clone first: the rebuild after the save destroys SES.
   const std::string target = TKofSession::ExtractPureFileName(newName);
+  std::unique_ptr<TKofSession> added = TKofSession::Clone(ses, target);
+  const std::string oldName = ses.Name();
   if (std::string problem = TKofSession::CheckName(target); !problem.empty()) return SetError(5, problem), false;
-  if (!AddToStore(*added, target)) return false;
-  if (copy || SameText(oldName, target)) return true;
-  return DeleteFromStore(oldName, nullptr);
+  return MoveInStore(*added, oldName, how, copy || SameText(oldName, target));
 }
 
 // --- TKofSessionManager ---------------------------------------------------------
@@ -703,26 +750,22 @@ bool TKofSessionManager::Guarded(TKofSession& ses, F&& operation) {
   return operation();
 }
 
-bool TKofSessionManager::Add(TKofSession& ses) {
-  return Guarded(ses, [&] { return FSessionList->AddToStore(ses, {}); });
+bool TKofSessionManager::Add(TKofSession& ses, TStoreWrite how) {
+  return Guarded(ses, [&] { return FSessionList->AddToStore(ses, {}, how); });
 }
 
 bool TKofSessionManager::Update(TKofSession& ses) {
   return Guarded(ses, [&] {
-    if (!SessionExists(ses.Name()))
-      return FSessionList->SetError(2, "The session " + Quoted(ses.Name()) + " no longer exists."), false;
     TKofSessionList& list = *FSessionList;
-    if (!list.AddToStore(ses, {})) return false;
+    if (!list.AddToStore(ses, {}, TStoreWrite::MustExist)) return false;
     return list.Count() > 0;
   });
 }
 
 bool TKofSessionManager::Copy(TKofSession& ses) {
   return Guarded(ses, [&] {
-    if (SessionExists(ses.Name()))
-      return FSessionList->SetError(1, "Duplicate session name " + Quoted(ses.Name())), false;
     std::unique_ptr<TKofSession> clone = TKofSession::Clone(ses);
-    return FSessionList->AddToStore(*clone, {});
+    return FSessionList->AddToStore(*clone, {}, TStoreWrite::MustNotExist);
   });
 }
 
@@ -732,13 +775,10 @@ bool TKofSessionManager::Rename(TKofSession& ses) {
   if (ses.PreviousName().empty())
     return FSessionList->SetError(2, "The session " + Quoted(ses.Name()) + " has no previous name."), false;
   return Guarded(ses, [&] {
-    if (SessionExists(ses.Name()))
-      return FSessionList->SetError(1, "Duplicate session name " + Quoted(ses.Name())), false;
     const std::string previous = ses.PreviousName();
     std::unique_ptr<TKofSession> clone = TKofSession::Clone(ses);
-    // Store the new entry before removing the old one: a failed write must not lose the session.
-    if (!FSessionList->AddToStore(*clone, {})) return false;
-    return FSessionList->DeleteFromStore(previous, nullptr);
+    // The new entry is complete before the old one goes, in one replace of the store.
+    return FSessionList->MoveInStore(*clone, previous, TStoreWrite::MustNotExist, false);
   });
 }
 

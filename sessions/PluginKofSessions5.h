@@ -29,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -50,10 +51,10 @@ inline constexpr char kLegacyKey[] = "Software\\VarnokOld\\KofPlugin";
 inline constexpr char kLegacySessionsKey[] = "Software\\VarnokOld\\KofPlugin\\Sessions";
 inline constexpr char kSessionSection[] = "Koffra Session";
 inline constexpr char kSessionPanelExt[] = ".<KOF>";
-// Where a session keeps its pinned server certificate. Both are written only
-// while a pin is set, so sessions without one look as they always did.
+// Where a session keeps its pinned server certificate: only in the store,
+// written only while a pin is set. A session file never carries one, so a
+// shared file cannot make anybody trust a server.
 inline constexpr char kCertificatePinValue[] = "CertificatePin";
-inline constexpr char kCertificatePinKey[] = "Certificate Pin (SHA-256)";
 // The http:// address the user agreed to reach without encryption; only in
 // the store, never in session files, so a shared file cannot agree for anyone.
 inline constexpr char kPlainHttpURLValue[] = "PlainHttpURL";
@@ -84,7 +85,10 @@ class TKofIniFile {
   // A value is one line: line breaks and other control characters become blanks.
   void WriteString(std::string_view section, std::string_view name, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view name, int value);
-  void Clear() { FSections.clear(); }
+  void Clear() {
+    FSections.clear();
+    FIndex.clear();
+  }
 
   // Writes Text() to PATH, replacing its content; false when it cannot.
   bool UpdateFile(const std::string& path) const;
@@ -97,6 +101,8 @@ class TKofIniFile {
   const TSection* FindSection(std::string_view section) const;
   TSection& ForceSection(std::string_view section);
   std::vector<TSection> FSections;
+  // Section index by lower-case name: a file of many sections parses in linear time.
+  std::unordered_map<std::string, std::size_t> FIndex;
 };
 
 // Why a session file cannot be imported.
@@ -109,6 +115,15 @@ enum class TSessionFileResult {
   NotText,       // binary (a zero byte) or not UTF-8
   NoURL,         // no "Koffra Session" section with a non-empty URL
 };
+
+// How a save treats the session's entry, decided under the store's lock.
+enum class TStoreWrite {
+  Upsert,        // create it or replace it
+  MustExist,     // replace it; a session deleted meanwhile stays deleted
+  MustNotExist,  // create it; a name taken meanwhile is not overwritten
+};
+
+enum class TSaveResult { Saved, Failed, Missing, Exists };
 
 struct TSessionFileCheck {
   TSessionFileResult Result = TSessionFileResult::Ok;
@@ -123,8 +138,9 @@ class TKofSession {
   static std::string FileNameToPanelName(std::string_view fileName);
   static std::string PanelNameToFileName(std::string_view fileName);
   static bool ValidInputExt(std::string_view ext);
-  // Why NAME cannot name a session in the store ("" when it can): empty, a
-  // backslash or slash, a control character, not UTF-8, longer than 255.
+  // Why NAME cannot name a session ("" when it can): empty, only dots, a
+  // backslash or slash, a control character, not UTF-8, longer than 253 (the
+  // listed name with ".<KOF>" must fit the host's 259 characters).
   static std::string CheckName(std::string_view name);
   static bool Valid(const std::string& fileName) { return CheckSessionFile(fileName).Ok(); }
   static bool Valid(const TKofIniFile& ini);
@@ -155,15 +171,24 @@ class TKofSession {
 
   // --- store and files ---
   // Writes the session to the per-user store. False when the key cannot be
-  // opened or the name cannot be stored; a failing write raises
-  // ERegistryException. A caller that holds a lock of its own (the plugin's)
-  // takes it before this takes the store's.
-  bool Save(std::string_view newName = {});
+  // opened, the name cannot be stored or the entry is gone (a session taken
+  // from the per-user store is never re-created by a save); a failing write
+  // raises ERegistryException. A caller that holds a lock of its own (the
+  // plugin's) takes it before this takes the store's.
+  bool Save(std::string_view newName = {}) { return Store(newName, DefaultWrite()) == TSaveResult::Saved; }
+  TSaveResult Store(std::string_view newName, TStoreWrite how);
+  // Sessions of the per-user store must still be there; the others are copied into it.
+  TStoreWrite DefaultWrite() const { return FArea == raHKCU ? TStoreWrite::MustExist : TStoreWrite::Upsert; }
+  // Writes the values into REG's open key (inside the caller's update).
+  void WriteValues(TKofRegistry& reg) const;
   bool SaveTo(const std::string& fileName) const;
   bool SaveTo(TKofIniFile* ini) const;
   // The session file's bytes.
   std::string FileText() const;
   void Reload();
+  // Takes the trust answers the user's own store keeps for this machine-wide
+  // session, when they were given for the same address.
+  void ReadUserTrust();
   void ClearPreviousName() { FPreviousName.clear(); }
 
   // --- properties ---
@@ -244,6 +269,8 @@ class TKofSession {
   std::string FPlainHttpURL;
   int FClipboardTimeoutSec = 60;
   std::string FPreviousName;
+  // Where the session was loaded from; raSelect for one made in memory.
+  TRegistryArea FArea = raSelect;
 };
 
 class TKofSessionList {
@@ -272,15 +299,19 @@ class TKofSessionList {
   void Clear() { FItems.clear(); }
   // Saves every modified session in order; false (ErrorCode 4) at the first failure.
   bool Save();
-  // Stores a copy of SES under NEWNAME and, unless COPY, removes the old entry.
-  bool RenMovCopySession(const TKofSession& ses, std::string_view newName, bool copy);
+  // Stores a copy of SES under NEWNAME and, unless COPY, removes the old entry;
+  // HOW says whether an entry of that name may be replaced (ErrorCode 1 when not).
+  bool RenMovCopySession(const TKofSession& ses, std::string_view newName, bool copy,
+                         TStoreWrite how = TStoreWrite::Upsert);
 
  private:
   friend class TKofSessionManager;
   void SetError(int code, std::string message);
   void ResetError();
   bool LoadArea(TRegistryArea area);
-  bool AddToStore(TKofSession& ses, std::string_view newName);
+  bool AddToStore(TKofSession& ses, std::string_view newName, TStoreWrite how);
+  // Stores SES and, unless KEEPOLD, removes OLDNAME, in one hold of the store's lock.
+  bool MoveInStore(const TKofSession& ses, std::string_view oldName, TStoreWrite how, bool keepOld);
   bool DeleteFromStore(std::string_view name, const TKofSession* ses);
   bool Rebuild();
 
@@ -314,7 +345,8 @@ class TKofSessionManager {
   int FindByShortName(std::string_view shortName) const;
   bool SessionExists(std::string_view name) const;
 
-  bool Add(TKofSession& ses);
+  // An import that must not replace a session passes MustNotExist (ErrorCode 1 when taken).
+  bool Add(TKofSession& ses, TStoreWrite how = TStoreWrite::Upsert);
   bool Update(TKofSession& ses);
   bool Rename(TKofSession& ses);
   bool Copy(TKofSession& ses);

@@ -1,5 +1,7 @@
 #include "support/SecureString.h"
 
+#include <algorithm>
+
 #include <sodium.h>
 
 #include <functional>
@@ -55,7 +57,9 @@ void SecureString::Append(std::string_view text) {
   }
   if (FData.empty()) FData.push_back('\0');
   FData.pop_back();
-  FData.reserve(FData.size() + text.size() + 1);
+  // Doubling keeps a run of appends linear; the allocator wipes every buffer it gives back.
+  if (const std::size_t needed = FData.size() + text.size() + 1; needed > FData.capacity())
+    FData.reserve(std::max(needed, 2 * FData.capacity()));
   FData.insert(FData.end(), text.begin(), text.end());
   FData.push_back('\0');
 }

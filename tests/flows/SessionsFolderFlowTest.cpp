@@ -1,5 +1,10 @@
 // The sessions folder driven through the exports, as a file manager drives it.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
 
 #include "tests/flows/FlowFixture.h"
 
@@ -33,7 +38,14 @@ std::string ExpectedSessionFile(const std::string& url, const std::string& domai
          "\r\n";
 }
 
-using SessionsFolder = PluginFlow;
+class SessionsFolder : public PluginFlow {
+ protected:
+  std::string StoreFile() const { return (FDir / "user" / "registry.json").string(); }
+  static nlohmann::json& SessionValues(nlohmann::json& store, const std::string& name) {
+    nlohmann::json& plugin = store["keys"]["Software"]["keys"]["Varnok"]["keys"]["Koffra TC Plugin"];
+    return plugin["keys"]["Sessions"]["keys"][name]["values"];
+  }
+};
 
 TEST_F(SessionsFolder, FreshConfigurationListsOnlyTheHelpEntry) {
   const auto entries = FPlugin.List("/");
@@ -87,6 +99,16 @@ TEST_F(SessionsFolder, NewSessionRefusals) {
     if (*c.message) {
       EXPECT_TRUE(shown);
     }
+  }
+  EXPECT_EQ(Names("/"), (NameList{kHelp, "Work.<KOF>"}));
+
+  // ".." would be listed as "...<KOF>" and could never be entered.
+  for (const char* target : {"/...<KOF>", "/..KOF", "/....KOF"}) {
+    SCOPED_TRACE(target);
+    FPlugin.GetAnswers().ClearAsked();
+    EXPECT_EQ(FPlugin.RenMov("/Work.<KOF>", target, false, false).Code, wfx::FS_FILE_WRITEERROR);
+    ASSERT_FALSE(FPlugin.GetAnswers().Asked().empty());
+    EXPECT_NE(FPlugin.GetAnswers().Asked().back().Text.find("cannot be used"), std::string::npos);
   }
   EXPECT_EQ(Names("/"), (NameList{kHelp, "Work.<KOF>"}));
 }
@@ -182,6 +204,46 @@ TEST_F(SessionsFolder, RenameCopyMoveAndDelete) {
   EXPECT_EQ(Names("/"), (NameList{kHelp, "Home.<KOF>", "Office.<KOF>"}));
 }
 
+// WORK runs in a forked copy of this host: another file-manager window on the same store.
+void InAnotherHost(const std::function<void()>& work) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    work();
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(SessionsFolder, ChangesMadeByAnotherWindowShowOnTheNextListing) {
+  ASSERT_NE(NewSession("Work").Code, 0);
+  EXPECT_EQ(Names("/"), (NameList{kHelp, "Work.<KOF>"}));
+  InAnotherHost([&] {
+    EXPECT_NE(NewSession("Home").Code, 0);
+    EXPECT_NE(FPlugin.Delete("/Work.<KOF>").Code, 0);
+  });
+  EXPECT_EQ(Names("/"), (NameList{kHelp, "Home.<KOF>"}));
+}
+
+// This window still lists the session the other one deleted: an import over
+// it stores the file (the choice is made against the store, not the list),
+// and a rename of it finds it gone.
+TEST_F(SessionsFolder, StoreOperationsDecideAgainstTheStoreNotAStaleList) {
+  ASSERT_NE(NewSession("Work").Code, 0);
+  ASSERT_NE(NewSession("Home").Code, 0);
+  ASSERT_EQ(FPlugin.Get("/Work.<KOF>", Local("Work.KOF"), 0).Code, FS_FILE_OK);
+  EXPECT_EQ(Names("/"), (NameList{kHelp, "Home.<KOF>", "Work.<KOF>"}));
+  InAnotherHost([&] {
+    EXPECT_NE(FPlugin.Delete("/Work.<KOF>").Code, 0);
+    EXPECT_NE(FPlugin.Delete("/Home.<KOF>").Code, 0);
+  });
+  EXPECT_EQ(FPlugin.Put(Local("Work.KOF"), "/Work.KOF", wfx::FS_COPYFLAGS_OVERWRITE).Code, FS_FILE_OK);
+  EXPECT_NE(FPlugin.RenMov("/Home.<KOF>", "/Office.<KOF>", true, false).Code, FS_FILE_OK);
+  EXPECT_EQ(Names("/"), (NameList{kHelp, "Work.<KOF>"}));
+}
+
 TEST_F(SessionsFolder, SessionsSurviveAReload) {
   ASSERT_NE(NewSession("Work").Code, 0);
   UnloadPlugin();
@@ -233,12 +295,13 @@ TEST_F(SessionsFolder, HostBuffersAreNeverOverrun) {
   } cases[] = {{0, ""}, {1, ""}, {5, "Koff"}, {260, "Koffra5"}};
   for (const auto& c : cases) EXPECT_EQ(FPlugin.RootName(c.size), c.expected) << c.size;
 
-  // The longest session name (255) with its ".<KOF>" is cut to the name field's 259 units.
-  ASSERT_EQ(NewSession(std::string(256, 'n')).Code, 0);
-  ASSERT_NE(NewSession(std::string(255, 'n')).Code, 0);
+  // The longest session name (253) with its ".<KOF>" fills the name field's 259 units; a
+  // longer one would be listed cut and could never be entered.
+  ASSERT_EQ(NewSession(std::string(254, 'n')).Code, 0);
+  ASSERT_NE(NewSession(std::string(253, 'n')).Code, 0);
   const auto entries = FPlugin.List("/");
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1].Name.size(), 259u);
+  EXPECT_EQ(entries[1].Name, std::string(253, 'n') + ".<KOF>");
 }
 
 TEST_F(SessionsFolder, ExecuteVerbsAndDisconnect) {
@@ -266,16 +329,19 @@ TEST_F(SessionsFolder, PropertiesDropATrustedCertificateOnRequestOrWithANewAddre
   for (int i = 1; i < 32; ++i) pin += ":AB";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    WriteFile(Local("Pinned.KOF"), "[Koffra Session]\r\nURL=https://vault.example/\r\nDomain=D\r\nUsername=u\r\n"
-                                   "Certificate Pin (SHA-256)=" + pin + "\r\n\r\n");
+    WriteFile(Local("Pinned.KOF"), "[Koffra Session]\r\nURL=https://vault.example/\r\nDomain=D\r\nUsername=u\r\n\r\n");
     ASSERT_EQ(FPlugin.Put(Local("Pinned.KOF"), "/Pinned.KOF", wfx::FS_COPYFLAGS_OVERWRITE).Code, FS_FILE_OK);
+    // A pin comes only from a login's answer, kept in the store; put one there as a login would.
+    nlohmann::json store = nlohmann::json::parse(ReadFile(StoreFile()));
+    SessionValues(store, "Pinned")["CertificatePin"] = {{"type", "sz"}, {"data", pin}};
+    WriteFile(StoreFile(), store.dump());
+    Names("/");  // the listing reads the store again
     FPlugin.GetAnswers().Push(c.url);
     FPlugin.GetAnswers().Push("D");
     FPlugin.GetAnswers().Push("u");
     if (c.forget) FPlugin.GetAnswers().Push(c.forget);
     EXPECT_EQ(FPlugin.Exec("properties", "/Pinned.<KOF>").Code, wfx::FS_EXEC_OK);
-    ASSERT_EQ(FPlugin.Get("/Pinned.<KOF>", Local("out.KOF"), wfx::FS_COPYFLAGS_OVERWRITE).Code, FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Local("out.KOF")).find(pin) != std::string::npos, c.pinKept);
+    EXPECT_EQ(ReadFile(StoreFile()).find(pin) != std::string::npos, c.pinKept);
   }
 }
 

@@ -234,9 +234,10 @@ TEST_F(VaultFlow, UnknownCertificateIsAskedAboutOnceAndPinned) {
   FPlugin.GetAnswers().ClearAsked();
   ASSERT_TRUE(Enter()) << AskedSoFar();
   EXPECT_EQ(CountAsked(IsCertificateQuestion), 1);
+  // The pin stays in the store: an exported session file never carries it.
   ASSERT_EQ(FPlugin.Get("/Demo.<KOF>", Local("Pinned.KOF"), 0).Code, wfx::FS_FILE_OK);
-  const std::string pin = kCertificatePinKey + std::string("=") + Fingerprint(FServer->CertFile());
-  EXPECT_NE(ReadFile(Local("Pinned.KOF")).find(pin), std::string::npos) << ReadFile(Local("Pinned.KOF"));
+  const std::string fingerprint = Fingerprint(FServer->CertFile());
+  EXPECT_EQ(ReadFile(Local("Pinned.KOF")).find(fingerprint), std::string::npos) << ReadFile(Local("Pinned.KOF"));
 
   std::string newPath;
   EXPECT_EQ(FPlugin.Exec("open", "/Demo/" + kAccessories + "/" + kLogout, &newPath).Code, wfx::FS_EXEC_SYMLINK);
@@ -245,11 +246,29 @@ TEST_F(VaultFlow, UnknownCertificateIsAskedAboutOnceAndPinned) {
   EXPECT_EQ(CountAsked(IsCertificateQuestion), 0) << AskedSoFar();
   ExpectListing("/Demo", kRoot);
 
-  // A session that arrives with the pin trusts the server without asking.
+  // A session file that arrives with a pin trusts nothing: the first login asks.
   RestartHost();
-  AddSession(VaultURL(), pin + "\r\n");
+  AddSession(VaultURL(), "Certificate Pin (SHA-256)=" + fingerprint + "\r\n");
   ASSERT_TRUE(Enter()) << AskedSoFar();
-  EXPECT_EQ(CountAsked(IsCertificateQuestion), 0) << AskedSoFar();
+  EXPECT_EQ(CountAsked(IsCertificateQuestion), 1) << AskedSoFar();
+}
+
+// A machine-wide store cannot be written: the user's answer goes to the
+// user's own store, where the next login finds it.
+TEST_F(VaultFlow, TrustAnswerForAMachineWideSessionHoldsForTheNextLogin) {
+  StartVault();
+  UnloadPlugin();
+  std::filesystem::copy_file(FDir / "user" / "registry.json", FDir / "system" / "registry.json");
+  std::filesystem::remove(FDir / "user" / "registry.json");
+  LoadPlugin();
+  for (int login = 1; login <= 2; ++login) {
+    SCOPED_TRACE(login);
+    FPlugin.GetAnswers().ClearAsked();
+    ASSERT_TRUE(Enter()) << AskedSoFar();
+    EXPECT_EQ(CountAsked(IsCertificateQuestion), login == 1 ? 1 : 0) << AskedSoFar();
+    ExpectListing("/Demo", kRoot);
+    RestartHost();
+  }
 }
 
 // An address typed without a scheme is the secure one: the server's

@@ -73,6 +73,50 @@ TEST_F(Clipboard, AFailingOrMissingProgramIsReportedNotFatal) {
   EXPECT_FALSE(error.empty());
 }
 
+TEST_F(Clipboard, ClearingSaysWhatHappened) {
+  TKofClipboard clipboard;
+  std::string error;
+  EXPECT_EQ(clipboard.ClearOwn(), TClearResult::Gone);  // nothing was put there
+  ASSERT_TRUE(clipboard.SetText("secret", error)) << error;
+  const fs::path program = FDir / "clipboard";
+  fs::rename(program, FDir / "working");
+  WriteProgram("#!/bin/sh\nexit 1\n");  // cannot read back
+  EXPECT_EQ(clipboard.ClearOwn(), TClearResult::Failed);
+  EXPECT_TRUE(clipboard.HoldsOwnText());
+  EXPECT_EQ(Held(), "secret");
+  fs::rename(FDir / "working", program);
+  EXPECT_EQ(clipboard.ClearOwn(), TClearResult::Cleared);
+  EXPECT_EQ(Held(), "");
+  EXPECT_FALSE(clipboard.HoldsOwnText());
+}
+
+// A program that never exits, or pastes without end, costs a bounded time.
+TEST_F(Clipboard, HangingAndFloodingProgramsAreCutShort) {
+  struct Case {
+    const char* Name;
+    std::string Script;
+  };
+  const Case cases[] = {
+      {"copy never exits", "#!/bin/sh\nexec sleep 100\n"},
+      {"paste never exits", "#!/bin/sh\n[ \"$1\" = copy ] && { cat >/dev/null; exit 0; }\nexec sleep 100\n"},
+      {"paste floods", "#!/bin/sh\n[ \"$1\" = copy ] && { cat >/dev/null; exit 0; }\nexec cat /dev/zero\n"},
+      {"paste of 32 MB", "#!/bin/sh\n[ \"$1\" = copy ] && { cat >/dev/null; exit 0; }\nexec head -c 33554432 /dev/zero\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    WriteProgram(c.Script);
+    TKofClipboard clipboard;
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    const bool copied = clipboard.SetText("secret", error);
+    if (copied) {
+      EXPECT_NE(clipboard.ClearOwn(), TClearResult::Cleared);
+    }
+    EXPECT_FALSE(TKofClipboard::GetText(1 << 20).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4 * kClipboardProgramTimeout);
+  }
+}
+
 TEST(Timer, FiresOnceAfterTheLatestStartAndNotAfterStop) {
   std::atomic<int> fired{0};
   TKofTimer timer([&] { ++fired; });

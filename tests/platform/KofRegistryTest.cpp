@@ -175,6 +175,9 @@ TEST_F(RegistryTest, CorruptDocumentIsMovedAsideAndNeverOverwritten) {
       {"names equal but for case", R"({"keys": {"Účet": {}, "účet": {}}})"},
       {"backslash in key name", R"({"keys": {"a\\b": {}}})"},
       {"invalid UTF-8", "{\"keys\": {\"\xFF\": {}}}"},
+      // What a crash before the data reached the disk leaves: no blank, but damage.
+      {"zero bytes", std::string(4096, '\0')},
+      {"zero bytes after blanks", "\n\n" + std::string(10, '\0')},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -2,7 +2,9 @@
 // logged-in session.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -250,6 +252,95 @@ TEST_F(PluginObject, PromptsRefuseToRunWithoutThePluginLock) {
   EXPECT_THROW(FPlugin->Prompts().ShowMessage("t", "m"), std::logic_error);
   EXPECT_TRUE(gHost.RequestTypes.empty());
   FHold = std::make_unique<TKofHold>(FPlugin->Lock());
+}
+
+// The clipboard through a script whose read-back can be made to fail.
+class ClipboardNotices : public PluginObject {
+ protected:
+  void SetUp() override {
+    PluginObject::SetUp();
+    FDir = Root() + "/clip";
+    std::filesystem::create_directories(FDir);
+    const std::string program = FDir + "/clipboard";
+    test::WriteBytes(program, "#!/bin/sh\nd=$(dirname \"$0\")\n[ -e \"$d/broken\" ] && exit 1\n"
+                              "if [ \"$1\" = copy ]; then cat > \"$d/clip\"; else cat \"$d/clip\"; fi\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    FCommand = std::make_unique<test::TScopedEnv>("KOFFRA_CLIPBOARD_CMD", program);
+    FPlugin->SetClipboardInterval(std::chrono::milliseconds(50));
+  }
+  void TearDown() override {
+    std::filesystem::remove(FDir + "/broken");
+    PluginObject::TearDown();
+    FCommand.reset();
+  }
+  void Copy(bool notify) {
+    std::string error;
+    ASSERT_TRUE(FPlugin->CopySecretToClipboard("s3cret", notify, error)) << error;
+  }
+  void Break(bool broken) {
+    if (broken) test::WriteBytes(FDir + "/broken", "");
+    else std::filesystem::remove(FDir + "/broken");
+  }
+  std::string Held() const { return test::ReadBytes(FDir + "/clip"); }
+  // Waits (bounded) until the timer emptied the clipboard.
+  bool ClearedByTimer() const {
+    for (int i = 0; i < 500 && !Held().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Held().empty();
+  }
+  // Delivers owed notices until one containing PART was shown (bounded).
+  bool NoticeShown(std::string_view part) {
+    for (int i = 0; i < 500 && Shown(part) == 0; ++i) {
+      FPlugin->DeliverClipboardNotice();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Shown(part) > 0;
+  }
+  int Shown(std::string_view part) const {
+    int n = 0;
+    for (const std::string& text : gHost.Texts) n += text.find(part) != std::string::npos;
+    return n;
+  }
+
+  std::string FDir;
+  std::unique_ptr<test::TScopedEnv> FCommand;
+};
+
+// Whatever panel was used last (a listing of another session resets it), the
+// notice follows the setting of the session whose secret was copied.
+TEST_F(ClipboardNotices, TheNoticeFollowsTheCopyingSession) {
+  for (const bool notify : {true, false}) {
+    SCOPED_TRACE(notify);
+    gHost = {};
+    Copy(notify);
+    FPlugin->SetLastUsedPanelIndex(-1);
+    ASSERT_TRUE(ClearedByTimer());
+    if (notify) {
+      EXPECT_TRUE(NoticeShown("The Clipboard was cleared"));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the clearing has surely ended
+      FPlugin->DeliverClipboardNotice();
+      EXPECT_EQ(Shown("The Clipboard was cleared"), 0);
+    }
+  }
+}
+
+// A clipboard that cannot be read back may still hold the secret: the user is
+// told so (once), never that it was cleared, and the timer keeps trying.
+TEST_F(ClipboardNotices, AFailedClearingIsToldAndRetriedUntilItWorks) {
+  Copy(true);
+  Break(true);
+  EXPECT_EQ(FPlugin->ClearClipboard(), TClearResult::Failed);  // as at logout
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // several failed retries
+  FPlugin->DeliverClipboardNotice();
+  EXPECT_EQ(Shown("could not be cleared"), 1);
+  EXPECT_EQ(Shown("was cleared"), 0);
+  EXPECT_EQ(Held(), "s3cret");
+
+  Break(false);
+  ASSERT_TRUE(ClearedByTimer());
+  EXPECT_TRUE(NoticeShown("The Clipboard was cleared"));
+  EXPECT_EQ(Shown("could not be cleared"), 1);
+  EXPECT_EQ(FPlugin->ClearClipboard(), TClearResult::Gone);
 }
 
 }  // namespace

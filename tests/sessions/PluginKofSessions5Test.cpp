@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -80,8 +81,14 @@ TEST(SessionNames, NamesTheStoreCannotHoldAreRefused) {
   const Case cases[] = {
       {"Work", true},
       {"Účty klienta", true},
-      {std::string(255, 'x'), true},
+      {std::string(253, 'x'), true},
+      {"a.b", true},
+      {"...x", true},
       {"", false},
+      {".", false},
+      {"..", false},
+      {"...", false},
+      {std::string(254, 'x'), false},
       {"  ", false},
       {"a\\b", false},
       {"a/b", false},
@@ -190,6 +197,31 @@ TEST_F(SessionFileTest, MissingAndOddKeysTakeTheirDefaults) {
     TKofIniFile ini("[koffra session]\n" + c.Lines);
     ASSERT_TRUE(TKofSession::Valid(ini));
     c.Check(*TKofSession::Load(nullptr, "S", ini));
+  }
+}
+
+// A negative timeout once became 4294967291 in the store: numbers outside
+// their range take the default.
+TEST_F(SessionFileTest, NumbersOutOfRangeTakeTheirDefaults) {
+  struct Case {
+    const char* Timeout;
+    const char* Buffer;
+    int ExpectedTimeout;
+    int ExpectedBuffer;
+  };
+  const Case cases[] = {
+      {"-5", "0", 300, 16},
+      {"99999999", "65", 300, 16},
+      {"0", "64", 0, 64},
+      {"604800", "1", 604800, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Timeout) + " / " + c.Buffer);
+    const TKofIniFile ini(std::string("[Koffra Session]\nURL=u\nAccess Code Timeout [sec]=") + c.Timeout +
+                          "\nBuffer Size [MB]=" + c.Buffer + "\n");
+    const std::unique_ptr<TKofSession> s = TKofSession::Load(nullptr, "S", ini);
+    EXPECT_EQ(s->AccessCodeTimeout(), c.ExpectedTimeout);
+    EXPECT_EQ(s->BufferSize(), c.ExpectedBuffer);
   }
 }
 
@@ -386,9 +418,9 @@ TEST_F(SessionStoreTest, ImportedFileBecomesASession) {
   EXPECT_EQ(Manager().Sessions().Items(index).FileText(), kFullSessionFile);
 }
 
-// A pinned server certificate lives beside the fourteen values and keys,
-// written only while it is set, and survives every path a session travels.
-TEST_F(SessionStoreTest, CertificatePinTravelsThroughStoreFilesAndCopies) {
+// A pinned server certificate lives in the store beside the fourteen values;
+// a session file neither carries one out nor brings one in.
+TEST_F(SessionStoreTest, CertificatePinStaysInTheStoreAndNeverTravelsInFiles) {
   const std::string pin =
       "0A:1B:2C:3D:4E:5F:60:71:82:93:A4:B5:C6:D7:E8:F9:0A:1B:2C:3D:4E:5F:60:71:82:93:A4:B5:C6:D7:E8:F9";
   std::unique_ptr<TKofSession> pinned = SampleSession("Pinned");
@@ -408,16 +440,18 @@ TEST_F(SessionStoreTest, CertificatePinTravelsThroughStoreFilesAndCopies) {
   EXPECT_EQ(plain.CertificatePin(), "");
   EXPECT_FALSE(plain.Modified());
   EXPECT_FALSE(loaded.Modified());
-
   EXPECT_EQ(TKofSession::Clone(loaded, "Other")->CertificatePin(), pin);
-  std::string expectedFile = kFullSessionFile;
-  expectedFile.insert(expectedFile.size() - 2, "Certificate Pin (SHA-256)=" + pin + "\r\n");
-  EXPECT_EQ(loaded.FileText(), expectedFile);
-  const std::string path = Root() + "/Pinned.KOF";
-  ASSERT_TRUE(loaded.SaveTo(path));
+
+  EXPECT_EQ(loaded.FileText(), kFullSessionFile);
+  // A shared file with a genuine address and someone else's fingerprint trusts nothing.
+  std::string planted = kFullSessionFile;
+  planted.insert(planted.size() - 2, "Certificate Pin (SHA-256)=" + pin + "\r\n");
+  const std::string path = Root() + "/Planted.KOF";
+  WriteBytes(path, planted);
   std::unique_ptr<TKofSession> imported = TKofSession::LoadFromFile(path);
   ASSERT_TRUE(imported);
-  EXPECT_EQ(imported->CertificatePin(), pin);
+  EXPECT_EQ(imported->CertificatePin(), "");
+  EXPECT_EQ(imported->FileText(), kFullSessionFile);
 
   // Forgetting the pin removes it from the store, not just from memory.
   loaded.SetCertificatePin("");
@@ -426,7 +460,75 @@ TEST_F(SessionStoreTest, CertificatePinTravelsThroughStoreFilesAndCopies) {
   EXPECT_EQ(forgotten.CertificatePin(), "");
   forgotten.Reload();
   EXPECT_EQ(forgotten.CertificatePin(), "");
-  EXPECT_EQ(forgotten.FileText(), kFullSessionFile);
+}
+
+// Another window deleted the session this one still lists: neither an update
+// nor a save of a login's answer may bring it back.
+TEST_F(SessionStoreTest, ASessionDeletedElsewhereIsNeverRecreated) {
+  Add("Gone");
+  {
+    TKofPluginConfiguration other;
+    other.Init();
+    TKofSessionManager& manager = other.SessionManager();
+    ASSERT_TRUE(manager.Delete(manager.Sessions().Items(manager.FindByName("Gone"))));
+  }
+  TKofSession& stale = Manager().Sessions().Items(Manager().FindByName("Gone"));
+  stale.SetCertificatePin("0A:1B");
+  EXPECT_EQ(stale.Store({}, stale.DefaultWrite()), TSaveResult::Missing);
+  EXPECT_FALSE(stale.Save());
+  EXPECT_FALSE(Manager().Update(stale));
+  EXPECT_EQ(Manager().ErrorCode(), 2);
+  EXPECT_EQ(Manager().ErrorMessage(), "The session \"Gone\" no longer exists.");
+  EXPECT_TRUE(StoredNames().empty());
+}
+
+// Three processes rename one session to three names at once: one wins, the
+// others find the source gone, and the store holds exactly one copy.
+TEST_F(SessionStoreTest, ConcurrentRenamesNeverDuplicate) {
+  for (int trial = 0; trial < 10; ++trial) {
+    SCOPED_TRACE(trial);
+    Add("Src");
+    test::RunInChildProcesses(3, [](int i) {
+      TKofPluginConfiguration cfg;
+      cfg.Init();
+      TKofSessionManager& manager = cfg.SessionManager();
+      const int index = manager.FindByName("Src");
+      if (index >= 0) manager.Sessions().RenMovCopySession(manager.Sessions().Items(index), "N" + std::to_string(i), false);
+    });
+    EXPECT_EQ(StoredNames().size(), 1u);
+    TKofRegistry reg(TRegRoot::CurrentUser);
+    ASSERT_TRUE(reg.DeleteKey(kSessionsKey));
+    Manager().Reload(raSelect);
+  }
+}
+
+TEST_F(SessionStoreTest, RenamingOntoATakenNameFailsInsideTheStoreLock) {
+  Add("A");
+  Add("B");
+  // The list says nothing about B's arrival; the store does.
+  EXPECT_FALSE(Manager().Sessions().RenMovCopySession(Manager().Sessions().Items(0), "B", false,
+                                                      TStoreWrite::MustNotExist));
+  EXPECT_EQ(Manager().ErrorCode(), 1);
+  EXPECT_EQ(StoredNames(), (std::vector<std::string>{"A", "B"}));
+  std::unique_ptr<TKofSession> ghost = SampleSession("Ghost");
+  EXPECT_FALSE(Manager().Sessions().RenMovCopySession(*ghost, "New", false));
+  EXPECT_EQ(Manager().ErrorCode(), 2);
+  EXPECT_EQ(StoredNames(), (std::vector<std::string>{"A", "B"}));
+}
+
+// 70,000 sections stay under the size limit; parsing them must stay linear
+// (a quadratic search took most of a minute here).
+TEST_F(SessionFileTest, AFileOfManySectionsIsParsedQuickly) {
+  std::string text;
+  for (int i = 0; i < 70000; ++i) text += "[s" + std::to_string(i) + "]\r\n";
+  text += "[Koffra Session]\r\nURL=https://last/\r\n";
+  ASSERT_LT(text.size(), kMaxSessionFileBytes);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(TKofSession::CheckSessionText(text).Ok());
+  const TKofIniFile ini(text);
+  EXPECT_EQ(ini.ReadString("koffra session", "url", ""), "https://last/");
+  EXPECT_TRUE(ini.SectionExists("S69999"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_F(SessionFileTest, KeysThisVersionDoesNotKnowAreIgnored) {
@@ -471,6 +573,53 @@ TEST_F(SessionAreaTest, MissingValuesFallBackAndAreWrittenBackInFull) {
   ASSERT_TRUE(reg.OpenKeyReadOnly(SessionKey("Partial")));
   EXPECT_EQ(reg.GetValueNames().size(), 14u);
   EXPECT_EQ(reg.ReadInteger("Versions"), 3u);
+}
+
+// -5 written as a DWORD is 4294967291: such numbers take the fallback and the
+// session is written back repaired.
+TEST_F(SessionAreaTest, NumbersOutOfRangeTakeTheFallback) {
+  PutSessionValue(TRegRoot::CurrentUser, SessionKey("S"), "AccessCodeTimeout", static_cast<uint32_t>(-5));
+  PutSessionValue(TRegRoot::CurrentUser, SessionKey("S"), "Buffer Size MB", 4096);
+  PutSessionValue(TRegRoot::CurrentUser, kPluginKey, "AccessCodeTimeout", 90);
+  TKofPluginConfiguration cfg;
+  ASSERT_TRUE(cfg.Init());
+  const TKofSession& s = cfg.SessionManager().Sessions().Items(0);
+  EXPECT_EQ(s.AccessCodeTimeout(), 90);
+  EXPECT_EQ(s.BufferSize(), 16);
+  EXPECT_TRUE(s.Modified());
+}
+
+// With a machine-wide store the user's trust answer is kept in the user's own
+// store and found by the next start, for as long as the address is the same.
+TEST_F(SessionAreaTest, TrustAnswersForMachineWideSessionsSurviveARestart) {
+  const std::string pin = "0A:1B:2C";
+  {
+    TKofRegistry reg(TRegRoot::LocalMachine);
+    ASSERT_TRUE(reg.OpenKey(SessionKey("Shared"), true));
+    reg.WriteString("URL", "https://shared/");
+  }
+  {
+    TKofPluginConfiguration cfg;
+    ASSERT_TRUE(cfg.Init());
+    ASSERT_TRUE(cfg.SessionManager().ReadOnly());
+    TKofSession& s = cfg.SessionManager().Sessions().Items(0);
+    EXPECT_EQ(s.CertificatePin(), "");
+    s.SetCertificatePin(pin);
+    ASSERT_TRUE(s.Save());
+  }
+  {
+    TKofPluginConfiguration cfg;
+    ASSERT_TRUE(cfg.Init());
+    EXPECT_EQ(cfg.SessionManager().Sessions().Items(0).CertificatePin(), pin);
+  }
+  {
+    TKofRegistry reg(TRegRoot::LocalMachine);
+    ASSERT_TRUE(reg.OpenKey(SessionKey("Shared"), false));
+    reg.WriteString("URL", "https://moved/");
+  }
+  TKofPluginConfiguration cfg;
+  ASSERT_TRUE(cfg.Init());
+  EXPECT_EQ(cfg.SessionManager().Sessions().Items(0).CertificatePin(), "");
 }
 
 TEST_F(SessionAreaTest, UnknownModeNumberLoadsAsNoVersioning) {
