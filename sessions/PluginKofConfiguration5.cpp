@@ -168,11 +168,19 @@ void TKofPluginConfiguration::Assign(const TKofPluginConfiguration& conf) {
 
 std::unique_ptr<TKofSession> TKofPluginConfiguration::NewSession(std::string_view name, std::string url,
                                                                  std::string domain, std::string username) const {
-  return std::make_unique<TKofSession>(nullptr, name, std::string(), std::move(url), std::move(domain),
-                                       std::move(username), AccessCodeTimeout(), EditableRecords(),
-                                       FilesWithPasswords(), VersionType(), ErrorGrouping(), ClipCopyMessage(),
-                                       AllowedVersionTypeChange(), DisplayHelpFolders(), EncryptingFiles(),
-                                       StoreAllFiles(), BufferSize());
+  return std::make_unique<TKofSession>(
+      nullptr, name, std::string(), TSessionAddress{std::move(url), std::move(domain), std::move(username)},
+      TSessionSettings{.AccessCodeTimeout = AccessCodeTimeout(),
+                       .EditableRecords = EditableRecords(),
+                       .FilesWithPasswords = FilesWithPasswords(),
+                       .VersionType = VersionType(),
+                       .ErrorGrouping = ErrorGrouping(),
+                       .ClipCopyMessage = ClipCopyMessage(),
+                       .AllowedVersionTypeChange = AllowedVersionTypeChange(),
+                       .DisplayHelpFolders = DisplayHelpFolders(),
+                       .EncryptingFiles = EncryptingFiles(),
+                       .StoreAllFiles = StoreAllFiles(),
+                       .BufferSize = BufferSize()});
 }
 
 bool TKofPluginConfiguration::CriticalCharFullfilled() const {

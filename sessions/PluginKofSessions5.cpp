@@ -301,28 +301,35 @@ std::string TKofSession::Separate(std::string_view prefix, std::string_view name
 
 // --- TKofSession: construction -------------------------------------------------
 
+TKofSession::TKofSession(TKofSessionList* owner, std::string_view name, std::string shortName,
+                         TSessionAddress address, const TSessionSettings& settings)
+    : FOwner(owner),
+      FName(ExtractPureFileName(name)),
+      FShortName(std::move(shortName)),
+      FURL(std::move(address.URL)),
+      FDomain(std::move(address.Domain)),
+      FUsername(std::move(address.Username)),
+      FAccessCodeTimeout(settings.AccessCodeTimeout),
+      FEditableRecords(settings.EditableRecords),
+      FFilesWithPasswords(settings.FilesWithPasswords),
+      FVersionType(settings.VersionType),
+      FErrorGrouping(settings.ErrorGrouping),
+      FClipCopyMessage(settings.ClipCopyMessage),
+      FAllowedVersionTypeChange(settings.AllowedVersionTypeChange),
+      FDisplayHelpFolders(settings.DisplayHelpFolders),
+      FEncryptingFiles(settings.EncryptingFiles),
+      FStoreAllFiles(settings.StoreAllFiles),
+      FBufferSize(settings.BufferSize) {}
+
 TKofSession::TKofSession(TKofSessionList* owner, std::string_view name, std::string shortName, std::string url,
                          std::string domain, std::string username, int accessCodeTimeout, bool editableRecords,
                          bool filesWithPasswords, TVersionType versionType, bool errorGrouping, bool clipCopyMessage,
                          bool allowedVersionTypeChange, bool displayHelpFolders, bool encryptingFiles,
                          bool storeAllFiles, int bufferSize)
-    : FOwner(owner),
-      FName(ExtractPureFileName(name)),
-      FShortName(std::move(shortName)),
-      FURL(std::move(url)),
-      FDomain(std::move(domain)),
-      FUsername(std::move(username)),
-      FAccessCodeTimeout(accessCodeTimeout),
-      FEditableRecords(editableRecords),
-      FFilesWithPasswords(filesWithPasswords),
-      FVersionType(versionType),
-      FErrorGrouping(errorGrouping),
-      FClipCopyMessage(clipCopyMessage),
-      FAllowedVersionTypeChange(allowedVersionTypeChange),
-      FDisplayHelpFolders(displayHelpFolders),
-      FEncryptingFiles(encryptingFiles),
-      FStoreAllFiles(storeAllFiles),
-      FBufferSize(bufferSize) {}
+    : TKofSession(owner, name, std::move(shortName), {std::move(url), std::move(domain), std::move(username)},
+                  {accessCodeTimeout, editableRecords, filesWithPasswords, versionType, errorGrouping,
+                   clipCopyMessage, allowedVersionTypeChange, displayHelpFolders, encryptingFiles, storeAllFiles,
+                   bufferSize}) {}
 
 std::unique_ptr<TKofSession> TKofSession::Clone(const TKofSession& source, std::string_view newName) {
   std::unique_ptr<TKofSession> copy(new TKofSession(source));

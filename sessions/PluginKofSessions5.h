@@ -131,6 +131,29 @@ struct TSessionFileCheck {
   bool Ok() const { return Result == TSessionFileResult::Ok; }
 };
 
+// Where a session connects, and as whom.
+struct TSessionAddress {
+  std::string URL;
+  std::string Domain;
+  std::string Username;
+};
+
+// The per-profile settings a session is created with; the defaults are those
+// of a session made in the dialog.
+struct TSessionSettings {
+  int AccessCodeTimeout = 300;
+  bool EditableRecords = true;
+  bool FilesWithPasswords = false;
+  TVersionType VersionType = verNone;
+  bool ErrorGrouping = false;
+  bool ClipCopyMessage = true;
+  bool AllowedVersionTypeChange = false;
+  bool DisplayHelpFolders = true;
+  bool EncryptingFiles = true;
+  bool StoreAllFiles = false;
+  int BufferSize = 16;
+};
+
 class TKofSession {
  public:
   // --- names and files (no instance needed) ---
@@ -153,6 +176,9 @@ class TKofSession {
   static std::string Separate(std::string_view prefix, std::string_view name);
 
   // --- construction ---
+  TKofSession(TKofSessionList* owner, std::string_view name, std::string shortName, TSessionAddress address,
+              const TSessionSettings& settings);
+  // The constructor with every field in order, as the profile's description has it.
   TKofSession(TKofSessionList* owner, std::string_view name, std::string shortName, std::string url,
               std::string domain, std::string username, int accessCodeTimeout, bool editableRecords,
               bool filesWithPasswords, TVersionType versionType, bool errorGrouping, bool clipCopyMessage,

@@ -36,8 +36,12 @@ const std::string kFullSessionFile =
     "\r\n";
 
 std::unique_ptr<TKofSession> SampleSession(std::string_view name = "Work") {
-  return std::make_unique<TKofSession>(nullptr, name, "", "  https://vault.example/ ", "DOM ", "Ádám", 300, true,
-                                       false, verNumber, false, true, true, true, false, true, 32);
+  return std::make_unique<TKofSession>(nullptr, name, "", TSessionAddress{"  https://vault.example/ ", "DOM ", "Ádám"},
+                                       TSessionSettings{.VersionType = verNumber,
+                                                        .AllowedVersionTypeChange = true,
+                                                        .EncryptingFiles = false,
+                                                        .StoreAllFiles = true,
+                                                        .BufferSize = 32});
 }
 
 std::string SessionKey(const std::string& name) { return std::string(kSessionsKey) + "\\" + name; }
