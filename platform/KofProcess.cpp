@@ -136,11 +136,12 @@ void NoteEnd(int status, TKofProcessResult& result) {
 // it started; either way it is reaped before we return.
 void Reap(pid_t pid, std::chrono::steady_clock::time_point deadline, TKofProcessResult& result) {
   int status = 0;
-  for (;;) {
+  // The deadline is looked at first: a program that overran had the pipe
+  // closed under it and may already be dying of that, which is still our kill.
+  while (MillisecondsLeft(deadline) > 0) {
     const pid_t waited = ::waitpid(pid, &status, WNOHANG);
     if (waited == pid) return NoteEnd(status, result);
     if (waited < 0 && errno != EINTR) return;
-    if (MillisecondsLeft(deadline) == 0) break;
     ::usleep(2000);
   }
   result.Killed = true;
