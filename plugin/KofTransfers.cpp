@@ -289,10 +289,8 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
   // A temporary view or edit file, which is wiped once it served.
   info.AsText = plugin.InTemporary(local);
-  if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoPutSingle).Ok || !FPanel.Connected()) {
-    if (info.AsText) TransliterateFile(local);
+  if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoPutSingle).Ok || !FPanel.Connected())
     return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
-  }
   ++FAllCopiedRecords;
   const std::string item = remote.Name();
   if (FPanel.Level() == fslRoot || FPanel.AmInBoxGroup()) {
@@ -313,10 +311,9 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   // The entry the host asked to replace is that record, whatever name it is stored under.
   TCodeOutcome result = listed ? StoreOver(listed->Id(), in.Handle.Fd(), local, remote, *size, info)
                                : StoreNew(in.Handle.Fd(), local, remote, *size, info);
-  if (result.Value != wfx::FS_FILE_OK) {
-    if (info.AsText && result.Value != wfx::FS_FILE_EXISTS) TransliterateFile(local);
-    return result;
-  }
+  // An edit that could not be stored stays as it is, so that saving it again
+  // loses nothing; only a stored one is wiped.
+  if (result.Value != wfx::FS_FILE_OK) return result;
   ++FOKCopiedRecords;
   if (info.AsText) TransliterateFile(local);
   // Only now is the content stored: the local file may go.

@@ -319,6 +319,21 @@ TEST_F(CopyFlow, EnterOnAFileRecordLetsTheHostOpenItAndStoreTheChangedFile) {
   EXPECT_EQ(ReadFile(copy), std::string(11, '\x55'));
 }
 
+TEST_F(CopyFlow, AnEditThatCannotBeStoredIsKeptUntilItIs) {
+  Open();
+  ASSERT_EQ(FPlugin.Exec("open", Remote("Release notes.txt")).Code, wfx::FS_EXEC_YOURSELF);
+  const std::string copy = Temp("Release notes.txt");
+  ASSERT_EQ(FPlugin.Get(Remote("Release notes.txt"), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
+  WriteFile(copy, "Koffra 5.2\n");
+  Control("POST", "/__control/faults", {{"path", "/safe/records/*"}, {"method", "POST"}, {"kind", "fail"},
+                                        {"status", 500}, {"times", 1}});
+  EXPECT_NE(FPlugin.Put(copy, Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
+  EXPECT_EQ(ReadFile(copy), "Koffra 5.2\n");
+  ASSERT_EQ(FPlugin.Put(copy, Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
+  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.2\n"));
+  EXPECT_EQ(ReadFile(copy), std::string(11, '\x55'));
+}
+
 TEST_F(CopyFlow, AnOpenServesOnlyTheCopiesOfTheRecordOpened) {
   Open();
   ASSERT_EQ(FPlugin.Exec("open", Remote("Release notes.txt")).Code, wfx::FS_EXEC_YOURSELF);
