@@ -26,6 +26,14 @@ class TKofDialogPrompts final : public TKofPrompts {
   bool AskYesNo(std::string_view title, std::string_view question) override;
   bool AskOkCancel(std::string_view title, std::string_view question) override;
   void ShowMessage(std::string_view title, std::string_view message) override;
+  bool ChooseVersionMode(TVersionType& mode) override { return FFallback.ChooseVersionMode(mode); }
+  bool AskFilePassword(const std::string& name, SecureString& password) override {
+    return FFallback.AskFilePassword(name, password);
+  }
+  bool AskCertificatePassword(const std::string& name, SecureString& password) override {
+    return FFallback.AskCertificatePassword(name, password);
+  }
+  void ShowCopyResult(const TCopyReport& report) override { FFallback.ShowCopyResult(report); }
 
   // Shows any dialog of the plugin inside the prompt bracket; nullopt when it cannot be shown.
   std::optional<TModalResult> Show(TKofDialog& dialog);

@@ -1,11 +1,17 @@
 #include "plugin/KofPrompts.h"
 
+#include <algorithm>
+#include <charconv>
+
 #include "plugin/PluginKofCommon5.h"
+#include "support/KofText.h"
 
 namespace kof {
 namespace {
 
 constexpr int kSecondFactorLength = 7;
+constexpr int kVersionModeLength = 3;
+constexpr int kFilePasswordLength = 1024;
 
 }  // namespace
 
@@ -68,6 +74,34 @@ bool TKofRequestPrompts::AskOkCancel(std::string_view title, std::string_view qu
 
 void TKofRequestPrompts::ShowMessage(std::string_view title, std::string_view message) {
   Show(wfx::RT_MsgOK, title, message);
+}
+
+bool TKofRequestPrompts::ChooseVersionMode(TVersionType& mode) {
+  SecureString answer(std::to_string(static_cast<int>(mode)));
+  if (!Ask(wfx::RT_Other, "Change version mode",
+           "Enter id of file version mode (0=Never; 1=Filenaname_ver_(Date)_(User)_(Domain), 2=Filename_ver_(Number)",
+           answer, kVersionModeLength)) {
+    mode = verNone;
+    return false;
+  }
+  const std::string text = Trim(answer.View());
+  int number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size()) number = 0;
+  mode = static_cast<TVersionType>(std::clamp(number, 0, kVersionTypeCount - 1));
+  return true;
+}
+
+bool TKofRequestPrompts::AskFilePassword(const std::string& name, SecureString& password) {
+  return Ask(wfx::RT_Password, name, "Enter password", password, kFilePasswordLength);
+}
+
+bool TKofRequestPrompts::AskCertificatePassword(const std::string& name, SecureString& password) {
+  return Ask(wfx::RT_Password, name, "Enter password", password, kFilePasswordLength);
+}
+
+void TKofRequestPrompts::ShowCopyResult(const TCopyReport& report) {
+  Show(wfx::RT_MsgOK, "Copy/Move Result", report.Text);
 }
 
 }  // namespace kof

@@ -11,8 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/KofCopyReport.h"
 #include "plugin/WfxAbi.h"
 #include "support/SecureString.h"
+#include "support/VarnokCommonTypes.h"
 
 namespace kof {
 
@@ -39,6 +41,13 @@ class TKofPrompts {
   // True for "OK".
   virtual bool AskOkCancel(std::string_view title, std::string_view question) = 0;
   virtual void ShowMessage(std::string_view title, std::string_view message) = 0;
+  // The versioning mode for storing an edited file, offered as MODE. False when cancelled; MODE is then verNone.
+  virtual bool ChooseVersionMode(TVersionType& mode) = 0;
+  // The password kept as the secret note of a stored file; PASSWORD comes with the one remembered, if any.
+  virtual bool AskFilePassword(const std::string& name, SecureString& password) = 0;
+  virtual bool AskCertificatePassword(const std::string& name, SecureString& password) = 0;
+  // The counts and failures of an operation that had errors.
+  virtual void ShowCopyResult(const TCopyReport& report) = 0;
 };
 
 // Brackets one prompt with the plugin's ClipLock, also when the prompt throws.
@@ -68,6 +77,10 @@ class TKofRequestPrompts final : public TKofPrompts {
   bool AskYesNo(std::string_view title, std::string_view question) override;
   bool AskOkCancel(std::string_view title, std::string_view question) override;
   void ShowMessage(std::string_view title, std::string_view message) override;
+  bool ChooseVersionMode(TVersionType& mode) override;
+  bool AskFilePassword(const std::string& name, SecureString& password) override;
+  bool AskCertificatePassword(const std::string& name, SecureString& password) override;
+  void ShowCopyResult(const TCopyReport& report) override;
 
  private:
   // One RequestProc call inside the clipboard bracket; maxLength 0 for a message without an answer.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -15,6 +16,7 @@
 #include "sessions/PluginKofSessions5.h"
 #include "support/KofText.h"
 #include "support/VarnokCommonCode.h"
+#include "versions/VarnokVersions.h"
 
 namespace kof {
 namespace {
@@ -92,18 +94,40 @@ bool TransliterateFile(const std::string& path) {
 
 TKofClient& TKofTransfers::Client() const { return *FPanel.KofClient(); }
 
-void TKofTransfers::ClearCounters() {
-  FAllCopiedRecords = 0;
-  FOKCopiedRecords = 0;
-}
-
 bool TKofTransfers::AskContinueAfter(const std::string& item, const std::string& message) {
+  RememberServerError();
   const std::string& key = Client().ErrorKey();
   if (SameText(key, kKeyInvalidAccessCode) || SameText(key, kKeyBannedAccessCode)) {
     FPanel.Prompts().ShowMessage("Error", message);
     return false;
   }
   return FPanel.Prompts().AskYesNo(item, message + ". Continue?");
+}
+
+void TKofTransfers::ForgetFailure() {
+  if (FPanel.Connected()) Client().ClearError();
+  FLastPlugErrorStr.clear();
+  FServerError.reset();
+}
+
+void TKofTransfers::RememberServerError() {
+  TKofClient& client = Client();
+  FServerError = TServerError{client.ErrorMsg(), client.ErrorKey()};
+}
+
+void TKofTransfers::AddDetail(TDetailOperations operation, const TKofHostPath& remote) {
+  TKofOperationLog& log = FPanel.Owner().OperationLog();
+  if (!log.AddingDetailsAllowed()) return;
+  if (FServerError)
+    log.AddDetail(operation, remote.Parent().Full(), remote.Name(), FServerError->Msg, FServerError->Key);
+  else
+    log.AddDetail(operation, remote.Parent().Full(), remote.Name(), FPanel.Connected() ? &Client() : nullptr,
+                  FLastPlugErrorStr);
+}
+
+void TKofTransfers::Tell(std::string_view title, const std::string& text) {
+  FLastPlugErrorStr = text;
+  FPanel.Prompts().ShowMessage(title, text);
 }
 
 bool TKofTransfers::AskCancel() {
@@ -136,11 +160,28 @@ TCodeOutcome TKofTransfers::GetFile(int mode, const TKofHostPath& remote, const 
   // A record that is no file may only be viewed: its text goes to a temporary folder.
   info.AsText = plugin.InTemporary(local) && !StoredFileKind(object->ObjType());
   if (!info.AsText && !StoredFileKind(object->ObjType())) return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
-  ++FAllCopiedRecords;
-  const TCodeOutcome result = CopyOut(mode, *object, remote, local, info, flags & wfx::FS_COPYFLAGS_MOVE);
-  if (result.Value != wfx::FS_FILE_OK) return result;
-  ++FOKCopiedRecords;
-  if (plugin.Progress(local, remote.Full(), 100)) return {wfx::FS_FILE_USERABORT};
+  plugin.OperationLog().LastCopyInter = plugin.InTemporary(local);
+  return Counted(dopReadRec, remote, local,
+                 [&] { return CopyOut(mode, *object, remote, local, info, flags & wfx::FS_COPYFLAGS_MOVE); });
+}
+
+TCodeOutcome TKofTransfers::Counted(TDetailOperations operation, const TKofHostPath& remote,
+                                    const std::string& local, const std::function<TCodeOutcome()>& transfer) {
+  TKofOperationLog& log = FPanel.Owner().OperationLog();
+  ++log.Counts.AllCopiedRecords;
+  ForgetFailure();
+  const TCodeOutcome result = transfer();
+  if (result.Value == wfx::FS_FILE_EXISTS || result.Value == wfx::FS_FILE_USERABORT) {
+    // Neither is a failure of the item: the host asks, or the user stopped.
+    --log.Counts.AllCopiedRecords;
+    return result;
+  }
+  if (result.Value != wfx::FS_FILE_OK) {
+    AddDetail(operation, remote);
+    return result;
+  }
+  ++log.Counts.OKCopiedRecords;
+  if (FPanel.Owner().Progress(local, remote.Full(), 100)) return {wfx::FS_FILE_USERABORT};
   return result;
 }
 
@@ -148,13 +189,14 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const TK
                                     const std::string& local, const TCopyInfo& info, bool move) {
   FPanel.CheckAccessCode();
   FEditedInfo = {};
+  FLastSecNote.Clear();
   const bool opening = (mode & 0x8) != 0;
   if (opening && !FPanel.AskAccessCode("Editing record")) return {wfx::FS_FILE_USERABORT};
   const std::int32_t id = object.Id();
   // The host shows this file in its viewer and removes it afterwards.
   if (info.AsText) return WriteJSONText(object, local);
   if (object.ObjType() == kofExternalFile) {
-    FPanel.Prompts().ShowMessage("External File Error",
+    Tell("External File Error",
                                  "Copying external files from the storage is not available in this version.");
     return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
   }
@@ -173,12 +215,17 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const TK
   if (opening && session && session->FilesWithPasswords() && FPanel.CopyPasswordToClipboard(*file) &&
       FPanel.ClipCopyMessage())
     FPanel.Prompts().ShowMessage("Information", "The password was copied to clipboard");
-  if (opening) FEditedInfo = {id, file->ModifiedUTC()};
+  if (opening) {
+    FEditedInfo = {id, file->ModifiedUTC()};
+    auto* certificate = dynamic_cast<TKofCertificate*>(file);
+    FLastSecNote = certificate ? certificate->FilePassword() : file->SecNote();
+  }
   const bool encrypt = session && session->EncryptingFiles() && FPanel.Owner().InTemporary(local);
   TCodeOutcome written = DownloadRecord(*file, remote, local, encrypt);
   record->WipeStrings();
   if (written.Value != wfx::FS_FILE_OK || !move) return written;
   if (!Client().Delete(file)) {
+    RememberServerError();
     FPanel.Prompts().ShowMessage("Error", Client().ErrorMsg());
     return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
   }
@@ -188,6 +235,7 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const TK
 TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::string& local) {
   std::unique_ptr<TKofRecord> record = Client().GetRecord(object.Id(), true, true);
   if (!record) {
+    RememberServerError();
     FPanel.Prompts().ShowMessage("Error", Client().ErrorMsg());
     return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
   }
@@ -201,7 +249,7 @@ TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::s
   const int error = out.Error() ? out.Error() : errno;
   WipeString(text);
   if (ok) return {wfx::FS_FILE_OK};
-  FPanel.Prompts().ShowMessage("Loading", SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
+  Tell("Loading", SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
   return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
 }
 
@@ -212,7 +260,7 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const TKofHostPath&
   // target's place only once all of it is there.
   TReplacementFile out(local);
   if (!out.Valid()) {
-    FPanel.Prompts().ShowMessage(
+    Tell(
         title, encrypt ? ErrorNumberText("Encryption of temporary file \"%s\" failed (error #%d).\r\n\r\n"
                                          "Uncheck encrypting in the Session Configuration dialog or properly set "
                                          "up EFS on Windows.",
@@ -247,7 +295,7 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const TKofHostPath&
   if (writeError != 0 || (downloaded && !out.Commit(fd.Fd(), encrypt ? 0600 : DefaultFileMode()))) {
     const int error = writeError ? writeError : out.Error();
     out.Discard();
-    FPanel.Prompts().ShowMessage(title, SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
+    Tell(title, SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
     return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
   }
   if (!downloaded) {
@@ -275,14 +323,18 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   if (remote.Kind() == TPathKind::Accessory || remote.Kind() == TPathKind::Accessories ||
       remote.Kind() == TPathKind::Bin || remote.Kind() == TPathKind::BinItem)
     return {wfx::FS_FILE_NOTSUPPORTED};
+  if (FPanel.Owner().Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
+  return Counted(dopSaveRec, remote, local, [&] { return StoreLocal(mode, local, remote, flags); });
+}
+
+TCodeOutcome TKofTransfers::StoreLocal(int mode, const std::string& local, const TKofHostPath& remote, int flags) {
   TCommonKofPlugin& plugin = FPanel.Owner();
-  if (plugin.Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
   const std::optional<std::int64_t> size = FileSizeOf(local);
   if (!size) return {wfx::FS_FILE_NOTFOUND};
   // Opened before anything reaches the server: a file that cannot be read creates or changes no record.
   const TOpenedFile in = OpenFileForReading(local);
   if (!in.Handle.Valid()) {
-    FPanel.Prompts().ShowMessage("Error", ErrorNumberText("Cannot open file \"%s\" (error #%d).", local, in.Error));
+    Tell("Error", ErrorNumberText("Cannot open file \"%s\" (error #%d).", local, in.Error));
     return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
   }
   TCopyInfo info;
@@ -291,78 +343,167 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
   info.AsText = plugin.InTemporary(local);
   if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoPutSingle).Ok || !FPanel.Connected())
     return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
-  ++FAllCopiedRecords;
   const std::string item = remote.Name();
   if (FPanel.Level() == fslRoot || FPanel.AmInBoxGroup()) {
-    FPanel.Prompts().ShowMessage("Error", RefusalText(FPanel.Level() == fslRoot));
+    Tell("Error", RefusalText(FPanel.Level() == fslRoot));
     return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
   }
-  const TKofObject* listed = FPanel.GetLevelData(FPanel.Level()).Find(item);
-  if (listed && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
+  TLevelData& level = FPanel.GetLevelData(FPanel.Level());
+  const TKofObject* listed = level.Find(item);
+  // The file the host brings back after an open is the record edited, whatever name it has now.
+  const bool editing = !FOpened.empty() && remote.Full() == FOpened && FEditedInfo.Id > 0;
+  const TKofObject* edited = editing ? level.ById(FEditedInfo.Id) : nullptr;
+  if (listed && !edited && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
   TKofSession* session = FPanel.CurrentSession();
   if (NeedsExternalStorage(Client().KofVersionEncoded().Version, session && session->StoreAllFiles(),
                            FPanel.FileSizeLimit(), *size)) {
-    FPanel.Prompts().ShowMessage("External File Error",
+    Tell("External File Error",
                                  "Storing files in the external storage is not available in this version, so \"" +
                                      item + "\" was not stored.");
     return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
   }
   if (!FPanel.AskAccessCode("Putting record(-s)")) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
   // The entry the host asked to replace is that record, whatever name it is stored under.
-  TCodeOutcome result = listed ? StoreOver(listed->Id(), in.Handle.Fd(), local, remote, *size, info)
-                               : StoreNew(in.Handle.Fd(), local, remote, *size, info);
+  FEditDeclined = false;
+  TCodeOutcome result = edited   ? StoreEdit(in.Handle.Fd(), local, remote, *size, *edited)
+                        : listed ? StoreOver(listed->Id(), in.Handle.Fd(), local, remote, *size, info)
+                                 : StoreNew(in.Handle.Fd(), local, remote, *size, info);
   // An edit that could not be stored stays as it is, so that saving it again
   // loses nothing; only a stored one is wiped.
   if (result.Value != wfx::FS_FILE_OK) return result;
-  ++FOKCopiedRecords;
-  if (info.AsText) TransliterateFile(local);
+  if (info.AsText && !std::exchange(FEditDeclined, false)) TransliterateFile(local);
   // Only now is the content stored: the local file may go.
   if ((flags & wfx::FS_COPYFLAGS_MOVE) && !info.AsText) {
     if (const int error = RemoveFile(local)) {
-      FPanel.Prompts().ShowMessage("Error", ErrorNumberText("Cannot delete file \"%s\" (error #%d).", local, error));
+      Tell("Error", ErrorNumberText("Cannot delete file \"%s\" (error #%d).", local, error));
       return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
     }
   }
-  if (plugin.Progress(local, remote.Full(), 100)) return {wfx::FS_FILE_USERABORT};
   return result;
+}
+
+std::unique_ptr<TKofFile> TKofTransfers::NewFileRecord(bool certificate, const std::string& name,
+                                                        const std::string& fileName, const SecureString& password,
+                                                        std::int64_t size) const {
+  std::unique_ptr<TKofFile> record;
+  if (certificate)
+    record = std::make_unique<TKofCertificate>(name, "", "", "", password.View(), fileName, "", password.View(),
+                                               nullptr, false);
+  else
+    record = std::make_unique<TKofFile>(name, "", "", "", password.View(), fileName, nullptr, false);
+  record->SetFileSizeApprox(size);
+  return record;
+}
+
+TKofTransfers::TAdded TKofTransfers::AddRecord(TKofFile& record, int fd, const std::string& local,
+                                               const TKofHostPath& remote, std::int64_t size) {
+  std::int32_t id = 0;
+  const std::int32_t boxId = FPanel.GetLevelData(FPanel.Level()).FParentBoxId;
+  TKofClient& client = Client();
+  if (!client.Add(boxId, &record, id, true)) {
+    if (EndsText(".duplicate", client.ErrorKey())) return {TAddResult::Duplicate, {}};
+    if (EndsText("stringtoolong", client.ErrorKey())) return {TAddResult::TooLong, {}};
+    return {TAddResult::Failed, StoreFailed(remote.Name(), false)};
+  }
+  bool aborted = false;
+  if (Upload(record, fd, local, remote.Full(), size, aborted)) return {TAddResult::Stored, {wfx::FS_FILE_OK}};
+  const TCodeOutcome failed = StoreFailed(remote.Name(), aborted);
+  // The record the server created must not stay behind without its file.
+  if (record.Id() > 0 && !client.Delete(&record)) FPanel.Prompts().ShowMessage("Error", client.ErrorMsg());
+  return {TAddResult::Failed, failed};
 }
 
 TCodeOutcome TKofTransfers::StoreNew(int fd, const std::string& local, const TKofHostPath& remote,
                                      std::int64_t size, const TCopyInfo& info) {
   const std::string name = TKofFileSysList::ReplaceFsNameBack(remote.Name());
-  const std::string fileName = ExtractFileName(local);
-  std::unique_ptr<TKofFile> record;
-  if (IsCertificateExtension(ExtractFileExt(name)))
-    record = std::make_unique<TKofCertificate>(name, "", "", "", "", fileName, "", "", nullptr, false);
-  else
-    record = std::make_unique<TKofFile>(name, "", "", "", "", fileName, nullptr, false);
-  record->SetFileSizeApprox(size);
-  std::int32_t id = 0;
-  const std::int32_t boxId = FPanel.GetLevelData(FPanel.Level()).FParentBoxId;
-  if (!Client().Add(boxId, record.get(), id, true)) {
-    if (!EndsText(".duplicate", Client().ErrorKey())) return StoreFailed(remote.Name(), false);
-    if (!info.Overwrite && !info.OnlyNewer) return {wfx::FS_FILE_EXISTS};
-    return StoreOver(Client().RecordId(), fd, local, remote, size, info);
+  const std::unique_ptr<TKofFile> record = NewFileRecord(IsCertificateExtension(ExtractFileExt(name)), name, ExtractFileName(local), {}, size);
+  const TAdded added = AddRecord(*record, fd, local, remote, size);
+  switch (added.Result) {
+    case TAddResult::Stored:
+    case TAddResult::Failed: return added.Outcome;
+    case TAddResult::TooLong: return StoreFailed(remote.Name(), false);
+    case TAddResult::Duplicate: break;
   }
-  bool aborted = false;
-  if (Upload(*record, fd, local, remote.Full(), size, aborted)) return {wfx::FS_FILE_OK};
-  TCodeOutcome failed = StoreFailed(remote.Name(), aborted);
-  // The record the server created must not stay behind without its file.
-  if (record->Id() > 0) {
-    TKofClient& client = Client();
-    if (!client.Delete(record.get())) FPanel.Prompts().ShowMessage("Error", client.ErrorMsg());
+  if (!info.Overwrite && !info.OnlyNewer) return {wfx::FS_FILE_EXISTS};
+  return StoreOver(Client().RecordId(), fd, local, remote, size, info);
+}
+
+TVersionType TKofTransfers::EditVersionMode(const std::string& name) {
+  TKofSession* session = FPanel.CurrentSession();
+  if (!session) {
+    TParsedFilename parts;
+    return TVersionEngine::ParseFilename(ExtractFileNameNoExt(name), parts);
   }
-  return failed;
+  TVersionType mode = session->VersionType();
+  // A choice holds for the rest of the session, which keeps it unsaved.
+  if (session->AllowedVersionTypeChange() && FPanel.Prompts().ChooseVersionMode(mode)) session->SetVersionType(mode);
+  return mode;
+}
+
+SecureString TKofTransfers::EditPassword(const std::string& name, bool certificate) {
+  SecureString password = FLastSecNote;
+  TKofSession* session = FPanel.CurrentSession();
+  if (!password.Empty() || !session || !session->FilesWithPasswords()) return password;
+  const bool asked = certificate ? FPanel.Prompts().AskCertificatePassword(name, password)
+                                 : FPanel.Prompts().AskFilePassword(name, password);
+  if (!asked) password.Clear();
+  return password;
+}
+
+TCodeOutcome TKofTransfers::StoreEdit(int fd, const std::string& local, const TKofHostPath& remote,
+                                      std::int64_t size, const TKofObject& edited) {
+  std::string name = edited.Name();
+  const TVersionType mode = EditVersionMode(name);
+  // A new version is of the edited record's kind, whatever its name says.
+  const bool certificate = edited.ObjType() == kofCertificate;
+  const SecureString password = EditPassword(remote.Name(), certificate);
+  const TEditedInfo editedInfo{FEditedInfo.Id};
+  // Each refused name raises the number or index of the next; the bound only
+  // stops a server that refuses every name.
+  constexpr int kMaxAttempts = 1000;
+  bool duplicate = false;
+  for (int attempt = 0; attempt < kMaxAttempts && !duplicate; ++attempt) {
+    name = TVersionEngine::CreateVersionedFilename(Client(), name, mode, &editedInfo);
+    const std::unique_ptr<TKofFile> record = NewFileRecord(certificate, name, ExtractFileName(local), password, size);
+    const TAdded added = AddRecord(*record, fd, local, remote, size);
+    switch (added.Result) {
+      case TAddResult::Stored:
+      case TAddResult::Failed: return added.Outcome;
+      case TAddResult::TooLong: {
+        const std::string before = name;
+        TVersionEngine::AutoShortening(name, name);
+        if (name == before) return StoreFailed(remote.Name(), false);
+        break;
+      }
+      case TAddResult::Duplicate:
+        duplicate = mode != verNumber && mode != verUserDomainDailyIndex && mode != verUserDailyIndex;
+        break;
+    }
+  }
+  if (!duplicate) {
+    Tell("Error", "No free name was found for \"" + name + "\".");
+    return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
+  }
+  const std::int32_t existing = Client().RecordId();
+  if (!FPanel.Prompts().AskYesNo("File exists", "File \"" + name + "\" already exists. Overwrite it?")) {
+    // Nothing was stored: the edit stays in its file.
+    FEditDeclined = true;
+    return {wfx::FS_FILE_OK};
+  }
+  TCopyInfo overwrite;
+  overwrite.Decided = overwrite.Overwrite = true;
+  return StoreOver(existing, fd, local, remote, size, overwrite, &password);
 }
 
 TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, int fd, const std::string& local,
-                                      const TKofHostPath& remote, std::int64_t size, const TCopyInfo& info) {
+                                      const TKofHostPath& remote, std::int64_t size, const TCopyInfo& info,
+                                      const SecureString* password) {
   const std::string item = remote.Name();
   std::unique_ptr<TKofRecord> existing = id > 0 ? Client().GetRecord(id, false, false) : nullptr;
   if (!existing) return StoreFailed(item, false);
   auto* file = dynamic_cast<TKofFile*>(existing.get());
   if (!file || existing->ObjType() == kofExternalFile) {
-    FPanel.Prompts().ShowMessage("Error", "Existing record \"" + item + "\" is not File record.\nSkipped.");
+    Tell("Error", "Existing record \"" + item + "\" is not File record.\nSkipped.");
     return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
   }
   if (info.OnlyNewer) {
@@ -371,6 +512,10 @@ TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, int fd, const std::string
   }
   file->SetFilename(ExtractFileName(local));
   file->SetFileSizeApprox(size);
+  if (password && !password->Empty()) {
+    file->SetSecNote(password->View());
+    if (auto* certificate = dynamic_cast<TKofCertificate*>(file)) certificate->SetFilePassword(password->View());
+  }
   bool aborted = false;
   if (!Client().Update(file, false) || !Upload(*file, fd, local, remote.Full(), size, aborted))
     return StoreFailed(item, aborted);
@@ -404,6 +549,7 @@ TCodeOutcome TKofTransfers::StoreFailed(const std::string& item, bool aborted) {
     return {wfx::FS_FILE_USERABORT};
   }
   TKofClient& client = Client();
+  RememberServerError();
   if (client.ErrorCode() == 413)
     FPanel.Prompts().AskYesNo(item, "File is too big. Continue?");
   else

@@ -5,11 +5,19 @@
 // reports. File content streams between the socket and the file.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 #include "model/KofObjects.h"
+#include "plugin/KofCopyReport.h"
 #include "plugin/KofHostPaths.h"
 #include "plugin/KofOutcome.h"
+#include "support/SecureString.h"
+#include "support/VarnokCommonTypes.h"
 
 namespace kof {
 
@@ -50,25 +58,50 @@ class TKofTransfers {
   // record); an empty path ends the open.
   void SetOpened(std::string remote) { FOpened = std::move(remote); }
   const TKofEditedRecord& EditedInfo() const { return FEditedInfo; }
-  int AllCopiedRecords() const { return FAllCopiedRecords; }
-  int OKCopiedRecords() const { return FOKCopiedRecords; }
-  void ClearCounters();
 
  private:
   TKofClient& Client() const;
   // Asks whether to go on after an item failed; false stops.
   bool AskContinueAfter(const std::string& item, const std::string& message);
   bool AskCancel();
+  // Runs the transfer of one item and counts it for the report.
+  TCodeOutcome Counted(TDetailOperations operation, const TKofHostPath& remote, const std::string& local,
+                       const std::function<TCodeOutcome()>& transfer);
+  // What failed in the item before: the report names it.
+  void ForgetFailure();
+  void RememberServerError();
+  void AddDetail(TDetailOperations operation, const TKofHostPath& remote);
+  // Shows a failure of the plugin itself and keeps its text for the report.
+  void Tell(std::string_view title, const std::string& text);
   TCodeOutcome CopyOut(int mode, const TKofObject& object, const TKofHostPath& remote, const std::string& local,
                        const TCopyInfo& info, bool move);
+  // PutFile after the host's progress was told: everything but the counting.
+  TCodeOutcome StoreLocal(int mode, const std::string& local, const TKofHostPath& remote, int flags);
   TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
   TCodeOutcome DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local, bool encrypt);
-  // Adds a certificate or file record (by the name's extension) and sends the local file into it.
+  // A certificate or file record with PASSWORD as its secret note (and the certificate's password).
+  std::unique_ptr<TKofFile> NewFileRecord(bool certificate, const std::string& name, const std::string& fileName,
+                                          const SecureString& password, std::int64_t size) const;
+  enum class TAddResult { Stored, Duplicate, TooLong, Failed };
+  struct TAdded {
+    TAddResult Result;
+    // For Stored and Failed (already told): what the host gets.
+    TCodeOutcome Outcome;
+  };
+  // Adds the record and sends the local file into it; a record whose upload failed is deleted again.
+  TAdded AddRecord(TKofFile& record, int fd, const std::string& local, const TKofHostPath& remote,
+                   std::int64_t size);
   TCodeOutcome StoreNew(int fd, const std::string& local, const TKofHostPath& remote, std::int64_t size,
                         const TCopyInfo& info);
   // Writes the local file into the existing record ID (a duplicate the user wants replaced).
   TCodeOutcome StoreOver(std::int32_t id, int fd, const std::string& local, const TKofHostPath& remote,
-                         std::int64_t size, const TCopyInfo& info);
+                         std::int64_t size, const TCopyInfo& info, const SecureString* password = nullptr);
+  // The upload of a file opened for editing: a new record under a versioned
+  // name, or, once the name exists, over that record when the user agrees.
+  TCodeOutcome StoreEdit(int fd, const std::string& local, const TKofHostPath& remote, std::int64_t size,
+                         const TKofObject& edited);
+  TVersionType EditVersionMode(const std::string& name);
+  SecureString EditPassword(const std::string& name, bool certificate);
   // Sends the content of the local file open as FD into the record, reading it while it is sent.
   bool Upload(TKofFile& record, int fd, const std::string& local, const std::string& remote, std::int64_t size,
               bool& aborted);
@@ -79,8 +112,18 @@ class TKofTransfers {
   // The full path of the entry an open was asked for, or empty.
   std::string FOpened;
   TKofEditedRecord FEditedInfo;
-  int FAllCopiedRecords = 0;
-  int FOKCopiedRecords = 0;
+  // The secret note (a certificate's password) of the record opened, for its upload.
+  SecureString FLastSecNote;
+  // The user kept the stored record as it was: the edited file is not wiped.
+  bool FEditDeclined = false;
+  // What failed in the plugin itself, for the report when the server said nothing.
+  std::string FLastPlugErrorStr;
+  // The server's error for the item, kept before a clean-up request replaces it.
+  struct TServerError {
+    std::string Msg;
+    std::string Key;
+  };
+  std::optional<TServerError> FServerError;
 };
 
 // Whether a file of SIZE bytes goes to the external storage instead of a

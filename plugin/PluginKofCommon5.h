@@ -11,6 +11,7 @@
 
 #include "platform/KofClipboard.h"
 #include "platform/KofTimer.h"
+#include "plugin/KofCopyReport.h"
 #include "plugin/KofHostPaths.h"
 #include "plugin/KofOutcome.h"
 #include "plugin/KofPluginLock.h"
@@ -115,6 +116,8 @@ class TCommonKofPlugin {
 
   // Where every question to the user goes.
   TKofPrompts& Prompts() { return *FPrompts; }
+  // The counts and failures of the operation the host bracketed last.
+  TKofOperationLog& OperationLog() { return FOperationLog; }
   // The plugin's dialogs, once the host offers its dialog interface (and tests).
   void SetPrompts(std::unique_ptr<TKofPrompts> prompts) { FPrompts = std::move(prompts); }
 
@@ -187,6 +190,7 @@ class TCommonKofPlugin {
   bool FClipClearMsg = false;
   TPanelList FPanels;
   std::unique_ptr<TKofPrompts> FPrompts;
+  TKofOperationLog FOperationLog;
   bool FInCredentialsPhase = false;
   std::string FAppVersion;
   TFsStatus FFsStatus = fsInit;

@@ -432,7 +432,7 @@ void TTotalCmdKofPlugin::StatusInfo(const TKofHostPath& dir, TFileSysStatus oper
     }
     return;
   }
-  if (operation == fsoRenMovSingle || operation == fsoRenMovMulti) FRenMovOp = start;
+  if (operation == fsoRenMovSingle || operation == fsoRenMovMulti) OperationLog().RenMovOp = start;
   if (TPluginKofCommonPanel* panel = dir.InSessionsFolder() ? nullptr : RoutedPanel(dir))
     panel->StatusInfo(dir, operation, start);
 }

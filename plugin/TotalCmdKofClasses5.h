@@ -54,8 +54,10 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   bool PutPanel() const { return FPutPanel; }
   bool GetPanel() const { return FGetPanel; }
   bool SearchPanel() const { return FSearchPanel; }
-  bool RenMovOp() const { return FRenMovOp; }
+  bool RenMovOp() { return OperationLog().RenMovOp; }
   bool Renaming() const { return FRenaming; }
+  bool Moving() const { return FMoving; }
+  void SetMoving(bool value) { FMoving = value; }
   void SetRenaming(bool value) { FRenaming = value; }
   TFindHandle SessionHandle() const { return FSessionHandle; }
   void SetGlobalPluginHandle(TFindHandle value) { FGlobalPluginHandle = value; }
@@ -86,7 +88,6 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   bool FPutPanel = false;
   bool FGetPanel = false;
   bool FSearchPanel = false;
-  bool FRenMovOp = false;
   bool FMoving = false;
   bool FRenaming = false;
   TFindHandle FGlobalPluginHandle = 0;

@@ -312,6 +312,51 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
   if (!start && operation != fsoGetSingle && operation != fsoPutSingle && operation != fsoExec)
     FTransfers.SetOpened({});
   FSearching = start && operation == fsoSearch;
+  TKofOperationLog& log = Owner().OperationLog();
+  switch (operation) {
+    case fsoGetSingle:
+    case fsoPutSingle: log.TransOp = start; break;
+    case fsoGetMulti:
+    case fsoPutMulti:
+    case fsoGetMultiThread:
+    case fsoPutMultiThread:
+      if (start) {
+        ClearCounters();
+      } else {
+        const bool out = operation == fsoGetMulti || operation == fsoGetMultiThread;
+        if (log.HasErrors(false)) ReportOperation(out ? TReportForm::CopyOut : TReportForm::Copy);
+        ClearCounters();
+      }
+      log.TransOp = start;
+      break;
+    case fsoRenMovSingle:
+    case fsoRenMovMulti:
+      if (start) {
+        ClearCounters();
+      } else {
+        const bool byDeletion = Plugin().Moving() || Plugin().Renaming();
+        if (log.HasErrors(byDeletion))
+          ReportOperation(Plugin().Renaming() ? TReportForm::Rename
+                          : Plugin().Moving() ? TReportForm::Move
+                                              : TReportForm::Copy);
+      }
+      break;
+    default: break;
+  }
+}
+
+void TTotalCmdKofPanel::ClearCounters() {
+  TKofOperationLog& log = Owner().OperationLog();
+  log.ClearCounters();
+  log.Details.Clear();
+  Plugin().SetMoving(false);
+}
+
+void TTotalCmdKofPanel::ReportOperation(TReportForm form) {
+  TKofOperationLog& log = Owner().OperationLog();
+  const TCopyReport report = log.Report(form, FCurrentSession && FCurrentSession->ErrorGrouping());
+  if (!report.Text.empty()) Prompts().ShowCopyResult(report);
+  log.Details.Clear();
 }
 
 }  // namespace kof

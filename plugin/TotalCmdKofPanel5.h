@@ -47,6 +47,9 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   TCodeOutcome OpenPasswordRecord(std::int32_t id);
   bool CopyPasswordToClipboard(const TKofRecord& record);
   bool DisplayHelpFolders() const;
+  // Zeroes what the operation log counted, before an operation and after one that needs no report.
+  void ClearCounters();
+  void ReportOperation(TReportForm form);
 
   TTotalCmdKofPlugin& FPlugin;
   bool FSearching = false;

@@ -2,7 +2,9 @@
 // file manager does, against a kof-test-server child process.
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "crypto/KofNaCL.h"
@@ -17,8 +19,26 @@ const std::string kServersPath = "/Demo/Company/Servers";
 
 class CopyFlow : public VaultFlow {
  protected:
-  void Open(const json& seed) {
-    StartVaultWith(seed);
+  void SetUp() override {
+    VaultFlow::SetUp();
+    FPlugin.GetAnswers().SetFallback([this](const Request& r) -> std::optional<std::string> {
+      if (const auto reply = FReplies.find(r.Title); reply != FReplies.end()) return reply->second;
+      return Answer(r);
+    });
+  }
+
+  // Opens the entry as Enter does, lets "the editor" write CONTENT into the
+  // host's copy and brings it back; the host's result of the upload.
+  int Edit(const std::string& entry, const std::string& content) {
+    EXPECT_EQ(FPlugin.Exec("open", Remote(entry)).Code, wfx::FS_EXEC_YOURSELF);
+    const std::string copy = Temp(entry);
+    EXPECT_EQ(FPlugin.Get(Remote(entry), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
+    WriteFile(copy, content);
+    return FPlugin.Put(copy, Remote(entry), wfx::FS_COPYFLAGS_OVERWRITE).Code;
+  }
+
+  void Open(const json& seed, const std::string& sessionLines = "") {
+    StartVaultWith(seed, sessionLines);
     ASSERT_TRUE(Enter()) << AskedSoFar();
     FPlugin.List(kServersPath);
   }
@@ -57,6 +77,23 @@ class CopyFlow : public VaultFlow {
       n += record.value("name", "") == name && !record.value("deleted", false) ? 1 : 0;
     return n;
   }
+
+  // The texts of the reports the operations ended with.
+  std::vector<std::string> Reports() {
+    std::vector<std::string> texts;
+    for (const auto& r : FPlugin.GetAnswers().Asked())
+      if (r.Title == "Copy/Move Result") texts.push_back(r.Text);
+    return texts;
+  }
+
+  void FailNext(const std::string& path, const std::string& method = "") {
+    json fault = {{"path", path}, {"kind", "fail"}, {"status", 500}, {"times", 1}};
+    if (!method.empty()) fault["method"] = method;
+    Control("POST", "/__control/faults", fault);
+  }
+
+  // Answers to the questions with these titles; the rest as the vault fixture answers them.
+  std::map<std::string, std::string> FReplies;
 
   bool Asked(const std::string& text) {
     for (const auto& r : FPlugin.GetAnswers().Asked())
@@ -308,6 +345,8 @@ TEST_F(CopyFlow, ACancelledUploadLeavesNoRecord) {
 
 TEST_F(CopyFlow, EnterOnAFileRecordLetsTheHostOpenItAndStoreTheChangedFile) {
   Open();
+  // Without versioning the edit goes back into its record once the user agrees.
+  FReplies["File exists"] = "yes";
   EXPECT_EQ(FPlugin.Exec("open", Remote("Release notes.txt")).Code, wfx::FS_EXEC_YOURSELF);
   const std::string copy = Temp("Release notes.txt");
   ASSERT_EQ(FPlugin.Get(Remote("Release notes.txt"), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
@@ -321,6 +360,7 @@ TEST_F(CopyFlow, EnterOnAFileRecordLetsTheHostOpenItAndStoreTheChangedFile) {
 
 TEST_F(CopyFlow, AnEditThatCannotBeStoredIsKeptUntilItIs) {
   Open();
+  FReplies["File exists"] = "yes";
   ASSERT_EQ(FPlugin.Exec("open", Remote("Release notes.txt")).Code, wfx::FS_EXEC_YOURSELF);
   const std::string copy = Temp("Release notes.txt");
   ASSERT_EQ(FPlugin.Get(Remote("Release notes.txt"), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
@@ -346,6 +386,163 @@ TEST_F(CopyFlow, AnOpenServesOnlyTheCopiesOfTheRecordOpened) {
   WriteFile(copy, "stale");
   ASSERT_EQ(FPlugin.Get(Remote("Release notes.txt"), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
   EXPECT_EQ(ReadFile(copy), "Koffra 5.0\n");
+}
+
+// "yymmdd" of the local calendar, as versioned names carry it.
+std::string TodayMark() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  localtime_r(&now, &parts);
+  char text[16];
+  std::strftime(text, sizeof text, "%y%m%d", &parts);
+  return text;
+}
+
+TEST_F(CopyFlow, AnEditIsStoredAsANewRecordUnderTheNextFreeVersionedName) {
+  struct Case {
+    std::string Mode;
+    std::string First;
+    std::string Second;
+  };
+  const std::string dated = "Release notes_ver_" + TodayMark() + "_demo";
+  const Case cases[] = {{"Filename_ver_(Number)", "Release notes_ver_1", "Release notes_ver_2"},
+                        {"Filename_ver_(Date)_(User)~(Index)", dated + "~1", dated + "~2"}};
+  Open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Mode);
+    AddSession(VaultURL(), "File Versioning Mode=" + c.Mode + "\r\n");
+    RestartHost();
+    ASSERT_TRUE(Enter());
+    FPlugin.List(kServersPath);
+    ASSERT_EQ(Edit("Release notes.txt", "edit one"), wfx::FS_FILE_OK) << AskedSoFar();
+    ASSERT_EQ(Edit("Release notes.txt", "edit two"), wfx::FS_FILE_OK) << AskedSoFar();
+    EXPECT_EQ(StoredByName(c.First).value("contentBase64", ""), Base64Encode("edit one"));
+    EXPECT_EQ(StoredByName(c.Second).value("contentBase64", ""), Base64Encode("edit two"));
+    EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.0\n"));
+    EXPECT_FALSE(Asked("already exists"));
+  }
+}
+
+TEST_F(CopyFlow, AnEditWhoseNameExistsIsStoredOverItOnlyWhenTheUserAgrees) {
+  Open();
+  FReplies["File exists"] = "no";
+  EXPECT_EQ(Edit("Release notes.txt", "edit"), wfx::FS_FILE_OK);
+  EXPECT_TRUE(Asked("File \"Release notes\" already exists. Overwrite it?")) << AskedSoFar();
+  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.0\n"));
+  EXPECT_EQ(CountByName("Release notes"), 1);
+  // Nothing was stored, so the edit stays where the editor left it.
+  EXPECT_EQ(ReadFile(Temp("Release notes.txt")), "edit");
+}
+
+TEST_F(CopyFlow, TheVersioningModeIsAskedWhenTheSessionAllowsAChange) {
+  struct Case {
+    std::string Answer;
+    std::string StoredAs;  // empty: stored over the record edited
+  };
+  const Case cases[] = {{"2", "Release notes_ver_1"},
+                        {"7", "Release notes_ver_" + TodayMark() + "_demo~1"},
+                        {"-2", ""},
+                        {"x", ""}};
+  Open();
+  AddSession(VaultURL(), "Allow Change File Versioning=ON\r\n");
+  RestartHost();
+  ASSERT_TRUE(Enter());
+  FPlugin.List(kServersPath);
+  FReplies["File exists"] = "yes";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Answer);
+    FReplies["Change version mode"] = c.Answer;
+    ASSERT_EQ(Edit("Release notes.txt", "edit " + c.Answer), wfx::FS_FILE_OK) << AskedSoFar();
+    const json stored = c.StoredAs.empty() ? StoredRecord(104) : StoredByName(c.StoredAs);
+    EXPECT_EQ(stored.value("contentBase64", ""), Base64Encode("edit " + c.Answer));
+  }
+}
+
+TEST_F(CopyFlow, AnEditedFileKeepsThePasswordOfTheRecordItCameFrom) {
+  Open();
+  AddSession(VaultURL(), "File Versioning Mode=Filename_ver_(Number)\r\nSave File Password=ON\r\n");
+  RestartHost();
+  ASSERT_TRUE(Enter());
+  FPlugin.List(kServersPath);
+  // A certificate's password goes to the clipboard on the open and into the new version.
+  ASSERT_EQ(Edit("VPN certificate.pfx", "new certificate"), wfx::FS_FILE_OK) << AskedSoFar();
+  EXPECT_EQ(ReadFile(Clipboard()), "pfx");
+  EXPECT_EQ(StoredByName("VPN certificate_ver_1")["attributes"].value("filePassword", ""), "pfx");
+  // A file without a secret note asks for one.
+  FReplies["Release notes.txt"] = "n0te";
+  ASSERT_EQ(Edit("Release notes.txt", "edit"), wfx::FS_FILE_OK) << AskedSoFar();
+  EXPECT_EQ(StoredByName("Release notes_ver_1")["attributes"].value("sec-note", ""), "n0te")
+      << StoredByName("Release notes_ver_1").dump() << AskedSoFar();
+}
+
+// --- the report at the end of a multi-file transfer
+
+// The error the report quotes for an item, taken from its detail line.
+std::string QuotedError(const std::string& report, const std::string& operation) {
+  const auto at = report.find(operation);
+  if (at == std::string::npos) return {};
+  const auto from = at + operation.size();
+  return report.substr(from, report.find("\r\n", from) - from);
+}
+
+TEST_F(CopyFlow, AMultiFileCopyOutReportsWhatFailedGroupedWhenTheSessionAsks) {
+  Open(SeedWithLargeFile(1000));
+  struct Case {
+    bool Grouping;
+  };
+  for (const Case c : {Case{false}, Case{true}}) {
+    SCOPED_TRACE(c.Grouping ? "grouped" : "one pair of lines per item");
+    AddSession(VaultURL(), c.Grouping ? "Error Print Grouping=ON\r\n" : "");
+    RestartHost();
+    ASSERT_TRUE(Enter());
+    FPlugin.List(kServersPath);
+    FailNext("/safe/records/104/download/file");
+    FailNext("/safe/records/105/download/file");
+    FPlugin.GetMany(kServersPath, {"Release notes.txt", "image.bin", "VPN certificate.pfx"}, Local(""),
+                    wfx::FS_COPYFLAGS_OVERWRITE);
+    EXPECT_EQ(ReadFile(Local("image.bin")).size(), 1000u);
+    const std::vector<std::string> reports = Reports();
+    ASSERT_EQ(reports.size(), 1u) << AskedSoFar();
+    const std::string error = QuotedError(reports[0], "[READ] ");
+    ASSERT_FALSE(error.empty()) << reports[0];
+    const std::string details =
+        c.Grouping ? "[READ] " + error + "\r\n\tRelease notes.txt\r\n\tVPN certificate.pfx\r\n"
+                   : "Release notes.txt\r\n\t[READ] " + error + "\r\n\r\nVPN certificate.pfx\r\n\t[READ] " + error +
+                         "\r\n\r\n";
+    EXPECT_EQ(reports[0], "Copied Files/Records:  1\r\nFile/Record Errors:  2\r\n\r\nDetails:\r\n" + details);
+
+    // The next operation starts counting afresh, and one without failures ends silently.
+    FPlugin.GetAnswers().ClearAsked();
+    FPlugin.GetMany(kServersPath, {"Release notes.txt", "image.bin"}, Local(""), wfx::FS_COPYFLAGS_OVERWRITE);
+    EXPECT_TRUE(Reports().empty()) << AskedSoFar();
+  }
+}
+
+TEST_F(CopyFlow, AMultiFileCopyIntoATemporaryFolderEndsWithoutAReport) {
+  Open();
+  FailNext("/safe/records/104/download/file");
+  fs::create_directories(FDir / "tmp" / "view");
+  FPlugin.GetMany(kServersPath, {"VPN certificate.pfx", "Release notes.txt"}, Temp("view"), 0);
+  EXPECT_TRUE(Reports().empty()) << AskedSoFar();
+}
+
+TEST_F(CopyFlow, AMultiFileCopyInReportsTheFilesThatWereNotStored) {
+  Open();
+  for (const std::string name : {"a.txt", "b.txt", "Release notes.txt"}) WriteFile(Local(name), "bytes of " + name);
+  FailNext("/safe/records/*", "POST");
+  // An existing name is the host's to settle, not a failure of the copy.
+  const auto results = FPlugin.PutMany(Local(""), {"a.txt", "b.txt", "Release notes.txt"}, kServersPath, 0);
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].Code, wfx::FS_FILE_WRITEERROR);
+  EXPECT_EQ(results[1].Code, wfx::FS_FILE_OK);
+  EXPECT_EQ(results[2].Code, wfx::FS_FILE_EXISTS);
+  const std::vector<std::string> reports = Reports();
+  ASSERT_EQ(reports.size(), 1u) << AskedSoFar();
+  const std::string error = QuotedError(reports[0], "[WRITE] ");
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(reports[0],
+            "Created Safe Boxes:  0\r\nSafe Box Errors:  0\r\n\r\nCopied Files/Records:  1\r\nFile/Record Errors:  1\r\n"
+            "\r\nDetails:\r\na.txt\r\n\t[WRITE] " + error + "\r\n\r\n");
 }
 
 }  // namespace
