@@ -34,6 +34,7 @@ struct TDialogControl {
   int ItemIndex = -1;
   bool Checked = false;
   bool Masked = false;
+  bool Secret = false;  // its text is overwritten in the host before the form goes (as a masked one's is)
   bool ReadOnly = false;
   bool Visible = true;
   bool Enabled = true;
@@ -86,6 +87,9 @@ class TKofDialog {
   TModalResult Click(std::string_view name);
   // A key pressed in a control that wants keys; modifiers: Shift, Ctrl or Alt held.
   void Key(std::string_view name, int key, bool modifiers);
+  // The controls whose text the host is to overwrite before it empties them
+  // (the dialog emptied them already), since the last call.
+  std::vector<std::string> TakeWipes() { return std::exchange(FWipes, {}); }
   // Set when an event decided to close the dialog (mrNone while it stays open).
   TModalResult Closing() const { return FClosing; }
 
@@ -105,6 +109,11 @@ class TKofDialog {
   void SetFocus(std::string name) { FFocus = std::move(name), FFocusRequested = true; }
   void SetSize(int width, int height) { FWidth = width, FHeight = height; }
   void Close(TModalResult result) { FClosing = result; }
+  // Empties a control's text, here and, overwritten first, in the host.
+  void WipeText(const std::string& name) {
+    Control(name).Text.Clear();
+    FWipes.push_back(name);
+  }
 
   // Layout helpers for the usual shapes: a label beside its field in rows
   // from the top, and a row of buttons at the bottom right.
@@ -124,6 +133,7 @@ class TKofDialog {
   bool FFocusRequested = false;
   TModalResult FClosing = mrNone;
   std::vector<TDialogControl> FControls;
+  std::vector<std::string> FWipes;
 };
 
 // Makes the usual controls.

@@ -54,10 +54,27 @@ void SetText(TRun& run, const std::string& name, std::string_view text) {
   Send(run, name, DM_SETTEXT, reinterpret_cast<intptr_t>(copy.CStr()));
 }
 
+// A secret's text is overwritten in the host before it is emptied, so that it
+// does not linger in the host's memory (the host keeps what it held before).
+void WipeShown(TRun& run, const std::string& name) {
+  const intptr_t text = Send(run, name, DM_GETTEXT);
+  const std::size_t n = text ? std::strlen(reinterpret_cast<const char*>(text)) : 0;
+  SetText(run, name, std::string(n, '*'));
+  SetText(run, name, "");
+}
+
+void WipeSecrets(TRun& run) {
+  run.Pushing = true;
+  for (const auto& c : run.Dialog->Controls())
+    if (c.Masked || c.Secret) WipeShown(run, c.Name);
+  run.Pushing = false;
+}
+
 // Sends what changed since the snapshot was taken; showing, the focus goes
 // where the dialog wants it whatever the toolkit chose.
 void Push(TRun& run, const std::vector<TShown>& before, bool showing = false) {
   run.Pushing = true;
+  for (const std::string& name : run.Dialog->TakeWipes()) WipeShown(run, name);
   const auto& controls = run.Dialog->Controls();
   for (std::size_t i = 0; i < controls.size() && i < before.size(); ++i) {
     const TDialogControl& c = controls[i];
@@ -113,20 +130,6 @@ std::size_t IndexOf(const TKofDialog& d, const std::string& name) {
   for (std::size_t i = 0; i < d.Controls().size(); ++i)
     if (d.Controls()[i].Name == name) return i;
   return d.Controls().size();
-}
-
-// A masked edit is overwritten before the form goes, so that its text does not
-// linger in the host's memory longer than the form.
-void WipeSecrets(TRun& run) {
-  run.Pushing = true;
-  for (const auto& c : run.Dialog->Controls()) {
-    if (!c.Masked) continue;
-    const intptr_t text = Send(run, c.Name, DM_GETTEXT);
-    const std::size_t n = text ? std::strlen(reinterpret_cast<const char*>(text)) : 0;
-    SetText(run, c.Name, std::string(n, '*'));
-    SetText(run, c.Name, "");
-  }
-  run.Pushing = false;
 }
 
 void CloseIfDecided(TRun& run, const std::string& anyName) {

@@ -15,6 +15,12 @@ std::optional<TModalResult> TKofDialogPrompts::Show(TKofDialog& dialog) {
   return FHost.Show(dialog);
 }
 
+std::optional<int> TKofDialogPrompts::ShowDialog(TKofDialog& dialog) {
+  const auto result = Show(dialog);
+  if (!result) return std::nullopt;
+  return *result;
+}
+
 bool TKofDialogPrompts::AskLogin(const std::string& title, const std::string& url, SecureString& domain,
                                  SecureString& user, SecureString& password) {
   TLoginDialogExt dialog(title, url, domain.View(), user.View());

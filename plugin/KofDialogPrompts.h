@@ -34,6 +34,7 @@ class TKofDialogPrompts final : public TKofPrompts {
     return FFallback.AskCertificatePassword(name, password);
   }
   void ShowCopyResult(const TCopyReport& report) override { FFallback.ShowCopyResult(report); }
+  std::optional<int> ShowDialog(TKofDialog& dialog) override;
 
   // Shows any dialog of the plugin inside the prompt bracket; nullopt when it cannot be shown.
   std::optional<TModalResult> Show(TKofDialog& dialog);

@@ -8,6 +8,7 @@
 // Every answer that may be a secret arrives in wiping storage. Prompts run
 // under the plugin lock (see KofPluginLock.h); an implementation that waits
 // for the user is the place to release it once transfers run on a worker thread.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,7 @@
 namespace kof {
 
 class TCommonKofPlugin;
+class TKofDialog;
 
 class TKofPrompts {
  public:
@@ -48,6 +50,12 @@ class TKofPrompts {
   virtual bool AskCertificatePassword(const std::string& name, SecureString& password) = 0;
   // The counts and failures of an operation that had errors.
   virtual void ShowCopyResult(const TCopyReport& report) = 0;
+  // One of the plugin's own dialogs: the result it closed with, or nothing
+  // when it cannot be shown (the caller asks another way).
+  virtual std::optional<int> ShowDialog(TKofDialog& dialog) {
+    (void)dialog;
+    return std::nullopt;
+  }
 };
 
 // Brackets one prompt with the plugin's ClipLock, also when the prompt throws.

@@ -114,6 +114,12 @@ bool TCommonKofPlugin::CopySecretToClipboard(std::string_view secret, bool notif
   return true;
 }
 
+bool TCommonKofPlugin::CopyTextToClipboard(std::string_view text, std::string& error) {
+  FLock.AssertHeld();
+  std::lock_guard clip(FClipMutex);
+  return FClipboard.SetText(text, error);
+}
+
 TClearResult TCommonKofPlugin::ClearOwnLocked() {
   const TClearResult result = FClipboard.ClearOwn();
   if (result != TClearResult::Failed) return result;

@@ -158,6 +158,9 @@ class TCommonKofPlugin {
   // Puts a secret on the clipboard and restarts the clearing countdown.
   // NOTIFY: the session the secret came from wants to hear when it is cleared.
   bool CopySecretToClipboard(std::string_view secret, bool notify, std::string& error);
+  // Puts text that is no secret on the clipboard; a countdown running for an
+  // earlier secret goes on and then empties the clipboard whatever it holds of ours.
+  bool CopyTextToClipboard(std::string_view text, std::string& error);
   // Empties the clipboard when it still holds the plugin's secret. When it
   // cannot, the secret stays remembered, the timer tries again and the user is
   // told at the next host call.

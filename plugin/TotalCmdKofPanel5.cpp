@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "plugin/KofDialogProperties.h"
 #include "plugin/TotalCmdKofClasses5.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "sessions/PluginKofConfiguration5.h"
@@ -216,10 +217,12 @@ TCodeOutcome TTotalCmdKofPanel::PutFile(int mode, const std::string& local, cons
 
 // --- verbs
 
-TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t, const TKofHostPath& remote, TVerbType verb,
+TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb,
                                         std::string& newRemote) {
   const std::string entry = remote.Name();
   if (remote.Kind() == TPathKind::BinItem) return {ExecuteBin(entry, verb, newRemote)};
+  if (verb == vtProperties && remote.Kind() != TPathKind::Accessory && Connected())
+    if (const TKofObject* object = GetLevelData(Level()).Find(entry)) return {EditProperties(window, *object)};
   if (verb == vtOpen && FileBox() && remote.Kind() != TPathKind::Accessory) {
     const TKofObject* object = GetLevelData(Level()).Find(entry);
     if (!object) return {wfx::FS_EXEC_ERROR};
@@ -274,6 +277,21 @@ bool TTotalCmdKofPanel::CopyPasswordToClipboard(const TKofRecord& record) {
   if (Owner().CopySecretToClipboard(secret->View(), ClipCopyMessage(), error)) return true;
   Prompts().ShowMessage("Clipboard", error);
   return false;
+}
+
+int TTotalCmdKofPanel::EditProperties(uint64_t window, const TKofObject& object) {
+  Owner().SetCurHandle(window);
+  const bool box = kofBoxKinds.Contains(object.ObjType());
+  if (!box) {
+    CheckAccessCode();
+    FInfoText = "Record properties";
+    if (!AskAccessCode(FInfoText)) return wfx::FS_EXEC_OK;
+  }
+  const TPropertiesContext context{Owner(), *KofClient(), FCurrentSession && FCurrentSession->EditableRecords(),
+                                   GetLevelData(Level()).Modifiable(), ClipCopyMessage()};
+  if (box) EditBoxProperties(context, object.Id());
+  else EditRecordProperties(context, object.Id());
+  return wfx::FS_EXEC_OK;
 }
 
 int TTotalCmdKofPanel::ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote) {

@@ -46,6 +46,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   int ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote);
   TCodeOutcome OpenPasswordRecord(std::int32_t id);
   bool CopyPasswordToClipboard(const TKofRecord& record);
+  // Alt+Enter on a record, safe box or group of the current level.
+  int EditProperties(uint64_t window, const TKofObject& object);
   bool DisplayHelpFolders() const;
   // Zeroes what the operation log counted, before an operation and after one that needs no report.
   void ClearCounters();

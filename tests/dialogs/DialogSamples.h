@@ -8,6 +8,7 @@
 
 #include "dialogs/KofDialog.h"
 #include "dialogs/KofLoginDialogs.h"
+#include "dialogs/KofRecordDialogs.h"
 
 namespace kof::test {
 
@@ -16,13 +17,43 @@ struct TDialogSample {
   std::function<std::unique_ptr<TKofDialog>()> Make;
 };
 
+// The records the samples show; they outlive the dialogs.
+inline std::vector<std::unique_ptr<TKofObject>>& SampleObjects() {
+  static std::vector<std::unique_ptr<TKofObject>> objects = [] {
+    std::vector<std::unique_ptr<TKofObject>> o;
+    o.push_back(std::make_unique<TKofAccount>("db01 root", "d", "a,b", "n\r\nm", "", "pw", "root", "db01", "site"));
+    o.push_back(std::make_unique<TKofSecAccount>("admin", "d", "", "", "", "pw", "login", "addr", "site", "note"));
+    o.push_back(std::make_unique<TKofCreditCard>("Visa", "", "", "", "", "4111", "", "737", "2580"));
+    o.push_back(std::make_unique<TKofFile>("Notes", "", "", "", "", "notes.txt", TByteSpan{}));
+    o.push_back(std::make_unique<TKofCertificate>("VPN", "", "", "", "", "vpn.pfx", "alias", "pass", TByteSpan{}));
+    o.push_back(std::make_unique<TKofExternalFile>("Video", "", "", "", "v.mp4", "ext/v.kofx", "", "", "", 1));
+    o.push_back(std::make_unique<TKofSafeBox>("Servers", "", false, 0));
+    o.push_back(std::make_unique<TKofSafeBoxGroup>("Company", "", true, 0));
+    return o;
+  }();
+  return objects;
+}
+
 inline std::vector<TDialogSample> DialogSamples() {
-  return {
+  std::vector<TDialogSample> samples = {
       {"login", [] { return std::make_unique<TLoginDialog>("Login to Demo", "https://vault.example", "SYSTEM", "ann"); }},
       {"extended login", [] { return std::make_unique<TLoginDialogExt>("", "https://vault.example", "", ""); }},
       {"access code", [] { return std::make_unique<TAccessCodeDialog>("Demo - Access Code", "Viewing 'it's' #1\r\nnext", true); }},
       {"second factor", [] { return std::make_unique<TSecondFactorDialog>(); }},
   };
+  for (const auto& object : SampleObjects()) {
+    for (const bool editable : {true, false}) {
+      TKofObject* o = object.get();
+      const std::string name = GetKofObjectTypeName(o->ObjType()) + (editable ? " editable" : " read-only");
+      if (auto* box = dynamic_cast<TKofSafeBox*>(o))
+        samples.push_back({name, [box, editable] { return std::make_unique<TSafeBoxDialog>(*box, editable, true, TPropertiesHooks{}); }});
+      else
+        samples.push_back({name, [o, editable] {
+                             return std::make_unique<TRecordDialog>(static_cast<TKofRecord&>(*o), editable, true, TPropertiesHooks{});
+                           }});
+    }
+  }
+  return samples;
 }
 
 }  // namespace kof::test

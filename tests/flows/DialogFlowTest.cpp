@@ -41,8 +41,140 @@ class DialogFlow : public VaultFlow {
     return text;
   }
 
+  void LogIn() {
+    FScripts["Login to Demo"] = {"set edtKofPswd demo; click btnConnect"};
+    ASSERT_TRUE(Enter()) << Faults();
+    FScripts["Demo - Access Code"] = {"set edtKofAccessCode 1234; click btnOK"};
+    FPlugin.Dialogs().Clear();
+  }
+
+  json Stored(const std::string& kind, int id) {
+    const json state = Control("GET", "/__control/state");
+    for (const auto& item : state[kind])
+      if (item.value("id", 0) == id) return item;
+    return {};
+  }
+
+  // Alt+Enter on a path; the dialog shown with the caption given, as it closed.
+  const ShownDialog* Properties(const std::string& path, const std::string& caption) {
+    FPlugin.Exec("properties", path);
+    for (const auto& d : FPlugin.Dialogs().Shown())
+      if (d.Caption == caption) return &d;
+    return nullptr;
+  }
+
   std::map<std::string, std::deque<std::string>> FScripts;
 };
+
+const std::string kServers = "/Demo/Company/Servers/";
+
+TEST_F(DialogFlow, EachKindsPropertiesSaveAnEditToTheServer) {
+  const struct {
+    const char* Path;
+    const char* Caption;
+    const char* Script;
+    int Id;
+    std::function<void(const json&)> Check;
+  } cases[] = {
+      {"db01 root.account", "Edit Account", "set edtDescription primary; click sbShowPswd; set edtPassword n3w; click btnOK",
+       101,
+       [](const json& r) {
+         EXPECT_EQ(r.value("description", ""), "primary");
+         EXPECT_EQ(r.value("password", ""), "n3w");
+         EXPECT_EQ(r.value("loginName", ""), "root");
+       }},
+      {"Domain admin.secretaccount", "Edit Secret Account",
+       "click sbShowSecureGroup; set edtLogin CORP\\root; click btnOK", 102,
+       [](const json& r) {
+         EXPECT_EQ(r["attributes"].value("sec-loginName", ""), "CORP\\root");
+         EXPECT_EQ(r["attributes"].value("sec-note", ""), "sealed");
+         EXPECT_EQ(r.value("password", ""), "staple");
+       }},
+      {"Visa.creditcard", "Edit Credit Card", "set edtName Visa Gold; click btnOK", 103,
+       [](const json& r) {
+         EXPECT_EQ(r.value("name", ""), "Visa Gold");
+         EXPECT_EQ(r["attributes"].value("number", ""), "4111111111111111") << "unrevealed secrets are kept";
+       }},
+      {"Release notes.txt", "Edit File",
+       "click sbShowSecGroup; click sbShowSecNote; set memSecNote kept here; click btnOK", 104,
+       [](const json& r) {
+         EXPECT_EQ(r["attributes"].value("sec-note", ""), "kept here");
+         EXPECT_EQ(r.value("contentBase64", ""), "S29mZnJhIDUuMAo=") << "the file's content is untouched";
+       }},
+      {"VPN certificate.pfx", "Edit Certificate",
+       "click sbShowSecGroup; click sbShowPswd; set edtPasswordShown pfx2; click btnOK", 105,
+       [](const json& r) { EXPECT_EQ(r["attributes"].value("filePassword", ""), "pfx2"); }},
+      {"holiday.mp4", "Edit External File", "set edtDescription big; click btnOK", 106,
+       [](const json& r) {
+         EXPECT_EQ(r.value("description", ""), "big");
+         EXPECT_EQ(r["attributes"].value("efFileName", ""), "holiday.mp4");
+       }},
+  };
+  StartVault();
+  LogIn();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Path);
+    FPlugin.Dialogs().Clear();
+    FScripts[c.Caption] = {c.Script};
+    const ShownDialog* d = Properties(kServers + c.Path, c.Caption);
+    ASSERT_NE(d, nullptr) << Faults() << AskedSoFar();
+    EXPECT_EQ(d->Result, 1) << Faults();
+    EXPECT_EQ(Faults(), "");
+    c.Check(Stored("records", c.Id));
+  }
+  EXPECT_TRUE(NoticeShown("Record name changed", "Record name modified."));
+  FScripts["Edit Safe Box"] = {"set edtDescription Hosts; click btnOK"};
+  ASSERT_NE(Properties("/Demo/Company/Servers", "Edit Safe Box"), nullptr) << Faults() << AskedSoFar();
+  EXPECT_EQ(Stored("boxes", 2).value("description", ""), "Hosts");
+  FScripts["Edit Safe Box Group"] = {"set edtName Firm; click btnOK"};
+  ASSERT_NE(Properties("/Demo/Company", "Edit Safe Box Group"), nullptr) << Faults() << AskedSoFar();
+  EXPECT_EQ(Stored("boxes", 1).value("name", ""), "Firm");
+  EXPECT_TRUE(NoticeShown("Safe Box name changed", "Safe Box name modified."));
+}
+
+TEST_F(DialogFlow, EditsAreRefusedWhereTheSessionOrTheBoxForbidsThem) {
+  json seed = Seed(false);
+  seed["boxes"][0]["boxes"][1]["boxACL"] = "R";
+  seed["boxes"][0]["boxes"][1]["records"] = json::parse(R"([{"id": 121, "template": "account", "name": "Bank", "password": "b"}])");
+  const struct {
+    const char* Name;
+    std::string SessionLines;
+    std::string Path;
+    const char* Info;
+  } cases[] = {
+      {"session", "Allow Records Modification=OFF\r\n", kServers + "db01 root.account",
+       "Editing records is disabled in the configuration"},
+      {"box", "", "/Demo/Company/Finance/Bank.account", "User does not have the right to edit the record"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FApi.reset();
+    FServer.reset();
+    StartVaultWith(seed, c.SessionLines);
+    RestartHost();
+    LogIn();
+    FScripts["Account"] = {"set edtName Changed; click btnOK; click btnClose"};
+    const ShownDialog* d = Properties(c.Path, "Account");
+    ASSERT_NE(d, nullptr) << Faults() << AskedSoFar();
+    EXPECT_EQ(d->Find("stInfo")->Caption, c.Info);
+    EXPECT_FALSE(d->Find("btnOK")->Visible);
+    EXPECT_NE(Faults().find("edtName"), std::string::npos) << Faults();
+    EXPECT_EQ(Control("GET", "/__control/requests").dump().find("\"PUT\""), std::string::npos);
+  }
+}
+
+TEST_F(DialogFlow, ACopyButtonPutsTheFieldOnTheClipboard) {
+  StartVault();
+  LogIn();
+  FScripts["Edit Account"] = {"click sbLoginCopy", "click sbShowPswd; click sbPasswordCopy; click btnCancel"};
+  ASSERT_NE(Properties(kServers + "db01 root.account", "Edit Account"), nullptr) << Faults();
+  EXPECT_EQ(ReadFile(Clipboard()), "root");
+  FPlugin.Dialogs().Clear();
+  ASSERT_NE(Properties(kServers + "db01 root.account", "Edit Account"), nullptr) << Faults();
+  EXPECT_EQ(ReadFile(Clipboard()), "Tr0ub4dor&3");
+  EXPECT_EQ(Faults(), "");
+  EXPECT_EQ(FPlugin.Dialogs().Shown().back().Find("edtPassword")->Text, "") << "the host's copy was not wiped";
+}
 
 TEST_F(DialogFlow, OneLoginDialogInsteadOfThreePromptsAndThePasswordLeavesNoTrace) {
   StartVault();

@@ -1,0 +1,25 @@
+#pragma once
+// Alt+Enter on a record, a safe box or a group of a panel: its properties
+// dialog, and the update of the server when the user changed something.
+#include <cstdint>
+
+#include "client/KofClients.h"
+#include "model/KofConsts.h"
+
+namespace kof {
+
+class TCommonKofPlugin;
+
+struct TPropertiesContext {
+  TCommonKofPlugin& Plugin;  // prompts and clipboard
+  TKofClient& Client;
+  bool EditableRecords;  // the session's choice
+  bool Modifiable;       // the user's right on the box that holds the object
+  bool ClipCopyMessage;  // the session wants to hear when a copied secret is cleared
+};
+
+// Both run under the plugin lock; the caller asked for the access code.
+void EditRecordProperties(const TPropertiesContext& context, std::int32_t id);
+void EditBoxProperties(const TPropertiesContext& context, std::int32_t id);
+
+}  // namespace kof
