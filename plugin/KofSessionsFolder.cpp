@@ -106,13 +106,30 @@ TCodeOutcome TKofSessionsFolder::Import(const std::string& local, const std::str
   if (RefuseName(name)) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_ACCESS_DENIED};
   const bool overwrite = flags & wfx::FS_COPYFLAGS_OVERWRITE;
   if (!overwrite && Manager().FindByDisplayName(name + ".KOF") >= 0) return {wfx::FS_FILE_EXISTS};
-  std::unique_ptr<TKofSession> session = TKofSession::LoadFromFile(local, name);
+  return AddImported(TKofSession::LoadFromFile(local, name), overwrite);
+}
+
+TCodeOutcome TKofSessionsFolder::AddImported(std::unique_ptr<TKofSession> session, bool overwrite) {
   if (!session) return {wfx::FS_FILE_READERROR};
   // Whether the name is taken is decided again under the store's lock: the list may be stale.
   if (Manager().Add(*session, overwrite ? TStoreWrite::Upsert : TStoreWrite::MustNotExist)) return {wfx::FS_FILE_OK};
   if (Manager().ErrorCode() == 1) return {wfx::FS_FILE_EXISTS};
   ShowStoreError();
   return {wfx::FS_FILE_READERROR};
+}
+
+TCodeOutcome TKofSessionsFolder::ImportText(std::string_view bytes, const std::string& entryPath, bool overwrite) {
+  if (!TKofSession::CheckSessionText(bytes).Ok()) return {wfx::FS_FILE_READERROR};
+  const std::string name = PureName(EntryName(entryPath));
+  if (RefuseName(name)) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_ACCESS_DENIED};
+  if (!overwrite && Manager().FindByDisplayName(name + ".KOF") >= 0) return {wfx::FS_FILE_EXISTS};
+  return AddImported(TKofSession::Load(nullptr, name, TKofIniFile(bytes)), overwrite);
+}
+
+std::optional<std::string> TKofSessionsFolder::SessionText(const std::string& entryPath) const {
+  const int index = FindEntry(entryPath);
+  if (index < 0) return std::nullopt;
+  return Manager().Sessions().Items(index).FileText();
 }
 
 bool TKofSessionsFolder::Delete(const std::string& entryPath) {

@@ -2,6 +2,8 @@
 // The sessions folder: listing the sessions, exporting and importing session
 // files, creating, renaming, copying and deleting sessions.
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,7 @@
 namespace kof {
 
 class TCommonKofPlugin;
+class TKofSession;
 class TKofSessionManager;
 
 class TKofSessionsFolder {
@@ -28,6 +31,10 @@ class TKofSessionsFolder {
 
   int Export(const std::string& entryPath, const std::string& local, int flags);
   TCodeOutcome Import(const std::string& local, const std::string& entryPath, int flags);
+  // A new session from a session file's bytes (a record copied into the folder).
+  TCodeOutcome ImportText(std::string_view bytes, const std::string& entryPath, bool overwrite);
+  // The session file of the session an entry names; nothing when there is none.
+  std::optional<std::string> SessionText(const std::string& entryPath) const;
   bool Delete(const std::string& entryPath);
   TDoneOutcome NewSession(const std::string& name);
   TCodeOutcome RenMov(const std::string& oldPath, const std::string& newPath, bool move, bool overwrite);
@@ -44,6 +51,8 @@ class TKofSessionsFolder {
   int FindEntry(const std::string& entryPath) const;
   void ShowDuplicate(const std::string& name) const;
   void ShowStoreError() const;
+  // Adds a loaded session; OVERWRITE replaces one of that name.
+  TCodeOutcome AddImported(std::unique_ptr<TKofSession> session, bool overwrite);
 
   TCommonKofPlugin& FPlugin;
 };

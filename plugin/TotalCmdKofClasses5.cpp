@@ -1,6 +1,7 @@
 #include "plugin/TotalCmdKofClasses5.h"
 
 #include "plugin/KofSessionsFolder.h"
+#include "plugin/KofTreeOps.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "plugin/TotalCmdKofPanel5.h"
 #include "resources/KofResources.h"
@@ -256,7 +257,9 @@ TDoneOutcome TTotalCmdKofPlugin::RemoveDir(int mode, const TKofHostPath& dir) {
   if (dir.IsHelp() || dir.Kind() == TPathKind::Accessories || dir.Kind() == TPathKind::Bin || FDeleting) return {true};
   TPluginKofCommonPanel* panel = dir.InSessionsFolder() ? nullptr : RoutedPanel(dir);
   if (!panel) return {false};
-  return panel->RemoveDir(mode, dir);
+  const TDoneOutcome result = panel->RemoveDir(mode, dir);
+  if (result.Value && RenMovOp()) ReleaseHeldBox(FHeldBoxes, dir.PanelPath());
+  return result;
 }
 
 TCodeOutcome TTotalCmdKofPlugin::RenMovFile(const TKofHostPath& oldName, const TKofHostPath& newName, bool move,
@@ -271,6 +274,22 @@ TCodeOutcome TTotalCmdKofPlugin::RenMovFile(const TKofHostPath& oldName, const T
   if (oldName.InSessionsFolder() && newName.InSessionsFolder()) {
     result = FSessionsFolder->RenMov(oldName.PanelPath(), newName.PanelPath(), move, overwrite);
     if (result.Value == wfx::FS_FILE_OK && move) FRenaming = true;
+  } else {
+    // The plugin's own entries are neither renamed nor copied.
+    for (const TKofHostPath* path : {&oldName, &newName})
+      if (!path->InSessionsFolder() && path->Kind() != TPathKind::Vault) return {wfx::FS_FILE_OK};
+    auto* source = dynamic_cast<TTotalCmdKofPanel*>(oldName.InSessionsFolder() ? nullptr : RoutedPanel(oldName));
+    auto* target = dynamic_cast<TTotalCmdKofPanel*>(
+        newName.InSessionsFolder() ? nullptr : Panels().GetPanel(Panels().IndexOf(newName.PanelName())));
+    if (move) FMoving = true;
+    if (source && target)
+      result = RenMovInSessions(*this, *source, *target, oldName, newName, move, overwrite);
+    else if (source)
+      result = RecordToSession(*FSessionsFolder, *source, oldName, newName, move, overwrite);
+    else if (target)
+      result = SessionToRecord(*FSessionsFolder, *target, oldName, newName, move, overwrite);
+    else
+      result = {wfx::FS_FILE_NOTFOUND};
   }
   if (result.Value == wfx::FS_FILE_OK && Progress(oldName.Full(), newName.Full(), 100)) return {wfx::FS_FILE_USERABORT};
   if (result.Value != wfx::FS_FILE_EXISTS && Panels().Count() > 2)
@@ -432,7 +451,13 @@ void TTotalCmdKofPlugin::StatusInfo(const TKofHostPath& dir, TFileSysStatus oper
     }
     return;
   }
-  if (operation == fsoRenMovSingle || operation == fsoRenMovMulti) OperationLog().RenMovOp = start;
+  if (operation == fsoRenMovSingle || operation == fsoRenMovMulti) {
+    if (start)
+      FHeldBoxes.clear();
+    else if (FMoving)
+      OfferHeldBoxes(*this);  // while the flag still keeps non-empty boxes
+    OperationLog().RenMovOp = start;
+  }
   if (TPluginKofCommonPanel* panel = dir.InSessionsFolder() ? nullptr : RoutedPanel(dir))
     panel->StatusInfo(dir, operation, start);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plugin/PluginKofCommon5.h"
 
@@ -59,6 +60,8 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   bool Moving() const { return FMoving; }
   void SetMoving(bool value) { FMoving = value; }
   void SetRenaming(bool value) { FRenaming = value; }
+  // Full paths of the boxes the running move created in its target.
+  std::vector<std::string>& HeldBoxes() { return FHeldBoxes; }
   TFindHandle SessionHandle() const { return FSessionHandle; }
   void SetGlobalPluginHandle(TFindHandle value) { FGlobalPluginHandle = value; }
 
@@ -95,6 +98,7 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   std::string FHelp1;
   std::string FHelp2;
   std::unique_ptr<TKofSessionsFolder> FSessionsFolder;
+  std::vector<std::string> FHeldBoxes;
   // The folder a command-line logout was typed in: the host lists it once more
   // before it follows the plugin to the sessions folder.
   std::string FLoggedOutFolder;

@@ -173,6 +173,10 @@ TFindHandle TTotalCmdKofPanel::ListAccessories(wfx::WIN32_FIND_DATAW& fd) {
   return PluginHandle();
 }
 
+const TDeletedItem* TTotalCmdKofPanel::ListedBinItem(std::string_view entry) const {
+  return FindBinItem(FInfoKOFTrashList, entry);
+}
+
 void TTotalCmdKofPanel::FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const {
   ClearFindData(fd);
   fd.dwFileAttributes = kAttrRecord;

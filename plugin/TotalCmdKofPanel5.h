@@ -7,6 +7,7 @@
 
 #include "model/KofObjects.h"
 #include "plugin/KofTransfers.h"
+#include "plugin/KofTreeOps.h"
 #include "plugin/PluginKofClasses5.h"
 #include "plugin/WfxAbi.h"
 
@@ -28,6 +29,10 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote) override;
   int GetIcon(const TKofHostPath& remote, int flags) override;
   void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) override;
+  TDoneOutcome DeleteFile(int mode, const TKofHostPath& remote) override { return FTree.DeleteFile(mode, remote); }
+  TDoneOutcome MakeDirectory(int mode, const TKofHostPath& dir) override { return FTree.MakeDirectory(mode, dir); }
+  TDoneOutcome RemoveDir(int mode, const TKofHostPath& dir) override { return FTree.RemoveDir(mode, dir); }
+  TKofTreeOps& Tree() { return FTree; }
 
   // "__Logout Session__": the connection ends, the panel stays until the plugin frees it.
   void LogoutSession() override { Logout(); }
@@ -36,12 +41,15 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
  private:
   // The copies use the panel's level stack, prompts and clipboard.
   friend class TKofTransfers;
+  friend class TKofTreeOps;
   TTotalCmdKofPlugin& Plugin() const { return FPlugin; }
   TFindHandle ListAccessories(wfx::WIN32_FIND_DATAW& fd);
   TKofListing ListBin(wfx::WIN32_FIND_DATAW& fd);
   TKofListing ReadItems(int mode, wfx::WIN32_FIND_DATAW& fd);
   void QueueSpecialFolders();
   TFindHandle FirstQueued(wfx::WIN32_FIND_DATAW& fd);
+  // The deleted item the bin listed last under this entry name.
+  const TDeletedItem* ListedBinItem(std::string_view entry) const;
   void FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const;
   int ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote);
   TCodeOutcome OpenPasswordRecord(std::int32_t id);
@@ -63,6 +71,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   // The deleted items the bin showed last.
   TDeletedItemList FInfoKOFTrashList;
   TKofTransfers FTransfers{*this};
+  TKofTreeOps FTree{*this};
 };
 
 }  // namespace kof

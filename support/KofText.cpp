@@ -66,13 +66,28 @@ void EncodeUtf8(char32_t cp, std::string& out) {
   }
 }
 
+// The process locale belongs to the host; case mapping uses a private one,
+// freed when the library is unloaded (a host may load and unload it many times).
+class TUtf8Locale {
+ public:
+  TUtf8Locale() {
+    FLocale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (!FLocale) FLocale = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+  }
+  ~TUtf8Locale() {
+    if (FLocale) freelocale(FLocale);
+  }
+  TUtf8Locale(const TUtf8Locale&) = delete;
+  TUtf8Locale& operator=(const TUtf8Locale&) = delete;
+  locale_t Get() const { return FLocale; }
+
+ private:
+  locale_t FLocale = static_cast<locale_t>(nullptr);
+};
+
 locale_t Utf8Locale() {
-  // The process locale belongs to the host; use a private one for case mapping.
-  static locale_t loc = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return l ? l : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
-  }();
-  return loc;
+  static const TUtf8Locale loc;
+  return loc.Get();
 }
 
 template <class Map>

@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "support/KofText.h"
 #include "tests/server/KofTestRecordWire.h"
 #include "tests/server/KofTestSeed.h"
 
@@ -45,6 +46,17 @@ std::optional<int> ParentForNewBox(TServerContext& ctx, int parentId, httplib::R
   return parentId;
 }
 
+// Names are unique among the live boxes of one parent, ignoring case; the
+// answer names the box that holds the name, so that a client can reuse it.
+bool NameFree(TServerContext& ctx, int parentId, const std::string& name, int exceptId, httplib::Response& res) {
+  for (int id : ctx.State.ChildBoxes(parentId)) {
+    if (id == exceptId || LowerCase(ctx.State.Boxes[id].Name()) != LowerCase(name)) continue;
+    SendError(res, 400, "safebox.duplicate", {name}, id);
+    return false;
+  }
+  return true;
+}
+
 void AddBox(TServerContext& ctx, TCaller& caller, const httplib::Request& req, httplib::Response& res) {
   auto body = JsonBody(req, res);
   if (!body) return;
@@ -56,6 +68,8 @@ void AddBox(TServerContext& ctx, TCaller& caller, const httplib::Request& req, h
     SendError(res, 400, "err.request.invalid", {name.empty() ? "name" : "type"});
     return;
   }
+  if (!NameFree(ctx, *parentId, name, 0, res)) return;
+  const bool privateBox = body->value("privateBox", false);
   TBox box;
   const int id = ctx.State.NewId();
   const TBox* parent = ctx.State.FindBox(*parentId);
@@ -66,7 +80,8 @@ void AddBox(TServerContext& ctx, TCaller& caller, const httplib::Request& req, h
               {"description", ""},
               {"passwordPattern", ""},
               {"privateBox", false},
-              {"ownerName", body->value("ownerName", caller.User->Login)},
+              // Only a private box has an owner to show.
+              {"ownerName", privateBox ? body->value("ownerName", caller.User->Login) : ""},
               {"domainName", parent ? parent->Data.value("domainName", "SYSTEM") : caller.User->Domain},
               {"boxACL", "CRMD"},
               {"watched", false},
@@ -112,6 +127,7 @@ void UpdateBox(TServerContext& ctx, TCaller&, const httplib::Request& req, httpl
     SendError(res, 400, "err.request.invalid", {"name"});
     return;
   }
+  if (body->contains("name") && !NameFree(ctx, box->ParentId(), body->value("name", ""), box->Id(), res)) return;
   ApplyBoxFields(box->Data, *body);
   SendJson(res, json::object());
 }
@@ -121,6 +137,12 @@ void DeleteBox(TServerContext& ctx, TCaller&, const httplib::Request& req, httpl
   if (!box || !Allowed(*box, 'D', "delete", res)) return;
   if (!ctx.State.ChildBoxes(box->Id()).empty()) {
     SendError(res, 409, "err.box.notEmpty", {box->Name()});
+    return;
+  }
+  // Their stored files live outside the vault: the client removes them first.
+  for (const auto& [id, record] : ctx.State.Records) {
+    if (record.BoxId != box->Id() || record.Deleted || LowerCase(record.Template()) != "external-file") continue;
+    SendError(res, 400, "safebox.delete.hasexternalfiles", {box->Name()});
     return;
   }
   box->Deleted = true;

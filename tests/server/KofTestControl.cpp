@@ -38,7 +38,7 @@ bool PathMatches(const std::string& pattern, const std::string& path) {
 json FaultToJson(const TFault& f) {
   return {{"id", f.Id},           {"path", f.Path},     {"method", f.Method}, {"kind", KindName(f.Kind)},
           {"delayMs", f.DelayMs}, {"status", f.Status}, {"body", f.Body},     {"contentType", f.ContentType},
-          {"times", f.Times}};
+          {"times", f.Times},     {"after", f.After}};
 }
 
 // A body that is neither JSON nor UTF-8.
@@ -200,6 +200,10 @@ std::optional<TFault> TFaultTable::Take(const std::string& method, const std::st
   std::lock_guard lock(FLock);
   for (auto it = FFaults.begin(); it != FFaults.end(); ++it) {
     if (!PathMatches(it->Path, path) || (!it->Method.empty() && it->Method != method)) continue;
+    if (it->After > 0) {
+      --it->After;
+      return std::nullopt;
+    }
     TFault hit = *it;
     if (it->Times > 0 && --it->Times == 0) FFaults.erase(it);
     return hit;
@@ -241,6 +245,7 @@ std::optional<TFault> FaultFromJson(const json& in, std::string& error) {
     fault.Body = in.value("body", "");
     fault.ContentType = in.value("contentType", fault.ContentType);
     fault.Times = in.value("times", -1);
+    fault.After = in.value("after", 0);
     const std::string kind = in.value("kind", "fail");
     auto it = std::find_if(std::begin(kKinds), std::end(kKinds), [&](const auto& k) { return kind == k.first; });
     if (it == std::end(kKinds)) {
@@ -253,7 +258,7 @@ std::optional<TFault> FaultFromJson(const json& in, std::string& error) {
     error = e.what();
     return std::nullopt;
   }
-  if (fault.Path.empty() || fault.Times == 0 || fault.Status < 100 || fault.Status > 599 || fault.DelayMs < 0) {
+  if (fault.Path.empty() || fault.Times == 0 || fault.After < 0 || fault.Status < 100 || fault.Status > 599 || fault.DelayMs < 0) {
     error = "a fault needs a path, a status 100-599, times other than 0 and delayMs >= 0";
     return std::nullopt;
   }

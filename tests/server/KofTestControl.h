@@ -27,6 +27,7 @@ struct TFault {
   std::string Body;
   std::string ContentType = "application/json";
   int Times = -1;  // how many requests it hits; -1: until removed
+  int After = 0;   // how many matching requests pass before it hits
 };
 
 // Thread-safe on its own: faults are looked up before the vault lock is taken,

@@ -126,6 +126,18 @@ std::optional<json> RecordBody(TServerContext& ctx, const TCaller& caller, const
   return plain;
 }
 
+// Names are unique within a box, ignoring case, as the vault keeps them; the
+// answer names the record that holds the name.
+bool NameFree(TServerContext& ctx, int boxId, const std::string& name, int exceptId, httplib::Response& res) {
+  for (const auto& [otherId, other] : ctx.State.Records) {
+    if (otherId == exceptId || other.Deleted || other.BoxId != boxId || LowerCase(other.Name()) != LowerCase(name))
+      continue;
+    SendError(res, 400, "record.duplicate", {name}, otherId);
+    return false;
+  }
+  return true;
+}
+
 void AddRecord(TServerContext& ctx, TCaller& caller, const httplib::Request& req, httplib::Response& res) {
   const int boxId = PathId(req);
   TBox* box = BoxOr404(ctx, boxId, res);
@@ -140,13 +152,7 @@ void AddRecord(TServerContext& ctx, TCaller& caller, const httplib::Request& req
     return;
   }
   if (!ContentWithinLimit(ctx, record, res)) return;
-  // Names are unique within a box, ignoring case, as the vault keeps them; the
-  // answer names the record that holds the name.
-  for (const auto& [otherId, other] : ctx.State.Records) {
-    if (other.Deleted || other.BoxId != boxId || LowerCase(other.Name()) != LowerCase(record.Name())) continue;
-    SendError(res, 400, "record.duplicate", {record.Name()}, otherId);
-    return;
-  }
+  if (!NameFree(ctx, boxId, record.Name(), 0, res)) return;
   const int id = ctx.State.NewId();
   record.Data["id"] = id;
   RegisterTags(ctx, record, QueryFlag(req, "forceCreateTags"));
@@ -180,6 +186,7 @@ void UpdateRecord(TServerContext& ctx, TCaller& caller, const httplib::Request& 
     SendError(res, 400, "err.request.invalid", {e.what()});
     return;
   }
+  if (!NameFree(ctx, stored->BoxId, updated.Name(), stored->Id(), res)) return;
   if (!updated.HasContent) {
     updated.HasContent = stored->HasContent;
     updated.Content = std::move(stored->Content);

@@ -279,6 +279,67 @@ Result Plugin::RenMov(const std::string& from, const std::string& to, bool move,
   });
 }
 
+namespace {
+constexpr uint32_t kAttributeFolder = 0x10;
+}  // namespace
+
+bool Plugin::IsFolder(const std::string& path) {
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  for (const Entry& e : List(ParentOf(path)))
+    if (e.Name == name) return (e.Attributes & kAttributeFolder) != 0;
+  return false;
+}
+
+std::vector<std::pair<std::string, Result>> Plugin::RenMovTree(const std::string& from, const std::string& to,
+                                                               bool move, bool overwrite) {
+  struct Item {
+    std::string Relative;
+    bool Folder;
+  };
+  std::vector<Item> items;
+  std::vector<std::string> pending = {""};
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    const std::string relative = pending[i];
+    for (const Entry& e : List(from + relative)) {
+      const bool folder = (e.Attributes & kAttributeFolder) != 0;
+      items.push_back({relative + "/" + e.Name, folder});
+      if (folder) pending.push_back(relative + "/" + e.Name);
+    }
+  }
+  std::vector<std::pair<std::string, Result>> results;
+  auto record = [&](const std::string& path, int code) {
+    results.push_back({path, Result{code, errno, {}}});
+  };
+  const std::string dir = ParentOf(from);
+  Status(dir, true, 7 /* rename/move multi */);
+  errno = 0;
+  std::u16string target = ToWide(to);
+  record(to, static_cast<int>(FMkDir(target.data())));
+  for (const Item& item : items) {
+    errno = 0;
+    std::u16string f = ToWide(from + item.Relative), t = ToWide(to + item.Relative);
+    if (item.Folder) {
+      record(to + item.Relative, static_cast<int>(FMkDir(t.data())));
+    } else {
+      RemoteInfoStruct ri{};
+      record(from + item.Relative, FRenMov(f.data(), t.data(), move ? kTrue : kFalse, overwrite ? kTrue : kFalse, &ri));
+    }
+  }
+  if (move) {
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+      if (!it->Folder) continue;
+      errno = 0;
+      std::u16string f = ToWide(from + it->Relative);
+      record(from + it->Relative, static_cast<int>(FRemoveDir(f.data())));
+    }
+    errno = 0;
+    std::u16string f = ToWide(from);
+    record(from, static_cast<int>(FRemoveDir(f.data())));
+  }
+  Status(dir, false, 7);
+  return results;
+}
+
 Result Plugin::Exec(const std::string& verb, const std::string& path, std::string* newPath, uintptr_t mainWindow) {
   std::u16string buffer(kMaxPath + 1, u'\0');
   const std::u16string w = ToWide(kof::CutToUtf16Units(path, kMaxPath - 1));

@@ -103,6 +103,15 @@ class Plugin {
   Result MkDir(const std::string& path);
   Result RmDir(const std::string& path);
   Result RenMov(const std::string& from, const std::string& to, bool move, bool overwrite);
+  // A folder copied or moved as a file manager does it: the folder's entries
+  // are collected first (parents before children); then, in one rename/move
+  // bracket, each folder is made in the target and each file copied or moved,
+  // and after a move the source folders are removed, deepest first.
+  // One result per call, in call order, each with the path it was for.
+  std::vector<std::pair<std::string, Result>> RenMovTree(const std::string& from, const std::string& to, bool move,
+                                                         bool overwrite);
+  // Whether the entry at PATH is listed as a folder by its parent.
+  bool IsFolder(const std::string& path);
   // On FS_EXEC_SYMLINK newPath receives the path the plugin wants shown, a
   // wfx://<root name> prefix taken off as a file manager does.
   Result Exec(const std::string& verb, const std::string& path, std::string* newPath = nullptr,

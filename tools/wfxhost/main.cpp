@@ -22,6 +22,7 @@ const char* kUsage =
     "  set edtKofPswd demo; click btnConnect   (actions: set, check, choose, key, click, cancel)\n"
     "commands: ls [PATH] | cd PATH | pwd | get [-o] [-m] REMOTE... LOCAL | put [-o] [-m] LOCAL... REMOTE\n"
     "          rm PATH | mkdir PATH | rmdir PATH | mv FROM TO [overwrite] | cp FROM TO [overwrite]\n"
+    "          (mv/cp of a folder: make the folder, copy or move each entry, then remove the source folders)\n"
     "          mv [-o] REMOTE file:LOCAL | mv [-o] file:LOCAL REMOTE   (a move between the plugin and a local path)\n"
     "          get/put with several sources copy into the folder given last, as one operation\n"
     "          (-o: overwrite, -m: move; 'overwrite' and 'move' after the paths work too)\n"
@@ -128,6 +129,9 @@ void PrintFileResult(const wfxhost::Result& r) {
   std::printf("result: %s (%d) lasterror=%d\n", wfxhost::FileResultName(r.Code).c_str(), r.Code, r.LastError);
 }
 
+// A tree copy mixes make-directory and remove-directory answers (true/false) with file results.
+void PrintRawResult(const wfxhost::Result& r) { std::printf("result %d lasterror=%d\n", r.Code, r.LastError); }
+
 void PrintBoolResult(const wfxhost::Result& r) {
   std::printf("result: %s lasterror=%d\n", r.Code ? "TRUE" : "FALSE", r.LastError);
 }
@@ -167,6 +171,11 @@ class Shell {
       PrintBoolResult(FPlugin.MkDir(path(1)));
     } else if (cmd == "rmdir" && a.size() >= 2) {
       PrintBoolResult(FPlugin.RmDir(path(1)));
+    } else if ((cmd == "mv" || cmd == "cp") && a.size() >= 3 && FPlugin.IsFolder(path(1))) {
+      for (const auto& [item, result] : FPlugin.RenMovTree(path(1), path(2), cmd == "mv", arg(3) == "overwrite")) {
+        std::printf("%s: ", item.c_str());
+        PrintRawResult(result);
+      }
     } else if ((cmd == "mv" || cmd == "cp") && a.size() >= 3) {
       PrintFileResult(FPlugin.RenMov(path(1), path(2), cmd == "mv", arg(3) == "overwrite"));
     } else if (cmd == "exec" && a.size() >= 3) {
