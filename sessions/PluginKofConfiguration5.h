@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/KofRegistry.h"
+#include "sessions/KofSettings.h"
 #include "sessions/PluginKofSessions5.h"
 #include "support/VarnokCommonTypes.h"
 
@@ -38,34 +40,37 @@ class TKofPluginConfiguration {
                                           std::string username) const;
 
   bool Modified() const { return FModified; }
-  const std::string& PanelPrefix() const { return FPanelPrefix; }
-  void SetPanelPrefix(std::string value);
-  virtual int AccessCodeTimeout() const { return FAccessCodeTimeout; }
-  void SetAccessCodeTimeout(int value);
-  virtual bool EditableRecords() const { return FEditableRecords; }
-  void SetEditableRecords(bool value);
-  virtual bool FilesWithPasswords() const { return FFilesWithPasswords; }
-  void SetFilesWithPasswords(bool value);
-  virtual bool Versioning() const { return FVersionType != verNone; }
-  virtual TVersionType VersionType() const { return FVersionType; }
+  // What new sessions get, and what a stored session lacking a value takes.
+  const TSessionSettings& SessionDefaults() const { return FDefaults; }
+  const TPluginSettings& OwnSettings() const { return FOwn; }
+  const std::string& PanelPrefix() const { return FOwn.PanelPrefix; }
+  void SetPanelPrefix(std::string value) { Change(FOwn.PanelPrefix, std::move(value)); }
+  int AccessCodeTimeout() const { return FDefaults.AccessCodeTimeout; }
+  void SetAccessCodeTimeout(int value) { Change(FDefaults.AccessCodeTimeout, value); }
+  bool EditableRecords() const { return FDefaults.EditableRecords; }
+  void SetEditableRecords(bool value) { Change(FDefaults.EditableRecords, value); }
+  bool FilesWithPasswords() const { return FDefaults.FilesWithPasswords; }
+  void SetFilesWithPasswords(bool value) { Change(FDefaults.FilesWithPasswords, value); }
+  bool Versioning() const { return FDefaults.VersionType != verNone; }
+  TVersionType VersionType() const { return FDefaults.VersionType; }
   // An ordinal outside the known modes becomes verNone.
   void SetVersionType(int value);
-  bool ErrorGrouping() const { return FErrorGrouping; }
-  void SetErrorGrouping(bool value);
-  bool ClipCopyMessage() const { return FClipCopyMessage; }
-  void SetClipCopyMessage(bool value);
-  bool AllowedVersionTypeChange() const { return FAllowedVersionTypeChange; }
-  void SetAllowedVersionTypeChange(bool value);
-  bool DisplayHelpFolders() const { return FDisplayHelpFolders; }
-  void SetDisplayHelpFolders(bool value);
-  bool EncryptingFiles() const { return FEncryptingFiles; }
-  void SetEncryptingFiles(bool value);
-  uint32_t KeyboardLayout() const { return FKeyboardLayout; }
-  void SetKeyboardLayout(uint32_t value);
-  bool StoreAllFiles() const { return FStoreAllFiles; }
-  void SetStoreAllFiles(bool value) { FStoreAllFiles = value; }
-  int BufferSize() const { return FBufferSize; }
-  void SetBufferSize(int value) { FBufferSize = value; }
+  bool ErrorGrouping() const { return FDefaults.ErrorGrouping; }
+  void SetErrorGrouping(bool value) { Change(FDefaults.ErrorGrouping, value); }
+  bool ClipCopyMessage() const { return FDefaults.ClipCopyMessage; }
+  void SetClipCopyMessage(bool value) { Change(FDefaults.ClipCopyMessage, value); }
+  bool AllowedVersionTypeChange() const { return FDefaults.AllowedVersionTypeChange; }
+  void SetAllowedVersionTypeChange(bool value) { Change(FDefaults.AllowedVersionTypeChange, value); }
+  bool DisplayHelpFolders() const { return FDefaults.DisplayHelpFolders; }
+  void SetDisplayHelpFolders(bool value) { Change(FDefaults.DisplayHelpFolders, value); }
+  bool EncryptingFiles() const { return FDefaults.EncryptingFiles; }
+  void SetEncryptingFiles(bool value) { Change(FDefaults.EncryptingFiles, value); }
+  uint32_t KeyboardLayout() const { return FOwn.KeyboardLayout; }
+  void SetKeyboardLayout(uint32_t value) { Change(FOwn.KeyboardLayout, value); }
+  bool StoreAllFiles() const { return FDefaults.StoreAllFiles; }
+  void SetStoreAllFiles(bool value) { FDefaults.StoreAllFiles = value; }
+  int BufferSize() const { return FDefaults.BufferSize; }
+  void SetBufferSize(int value) { FDefaults.BufferSize = value; }
   int ClipboardTimeoutSec() const { return FClipboardTimeoutSec; }
   // How long a request waits for the server's answer, in ms; 0: the request
   // layer's default. KOFFRA_READ_TIMEOUT_MS (tests, slow links) is read at
@@ -79,27 +84,21 @@ class TKofPluginConfiguration {
   const TKofSessionManager& SessionManager() const { return *FSessionManager; }
 
  private:
+  template <class T>
+  void Change(T& field, T value) {
+    field = std::move(value);
+    FModified = true;
+  }
   void ReadValues(const TKofRegistry& reg, TRegistryArea area, bool strict);
 
   bool FModified = false;
-  int FAccessCodeTimeout = 300;
-  std::string FPanelPrefix = "KOF";
-  bool FEditableRecords = true;
-  bool FFilesWithPasswords = false;
-  TVersionType FVersionType = verNone;
-  bool FErrorGrouping = false;
-  bool FClipCopyMessage = true;
-  bool FAllowedVersionTypeChange = false;
-  bool FDisplayHelpFolders = true;
-  bool FEncryptingFiles = true;
-  uint32_t FKeyboardLayout = 0;
+  TSessionSettings FDefaults;
+  TPluginSettings FOwn;
   int FClipboardTimeoutSec = 60;
   bool FReadOnly = false;
   TRegistryArea FLastUsedArea = raSelect;
   TRegRoot FRootKey = TRegRoot::None;
   std::unique_ptr<TKofSessionManager> FSessionManager;
-  bool FStoreAllFiles = false;
-  int FBufferSize = 16;
 };
 
 }  // namespace kof

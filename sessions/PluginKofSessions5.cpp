@@ -47,34 +47,12 @@ std::string ReplaceExt(std::string_view fileName, std::string_view ext) {
 
 std::string Quoted(std::string_view text) { return "\"" + ReplaceAll(text, "\"", "\"\"") + "\""; }
 
-const char* OnOff(bool value) { return value ? "ON" : "OFF"; }
-
-bool IsOn(std::string_view text) { return SameText(text, "ON"); }
-
 std::optional<int> ParseInt(std::string_view text) {
   int value = 0;
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-TVersionType VersionFromNumber(uint32_t number) {
-  // Only the low byte is the mode; an unknown mode must not reach a session file.
-  const uint32_t ordinal = number & 0xFF;
-  return ordinal < kVersionTypeCount ? static_cast<TVersionType>(ordinal) : verNone;
-}
-
-struct TRange {
-  int Min;
-  int Max;
-};
-// A negative timeout or buffer size, or a gigabyte buffer, is a damaged value, not a choice.
-constexpr TRange kAccessCodeTimeoutRange{0, 7 * 24 * 3600};
-constexpr TRange kBufferSizeRange{1, 64};
-
-int InRange(int value, TRange range, int fallback) {
-  return value >= range.Min && value <= range.Max ? value : fallback;
 }
 
 TSessionFileCheck Refused(TSessionFileResult result, std::string message) { return {result, std::move(message)}; }
@@ -309,17 +287,7 @@ TKofSession::TKofSession(TKofSessionList* owner, std::string_view name, std::str
       FURL(std::move(address.URL)),
       FDomain(std::move(address.Domain)),
       FUsername(std::move(address.Username)),
-      FAccessCodeTimeout(settings.AccessCodeTimeout),
-      FEditableRecords(settings.EditableRecords),
-      FFilesWithPasswords(settings.FilesWithPasswords),
-      FVersionType(settings.VersionType),
-      FErrorGrouping(settings.ErrorGrouping),
-      FClipCopyMessage(settings.ClipCopyMessage),
-      FAllowedVersionTypeChange(settings.AllowedVersionTypeChange),
-      FDisplayHelpFolders(settings.DisplayHelpFolders),
-      FEncryptingFiles(settings.EncryptingFiles),
-      FStoreAllFiles(settings.StoreAllFiles),
-      FBufferSize(settings.BufferSize) {}
+      FSettings(settings) {}
 
 TKofSession::TKofSession(TKofSessionList* owner, std::string_view name, std::string shortName, std::string url,
                          std::string domain, std::string username, int accessCodeTimeout, bool editableRecords,
@@ -351,39 +319,9 @@ void TKofSession::ReadValues(const TKofRegistry& reg, TRegistryArea area) {
   FDomain = reg.TryReadString("Domain").value_or("");
   FUsername = reg.TryReadString("Username").value_or("");
 
-  // Without an owner chain the built-in defaults stand in for the configuration.
-  std::unique_ptr<TKofPluginConfiguration> builtIn;
+  // Without an owner chain the built-in defaults stand in for the configuration's.
   const TKofPluginConfiguration* cfg = Configuration();
-  if (!cfg) cfg = (builtIn = std::make_unique<TKofPluginConfiguration>(false)).get();
-
-  bool missing = false;
-  auto number = [&](const char* name, uint32_t fallback) {
-    std::optional<uint32_t> value = reg.TryReadInteger(name);
-    missing = missing || !value;
-    return value.value_or(fallback);
-  };
-  auto flag = [&](const char* name, bool fallback) { return number(name, fallback ? 1u : 0u) != 0; };
-  // A value out of range counts as missing, so the session is written back repaired.
-  auto bounded = [&](const char* name, int fallback, TRange range, int builtIn) {
-    fallback = InRange(fallback, range, builtIn);
-    const uint32_t value = number(name, static_cast<uint32_t>(fallback));
-    if (value > static_cast<uint32_t>(range.Max)) return missing = true, fallback;
-    const int result = InRange(static_cast<int>(value), range, fallback);
-    missing = missing || result != static_cast<int>(value);
-    return result;
-  };
-
-  FAccessCodeTimeout = bounded("AccessCodeTimeout", cfg->AccessCodeTimeout(), kAccessCodeTimeoutRange, 300);
-  FEditableRecords = flag("Editable Records", cfg->EditableRecords());
-  FFilesWithPasswords = flag("Files with Passwords", cfg->FilesWithPasswords());
-  FVersionType = VersionFromNumber(number("Versions", cfg->VersionType()));
-  FErrorGrouping = flag("Error grouping", cfg->ErrorGrouping());
-  FClipCopyMessage = flag("Allowed Clipboard Message", cfg->ClipCopyMessage());
-  FAllowedVersionTypeChange = flag("Allowed Version Change", false);
-  FDisplayHelpFolders = flag("Display Help Folder", true);
-  FEncryptingFiles = flag("Encrypt Files", true);
-  FStoreAllFiles = flag("Store All Files", cfg->StoreAllFiles());
-  FBufferSize = bounded("Buffer Size MB", cfg->BufferSize(), kBufferSizeRange, 16);
+  const bool missing = ReadStoredSettings(reg, cfg ? cfg->SessionDefaults() : TSessionSettings{}, FSettings);
   // Most sessions have no pin: its absence is no gap to write back.
   FCertificatePin = Trim(reg.TryReadString(kCertificatePinValue).value_or(""));
   FPlainHttpURL = Trim(reg.TryReadString(kPlainHttpURLValue).value_or(""));
@@ -418,18 +356,7 @@ std::unique_ptr<TKofSession> TKofSession::Load(TKofSessionList* owner, std::stri
   s->FURL = ini.ReadString(section, "URL", kLoopbackURL);
   s->FDomain = ini.ReadString(section, "Domain", "SYSTEM");
   s->FUsername = ini.ReadString(section, "Username", "Admin");
-  s->FAccessCodeTimeout = ini.ReadInteger(section, "Access Code Timeout [sec]", 300);
-  s->FVersionType = VersionTypeFromName(ini.ReadString(section, "File Versioning Mode", "Never"));
-  s->FAllowedVersionTypeChange = IsOn(ini.ReadString(section, "Allow Change File Versioning", "OFF"));
-  s->FEditableRecords = IsOn(ini.ReadString(section, "Allow Records Modification", "ON"));
-  s->FFilesWithPasswords = IsOn(ini.ReadString(section, "Save File Password", "OFF"));
-  s->FErrorGrouping = IsOn(ini.ReadString(section, "Error Print Grouping", "OFF"));
-  s->FClipCopyMessage = IsOn(ini.ReadString(section, "Allow Copy Password Msg", "OFF"));
-  s->FDisplayHelpFolders = IsOn(ini.ReadString(section, "Display Help Folder", "OFF"));
-  s->FEncryptingFiles = IsOn(ini.ReadString(section, "Encrypting Files", "OFF"));
-  s->FStoreAllFiles = IsOn(ini.ReadString(section, "Store All Files", "OFF"));
-  s->FBufferSize = InRange(ini.ReadInteger(section, "Buffer Size [MB]", 16), kBufferSizeRange, 16);
-  s->FAccessCodeTimeout = InRange(s->FAccessCodeTimeout, kAccessCodeTimeoutRange, 300);
+  s->FSettings = ReadFileSettings(ini, section);
   // A pin in the file is ignored: trusting a server is the user's own answer at the first login.
   return s;
 }
@@ -466,17 +393,7 @@ void TKofSession::WriteValues(TKofRegistry& reg) const {
   reg.WriteString("URL", FURL);
   reg.WriteString("Domain", FDomain);
   reg.WriteString("Username", FUsername);
-  reg.WriteInteger("AccessCodeTimeout", static_cast<uint32_t>(FAccessCodeTimeout));
-  reg.WriteInteger("Editable Records", FEditableRecords);
-  reg.WriteInteger("Files with Passwords", FFilesWithPasswords);
-  reg.WriteInteger("Versions", FVersionType);
-  reg.WriteInteger("Error grouping", FErrorGrouping);
-  reg.WriteInteger("Allowed Clipboard Message", FClipCopyMessage);
-  reg.WriteInteger("Allowed Version Change", FAllowedVersionTypeChange);
-  reg.WriteInteger("Display Help Folder", FDisplayHelpFolders);
-  reg.WriteInteger("Encrypt Files", FEncryptingFiles);
-  reg.WriteInteger("Store All Files", FStoreAllFiles);
-  reg.WriteInteger("Buffer Size MB", static_cast<uint32_t>(FBufferSize));
+  WriteStoredSettings(reg, FSettings);
   if (!FCertificatePin.empty())
     reg.WriteString(kCertificatePinValue, FCertificatePin);
   else
@@ -493,17 +410,7 @@ bool TKofSession::SaveTo(TKofIniFile* ini) const {
   ini->WriteString(section, "URL", Trim(FURL));
   ini->WriteString(section, "Domain", Trim(FDomain));
   ini->WriteString(section, "Username", Trim(FUsername));
-  ini->WriteInteger(section, "Access Code Timeout [sec]", FAccessCodeTimeout);
-  ini->WriteString(section, "File Versioning Mode", VersionTypeName(FVersionType));
-  ini->WriteString(section, "Allow Change File Versioning", OnOff(FAllowedVersionTypeChange));
-  ini->WriteString(section, "Allow Records Modification", OnOff(FEditableRecords));
-  ini->WriteString(section, "Save File Password", OnOff(FFilesWithPasswords));
-  ini->WriteString(section, "Error Print Grouping", OnOff(FErrorGrouping));
-  ini->WriteString(section, "Allow Copy Password Msg", OnOff(FClipCopyMessage));
-  ini->WriteString(section, "Display Help Folder", OnOff(FDisplayHelpFolders));
-  ini->WriteString(section, "Encrypting Files", OnOff(FEncryptingFiles));
-  ini->WriteString(section, "Store All Files", OnOff(FStoreAllFiles));
-  ini->WriteInteger(section, "Buffer Size [MB]", FBufferSize);
+  WriteFileSettings(*ini, section, FSettings);
   return true;
 }
 
@@ -528,7 +435,9 @@ void TKofSession::SetName(std::string_view name) {
   FName = std::string(name);
 }
 
-bool TKofSession::Versioning() const { return FVersionType != verNone && FVersionType < kVersionTypeCount; }
+bool TKofSession::Versioning() const {
+  return FSettings.VersionType != verNone && FSettings.VersionType < kVersionTypeCount;
+}
 
 // --- TKofSessionList ------------------------------------------------------------
 

@@ -33,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "sessions/KofSettings.h"
 #include "support/KofText.h"
 #include "support/VarnokCommonTypes.h"
 
@@ -138,22 +139,6 @@ struct TSessionAddress {
   std::string Username;
 };
 
-// The per-profile settings a session is created with; the defaults are those
-// of a session made in the dialog.
-struct TSessionSettings {
-  int AccessCodeTimeout = 300;
-  bool EditableRecords = true;
-  bool FilesWithPasswords = false;
-  TVersionType VersionType = verNone;
-  bool ErrorGrouping = false;
-  bool ClipCopyMessage = true;
-  bool AllowedVersionTypeChange = false;
-  bool DisplayHelpFolders = true;
-  bool EncryptingFiles = true;
-  bool StoreAllFiles = false;
-  int BufferSize = 16;
-};
-
 class TKofSession {
  public:
   // --- names and files (no instance needed) ---
@@ -232,28 +217,28 @@ class TKofSession {
   void SetUsername(std::string value) { FUsername = std::move(value); }
   std::size_t FileSize() const { return FileText().size(); }
   const std::string& PreviousName() const { return FPreviousName; }
-  int AccessCodeTimeout() const { return FAccessCodeTimeout; }
-  void SetAccessCodeTimeout(int value) { FAccessCodeTimeout = value; }
-  bool EditableRecords() const { return FEditableRecords; }
-  void SetEditableRecords(bool value) { FEditableRecords = value; }
-  bool FilesWithPasswords() const { return FFilesWithPasswords; }
-  void SetFilesWithPasswords(bool value) { FFilesWithPasswords = value; }
-  TVersionType VersionType() const { return FVersionType; }
-  void SetVersionType(TVersionType value) { FVersionType = value; }
-  bool ErrorGrouping() const { return FErrorGrouping; }
-  void SetErrorGrouping(bool value) { FErrorGrouping = value; }
-  bool ClipCopyMessage() const { return FClipCopyMessage; }
-  void SetClipCopyMessage(bool value) { FClipCopyMessage = value; }
-  bool AllowedVersionTypeChange() const { return FAllowedVersionTypeChange; }
-  void SetAllowedVersionTypeChange(bool value) { FAllowedVersionTypeChange = value; }
-  bool DisplayHelpFolders() const { return FDisplayHelpFolders; }
-  void SetDisplayHelpFolders(bool value) { FDisplayHelpFolders = value; }
-  bool EncryptingFiles() const { return FEncryptingFiles; }
-  void SetEncryptingFiles(bool value) { FEncryptingFiles = value; }
-  bool StoreAllFiles() const { return FStoreAllFiles; }
-  void SetStoreAllFiles(bool value) { FStoreAllFiles = value; }
-  int BufferSize() const { return FBufferSize; }
-  void SetBufferSize(int value) { FBufferSize = value; }
+  int AccessCodeTimeout() const { return FSettings.AccessCodeTimeout; }
+  void SetAccessCodeTimeout(int value) { FSettings.AccessCodeTimeout = value; }
+  bool EditableRecords() const { return FSettings.EditableRecords; }
+  void SetEditableRecords(bool value) { FSettings.EditableRecords = value; }
+  bool FilesWithPasswords() const { return FSettings.FilesWithPasswords; }
+  void SetFilesWithPasswords(bool value) { FSettings.FilesWithPasswords = value; }
+  TVersionType VersionType() const { return FSettings.VersionType; }
+  void SetVersionType(TVersionType value) { FSettings.VersionType = value; }
+  bool ErrorGrouping() const { return FSettings.ErrorGrouping; }
+  void SetErrorGrouping(bool value) { FSettings.ErrorGrouping = value; }
+  bool ClipCopyMessage() const { return FSettings.ClipCopyMessage; }
+  void SetClipCopyMessage(bool value) { FSettings.ClipCopyMessage = value; }
+  bool AllowedVersionTypeChange() const { return FSettings.AllowedVersionTypeChange; }
+  void SetAllowedVersionTypeChange(bool value) { FSettings.AllowedVersionTypeChange = value; }
+  bool DisplayHelpFolders() const { return FSettings.DisplayHelpFolders; }
+  void SetDisplayHelpFolders(bool value) { FSettings.DisplayHelpFolders = value; }
+  bool EncryptingFiles() const { return FSettings.EncryptingFiles; }
+  void SetEncryptingFiles(bool value) { FSettings.EncryptingFiles = value; }
+  bool StoreAllFiles() const { return FSettings.StoreAllFiles; }
+  void SetStoreAllFiles(bool value) { FSettings.StoreAllFiles = value; }
+  int BufferSize() const { return FSettings.BufferSize; }
+  void SetBufferSize(int value) { FSettings.BufferSize = value; }
   // SHA-256 fingerprint ("AB:CD:..." hex) of the server certificate the user
   // chose to trust; empty when the server must verify against the trusted CAs.
   const std::string& CertificatePin() const { return FCertificatePin; }
@@ -261,6 +246,7 @@ class TKofSession {
   // The http:// base URL the user agreed to use unencrypted; empty when none.
   const std::string& PlainHttpURL() const { return FPlainHttpURL; }
   void SetPlainHttpURL(std::string_view value) { FPlainHttpURL = Trim(value); }
+  const TSessionSettings& Settings() const { return FSettings; }
   int ClipboardTimeoutSec() const { return FClipboardTimeoutSec; }
   virtual bool Versioning() const;
   bool Modified() const { return FModified; }
@@ -280,17 +266,7 @@ class TKofSession {
   std::string FDomain;
   std::string FUsername;
   bool FModified = false;
-  int FAccessCodeTimeout = 300;
-  bool FEditableRecords = true;
-  bool FFilesWithPasswords = false;
-  TVersionType FVersionType = verNone;
-  bool FErrorGrouping = false;
-  bool FClipCopyMessage = true;
-  bool FAllowedVersionTypeChange = false;
-  bool FDisplayHelpFolders = true;
-  bool FEncryptingFiles = true;
-  bool FStoreAllFiles = false;
-  int FBufferSize = 16;
+  TSessionSettings FSettings;
   std::string FCertificatePin;
   std::string FPlainHttpURL;
   int FClipboardTimeoutSec = 60;
