@@ -3,6 +3,8 @@
 // same through the curl command line in one invocation, and NaCl speed.
 //
 // usage: bench_client [path to kof-test-server] (default: $KOF_BINARY_DIR/kof-test-server)
+// A Linux measuring program beside the plugin: it starts the server and the
+// curl command line with the system's own calls.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -8,6 +8,8 @@
 // resident memory of each file operation; it judges none of them.
 //
 // usage: bench_extfiles [size in MiB] (default 1024)
+// A Linux measuring program beside the plugin: it runs openssl and reads its
+// resource use with the system's own calls.
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>

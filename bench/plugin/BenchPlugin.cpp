@@ -4,6 +4,8 @@
 // It prints figures and judges none of them.
 //
 // usage: bench_plugin [build folder] (default: $KOF_BINARY_DIR, else two folders above this program)
+// A Linux measuring program beside the plugin: it starts the server and the
+// curl command line with the system's own calls.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>

@@ -24,6 +24,7 @@ const char* kUsage =
 std::optional<std::string> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
+    // Standard C, not a system call: tells a missing file from an unreadable one.
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (!probe) return std::nullopt;
     std::fclose(probe);

@@ -1,5 +1,7 @@
 #include "tools/wfxhost/WfxLoader.h"
 
+// The loader is the host side: it loads the plugin library with the system's
+// loader, as the file manager does, not through the plugin's platform layer.
 #include <dlfcn.h>
 
 #include <cerrno>

@@ -1,5 +1,6 @@
 // wfxhost: a command-line host for file-system plugins, for tests, demos and
 // checks without a file manager.
+// isatty only: this host is a Linux program of its own, outside the plugin.
 #include <unistd.h>
 
 #include <cstdio>
