@@ -21,6 +21,15 @@ std::optional<int> TKofDialogPrompts::ShowDialog(TKofDialog& dialog) {
   return *result;
 }
 
+bool TKofDialogPrompts::EditSession(TSessionConfigValues& values, const TSessionConfigOptions& options) {
+  TSessionConfigDialog dialog(values, options);
+  const auto result = Show(dialog);
+  if (!result) return TKofPrompts::EditSession(values, options);
+  if (*result != mrOK) return false;
+  values = dialog.Values();
+  return true;
+}
+
 bool TKofDialogPrompts::AskLogin(const std::string& title, const std::string& url, SecureString& domain,
                                  SecureString& user, SecureString& password) {
   TLoginDialogExt dialog(title, url, domain.View(), user.View());

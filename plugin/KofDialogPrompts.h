@@ -35,6 +35,7 @@ class TKofDialogPrompts final : public TKofPrompts {
   }
   void ShowCopyResult(const TCopyReport& report) override { FFallback.ShowCopyResult(report); }
   std::optional<int> ShowDialog(TKofDialog& dialog) override;
+  bool EditSession(TSessionConfigValues& values, const TSessionConfigOptions& options) override;
 
   // Shows any dialog of the plugin inside the prompt bracket; nullopt when it cannot be shown.
   std::optional<TModalResult> Show(TKofDialog& dialog);

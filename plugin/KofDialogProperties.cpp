@@ -5,6 +5,8 @@
 
 #include "dialogs/KofRecordDialogs.h"
 #include "plugin/PluginKofCommon5.h"
+#include "support/KofText.h"
+#include "support/VarnokCommonCode.h"
 
 namespace kof {
 namespace {
@@ -87,6 +89,51 @@ void EditBoxProperties(const TPropertiesContext& context, std::int32_t id) {
     context.Plugin.Prompts().ShowMessage(
         "Safe Box name changed", "Safe Box name modified. Press F2 or Ctrl+R to see the updated panel with the new record name.");
   }
+}
+
+TSessionConfigOptions SessionDialogOptions(TCommonKofPlugin& plugin) {
+  TSessionConfigOptions options;
+  options.VersionText = "Plugin version " + plugin.AppVersion();
+  options.ShowMessage = [&plugin](const std::string& title, const std::string& message) {
+    plugin.Prompts().ShowMessage(title, message);
+  };
+  const std::string modulePath = ExtractFilePath(plugin.Module());
+  options.Test = [modulePath](const std::string& url) {
+    TKofClient client(url, TKofLanguage::koflngEnglish);
+    client.SetModulePath(modulePath);
+    client.SetConnectionTimeout(1000);
+    return client.Status() ? std::pair<std::string, std::string>{"Information", "Success!"}
+                           : std::pair<std::string, std::string>{"Error", "Koffra not found."};
+  };
+  return options;
+}
+
+TSessionConfigValues SessionValues(const TKofSession& s) {
+  TSessionConfigValues v;
+  v.Name = s.Name();
+  v.Address = {s.URL(), s.Domain(), s.Username()};
+  v.Settings = {s.AccessCodeTimeout(), s.EditableRecords(), s.FilesWithPasswords(),  s.VersionType(),
+                s.ErrorGrouping(),     s.ClipCopyMessage(), s.AllowedVersionTypeChange(), s.DisplayHelpFolders(),
+                s.EncryptingFiles(),   s.StoreAllFiles(),   s.BufferSize()};
+  return v;
+}
+
+void ApplySessionValues(TKofSession& s, const TSessionConfigValues& v) {
+  s.SetURL(v.Address.URL);
+  s.SetDomain(v.Address.Domain);
+  s.SetUsername(v.Address.Username);
+  const TSessionSettings& t = v.Settings;
+  s.SetAccessCodeTimeout(t.AccessCodeTimeout);
+  s.SetEditableRecords(t.EditableRecords);
+  s.SetFilesWithPasswords(t.FilesWithPasswords);
+  s.SetVersionType(t.VersionType);
+  s.SetErrorGrouping(t.ErrorGrouping);
+  s.SetClipCopyMessage(t.ClipCopyMessage);
+  s.SetAllowedVersionTypeChange(t.AllowedVersionTypeChange);
+  s.SetDisplayHelpFolders(t.DisplayHelpFolders);
+  s.SetEncryptingFiles(t.EncryptingFiles);
+  s.SetStoreAllFiles(t.StoreAllFiles);
+  s.SetBufferSize(t.BufferSize);
 }
 
 }  // namespace kof

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "client/KofClients.h"
+#include "dialogs/KofSessionDialogs.h"
 #include "model/KofConsts.h"
 
 namespace kof {
@@ -21,5 +22,12 @@ struct TPropertiesContext {
 // Both run under the plugin lock; the caller asked for the access code.
 void EditRecordProperties(const TPropertiesContext& context, std::int32_t id);
 void EditBoxProperties(const TPropertiesContext& context, std::int32_t id);
+
+// The session configuration dialog's part of the plugin: the address test,
+// its messages and the version shown.
+TSessionConfigOptions SessionDialogOptions(TCommonKofPlugin& plugin);
+TSessionConfigValues SessionValues(const TKofSession& session);
+// Everything but the name, which the caller sets (a rename is the store's business).
+void ApplySessionValues(TKofSession& session, const TSessionConfigValues& values);
 
 }  // namespace kof

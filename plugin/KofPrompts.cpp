@@ -104,4 +104,12 @@ void TKofRequestPrompts::ShowCopyResult(const TCopyReport& report) {
   Show(wfx::RT_MsgOK, "Copy/Move Result", report.Text);
 }
 
+bool TKofPrompts::EditSession(TSessionConfigValues& values, const TSessionConfigOptions& options) {
+  if (options.ReadOnly || options.LockIdentity) return false;
+  SecureString url(values.Address.URL), domain(values.Address.Domain), user(values.Address.Username);
+  if (!AskConnection(values.Name, url, domain, user)) return false;
+  values.Address = {Trim(url.View()), Trim(domain.View()), Trim(user.View())};
+  return true;
+}
+
 }  // namespace kof

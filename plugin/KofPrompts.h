@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "dialogs/KofSessionDialogs.h"
 #include "plugin/KofCopyReport.h"
 #include "plugin/WfxAbi.h"
 #include "support/SecureString.h"
@@ -52,6 +53,9 @@ class TKofPrompts {
   virtual void ShowCopyResult(const TCopyReport& report) = 0;
   // One of the plugin's own dialogs: the result it closed with, or nothing
   // when it cannot be shown (the caller asks another way).
+  // A session's connection and settings; the default asks for the connection
+  // only, and nothing where it could not be changed. False when cancelled.
+  virtual bool EditSession(TSessionConfigValues& values, const TSessionConfigOptions& options);
   virtual std::optional<int> ShowDialog(TKofDialog& dialog) {
     (void)dialog;
     return std::nullopt;

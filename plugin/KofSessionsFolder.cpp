@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/KofFileIO.h"
+#include "plugin/KofDialogProperties.h"
 #include "plugin/PluginKofCommon5.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "sessions/PluginKofConfiguration5.h"
@@ -139,27 +140,31 @@ bool TKofSessionsFolder::Delete(const std::string& entryPath) {
 }
 
 TDoneOutcome TKofSessionsFolder::NewSession(const std::string& requested) {
-  const std::string name = TKofSession::ExtractPureFileName(requested);
+  const std::string proposed = TKofSession::ExtractPureFileName(requested);
+  if (RefuseName(proposed)) return {false, wfx::ERROR_ACCESS_DENIED};
+  if (Manager().SessionExists(proposed) || Manager().FindByName(proposed) >= 0) {
+    ShowDuplicate(proposed);
+    return {false};
+  }
+  // A new session starts from the built-in defaults, not from the stored settings.
+  const TKofPluginConfiguration defaults;
+  TSessionConfigValues values = SessionValues(*defaults.NewSession(proposed, "", "", ""));
+  TSessionConfigOptions options = SessionDialogOptions(FPlugin);
+  options.NewSession = true;
+  options.ReadOnly = Manager().ReadOnly();
+  if (!FPlugin.Prompts().EditSession(values, options)) return {false};
+  if (values.Address.URL.empty()) {
+    FPlugin.ShowMessageDlg("Session", "A session needs the address (URL) of its Koffra server.", 0x10000);
+    return {false};
+  }
+  const std::string name = values.Name.empty() ? proposed : values.Name;
   if (RefuseName(name)) return {false, wfx::ERROR_ACCESS_DENIED};
   if (Manager().SessionExists(name) || Manager().FindByName(name) >= 0) {
     ShowDuplicate(name);
     return {false};
   }
-  SecureString url, domain, user;
-  const bool answered = FPlugin.Prompts().AskConnection(name, url, domain, user);
-  if (!answered) return {false};
-  if (Trim(url.View()).empty()) {
-    FPlugin.ShowMessageDlg("Session", "A session needs the address (URL) of its Koffra server.", 0x10000);
-    return {false};
-  }
-  if (Manager().SessionExists(name) || Manager().FindByName(name) >= 0) {
-    ShowDuplicate(name);
-    return {false};
-  }
-  // A new session starts from the built-in defaults, not from the stored settings.
-  const TKofPluginConfiguration defaults;
-  std::unique_ptr<TKofSession> session =
-      defaults.NewSession(name, Trim(url.View()), Trim(domain.View()), Trim(user.View()));
+  std::unique_ptr<TKofSession> session = defaults.NewSession(name, "", "", "");
+  ApplySessionValues(*session, values);
   if (FPlugin.ManageSession(*session, saNew)) return {true};
   ShowStoreError();
   return {false};
@@ -193,21 +198,36 @@ int TKofSessionsFolder::Properties(const std::string& entryPath) {
   }
   TKofSession& session = Manager().Sessions().Items(index);
   const std::string name = session.Name();
-  SecureString url(session.URL()), domain(session.Domain()), user(session.Username());
-  const bool answered = FPlugin.Prompts().AskConnection(name, url, domain, user);
-  if (!answered || Trim(url.View()).empty()) return wfx::FS_EXEC_OK;
+  TSessionConfigValues values = SessionValues(session);
+  TSessionConfigOptions options = SessionDialogOptions(FPlugin);
+  options.ReadOnly = Manager().ReadOnly();
+  if (!FPlugin.Prompts().EditSession(values, options) || values.Address.URL.empty()) return wfx::FS_EXEC_OK;
+  const bool renamed = !values.Name.empty() && !SameText(values.Name, name);
+  if (renamed && RefuseName(values.Name)) return wfx::FS_EXEC_OK;
   // A trusted certificate belongs to one server: another address drops it, and
   // the user may drop it on purpose after the server's certificate was renewed.
   if (!session.CertificatePin().empty() &&
-      (Trim(url.View()) != session.URL() ||
+      (values.Address.URL != session.URL() ||
        FPlugin.ShowMessageDlg("Session", "Forget the trusted certificate of the server of \"" + name +
                                              "\"? The next login will ask again whether to trust it.",
                               0x40009)))
     session.SetCertificatePin("");
-  session.SetURL(Trim(url.View()));
-  session.SetDomain(Trim(domain.View()));
-  session.SetUsername(Trim(user.View()));
-  if (!FPlugin.ManageSession(session, saModify)) ShowStoreError();
+  ApplySessionValues(session, values);
+  if (!renamed) {
+    if (!FPlugin.ManageSession(session, saModify)) ShowStoreError();
+    return wfx::FS_EXEC_OK;
+  }
+  const bool asNew = FPlugin.ShowMessageDlg(
+      "Session", "The session has been renamed. Save as new (click Yes) or save with a new name (rename) (click No)?",
+      0x40009);
+  session.SetName(values.Name);
+  if (!FPlugin.ManageSession(session, asNew ? saNewName : saRename)) {
+    if (Manager().ErrorCode() == 1) ShowDuplicate(values.Name);
+    else ShowStoreError();
+  }
+  Manager().Reload(raSelect);
+  FPlugin.ShowMessageDlg("Sessions", "A session has been changed or added. Press F2 or Ctrl+R to reload the session names.",
+                         0x10000);
   return wfx::FS_EXEC_OK;
 }
 

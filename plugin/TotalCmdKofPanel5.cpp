@@ -243,10 +243,8 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& rem
     Prompts().ShowMessage(std::string(kServerInfoEntry), ServerInfoText());
   } else if (SameText(entry, kMappingOnEntry) || SameText(entry, kMappingOffEntry)) {
     Prompts().ShowMessage("Mapping paths", "Mapping paths to external files is not set");
-  } else if (SameText(entry, kConfigurationEntry) && FCurrentSession) {
-    Prompts().ShowMessage(FSessionName, "Server:\t" + FCurrentSession->URL() + "\r\nDomain:\t" + FCurrentSession->Domain() +
-                               "\r\nUser name:\t" + FCurrentSession->Username() +
-                               "\r\n\r\nChange these in the properties of the session in the Sessions folder.");
+  } else if ((SameText(entry, kConfigurationEntry) || (entry == ".." && verb == vtProperties)) && FCurrentSession) {
+    EditSessionSettings();
   }
   return {wfx::FS_EXEC_OK};
 }
@@ -281,6 +279,20 @@ bool TTotalCmdKofPanel::CopyPasswordToClipboard(const TKofRecord& record) {
   if (Owner().CopySecretToClipboard(secret->View(), ClipCopyMessage(), error)) return true;
   Prompts().ShowMessage("Clipboard", error);
   return false;
+}
+
+void TTotalCmdKofPanel::EditSessionSettings() {
+  FCurrentSession->Reload();
+  TSessionConfigValues values = SessionValues(*FCurrentSession);
+  TSessionConfigOptions options = SessionDialogOptions(Owner());
+  options.LockIdentity = true;
+  options.ReadOnly = Owner().Cfg().SessionManager().ReadOnly();
+  if (KofClient()) options.LoggedUser = KofClient()->UserName();
+  if (!Prompts().EditSession(values, options)) return;
+  // The connection of a logged-in session stays as it is.
+  values.Address = {FCurrentSession->URL(), FCurrentSession->Domain(), FCurrentSession->Username()};
+  ApplySessionValues(*FCurrentSession, values);
+  SaveSession(*FCurrentSession);
 }
 
 int TTotalCmdKofPanel::EditProperties(uint64_t window, const TKofObject& object) {

@@ -56,6 +56,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   bool CopyPasswordToClipboard(const TKofRecord& record);
   // Alt+Enter on a record, safe box or group of the current level.
   int EditProperties(uint64_t window, const TKofObject& object);
+  // The settings of the logged-in session (its connection stays).
+  void EditSessionSettings();
   bool DisplayHelpFolders() const;
   // Zeroes what the operation log counted, before an operation and after one that needs no report.
   void ClearCounters();

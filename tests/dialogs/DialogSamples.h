@@ -9,6 +9,7 @@
 #include "dialogs/KofDialog.h"
 #include "dialogs/KofLoginDialogs.h"
 #include "dialogs/KofRecordDialogs.h"
+#include "dialogs/KofSessionDialogs.h"
 
 namespace kof::test {
 
@@ -41,6 +42,21 @@ inline std::vector<TDialogSample> DialogSamples() {
       {"access code", [] { return std::make_unique<TAccessCodeDialog>("Demo - Access Code", "Viewing 'it's' #1\r\nnext", true); }},
       {"second factor", [] { return std::make_unique<TSecondFactorDialog>(); }},
   };
+  for (const bool readOnly : {false, true}) {
+    for (const bool locked : {false, true}) {
+      TSessionConfigOptions options;
+      options.ReadOnly = readOnly, options.LockIdentity = locked, options.NewSession = !locked;
+      options.LoggedUser = locked ? "ann" : "";
+      options.VersionText = "Plugin version 5.0.0";
+      samples.push_back({std::string("session configuration") + (readOnly ? " read-only" : "") + (locked ? " locked" : ""),
+                         [options] {
+                           TSessionConfigValues v;
+                           v.Name = "Work 'it's'";
+                           return std::make_unique<TSessionConfigDialog>(v, options);
+                         }});
+    }
+  }
+  samples.push_back({"versioning mode", [] { return std::make_unique<TVerSysDialog>(verNumber); }});
   for (const auto& object : SampleObjects()) {
     for (const bool editable : {true, false}) {
       TKofObject* o = object.get();

@@ -1,5 +1,7 @@
 // The plugin's own dialogs, shown by wfxhost's stand-in for the file
 // manager's extension interface and filled by scripts as a user would.
+#include <filesystem>
+
 #include "tests/flows/VaultFixture.h"
 
 namespace kof::test {
@@ -174,6 +176,45 @@ TEST_F(DialogFlow, ACopyButtonPutsTheFieldOnTheClipboard) {
   EXPECT_EQ(ReadFile(Clipboard()), "Tr0ub4dor&3");
   EXPECT_EQ(Faults(), "");
   EXPECT_EQ(FPlugin.Dialogs().Shown().back().Find("edtPassword")->Text, "") << "the host's copy was not wiped";
+}
+
+TEST_F(DialogFlow, SessionConfigurationDialogCreatesAndChangesASession) {
+  const auto exported = [this](const std::string& session) {
+    std::filesystem::remove(Local(session + ".KOF"));
+    FPlugin.List("/");  // as the host does before it copies from the sessions folder
+    EXPECT_EQ(FPlugin.Get("/" + session + ".<KOF>", Local(session + ".<KOF>"), 0).Code, wfx::FS_FILE_OK);
+    return ReadFile(Local(session + ".KOF"));
+  };
+  FScripts["Configuration of a new Session"] = {
+      "set edtURL https://vault.example.test/; set edtDomain CORP; set edtUsername ann; set ledACTimeout 2; "
+      "check chbEditable 0; set ledBufferSize 80; click btnOK"};
+  ASSERT_NE(FPlugin.MkDir("/Work").Code, 0) << Faults() << AskedSoFar();
+  EXPECT_EQ(Faults(), "");
+  std::string file = exported("Work");
+  for (const char* line : {"URL=https://vault.example.test/\r\n", "Domain=CORP\r\n", "Username=ann\r\n",
+                           "Access Code Timeout [sec]=120\r\n", "Allow Records Modification=OFF\r\n",
+                           "Buffer Size [MB]=64\r\n"})
+    EXPECT_NE(file.find(line), std::string::npos) << line << file;
+
+  FScripts["Session Configuration"] = {"set edtUsername bob; check chbMessage 0; click btnOK"};
+  FPlugin.Exec("properties", "/Work.<KOF>");
+  EXPECT_EQ(Faults(), "");
+  file = exported("Work");
+  for (const char* line : {"Username=bob\r\n", "Allow Copy Password Msg=OFF\r\n", "Buffer Size [MB]=64\r\n"})
+    EXPECT_NE(file.find(line), std::string::npos) << line << file;
+
+  // Inside a logged-in session its connection stays; the settings change.
+  StartVault();
+  LogIn();
+  FScripts["Session Configuration"] = {"set edtURL https://elsewhere/; check chbGrouping 1; click btnOK"};
+  FPlugin.Exec("open", "/Demo/" + kAccessories + "/__ Configuration __.dlg");
+  ASSERT_FALSE(FPlugin.Dialogs().Shown().empty()) << AskedSoFar();
+  const ShownDialog& d = FPlugin.Dialogs().Shown().back();
+  EXPECT_EQ(d.Find("stLoggedUser")->Caption, "Logged user: demo");
+  EXPECT_EQ(Faults(), "'edtURL' cannot be used now: set edtURL https://elsewhere/\n");
+  file = exported("Demo");
+  EXPECT_NE(file.find("Error Print Grouping=ON"), std::string::npos) << file;
+  EXPECT_NE(file.find("URL=" + VaultURL()), std::string::npos) << file;
 }
 
 TEST_F(DialogFlow, OneLoginDialogInsteadOfThreePromptsAndThePasswordLeavesNoTrace) {
