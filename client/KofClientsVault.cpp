@@ -157,12 +157,11 @@ bool TKofClient::DecryptObject(TKofObject& AObj) {
 std::string TKofClient::PrepareObjectBody(const TKofObject& AObj, bool AUpdate) {
   CreateHTTP();
   TSaltyClientEncryption* engine = NaCLEncryption();
-  TJSONObject body = engine && kSecretRecordKinds.Contains(AObj.ObjType())
-                         ? AObj.SaveEncryptedTo(*engine, KOFServerPublicKeyBytes(), AUpdate, false)
-                         : AObj.SaveTo(AUpdate, false);
-  const TJSONWiper wiper(body);
+  const SecureString body = engine && kSecretRecordKinds.Contains(AObj.ObjType())
+                                ? AObj.SaveEncryptedTo(*engine, KOFServerPublicKeyBytes(), AUpdate, false)
+                                : AObj.SaveTo(AUpdate, false);
   FHTTP->SetAccessCode(FAccessCode.View());
-  return body.dump();
+  return body.Unprotected();
 }
 
 bool TKofClient::RefuseUndecrypted(const TKofObject& AObj) {
@@ -262,9 +261,16 @@ bool TKofClient::GetRecords(int BoxId, TKofList* List, bool, bool, bool GetFileS
     ClearError(true);
     if (!ReadObjects(api::Records(BoxId, GetFileSizes), "records", *List, true, false)) return false;
     // The panels show names and sizes straight from the listing. One record that
-    // does not decrypt does not hide the others; it keeps its mark (and error
-    // kErrDecrypt), so it is never written back.
-    for (const auto& item : *List) static_cast<void>(DecryptObject(*item));
+    // does not decrypt does not hide the others: it is left out and counted (with
+    // error kErrDecrypt), so that its ciphertext is never shown nor written back.
+    for (int i = 0; i < List->Count();) {
+      if (DecryptObject(*List->Items(i))) {
+        ++i;
+        continue;
+      }
+      List->Delete(i);
+      List->AddUnreadable();
+    }
     return true;
   });
 }

@@ -1,31 +1,22 @@
 #include "model/KofClasses.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "crypto/KofUrlEncode.h"
+#include "model/KofFields.h"
 #include "support/KofText.h"
 #include "support/VarnokCommonCode.h"
 
 namespace kof {
 
 namespace {
-
-template <class T>
-const T* As(const TKofObject& Obj) {
-  return dynamic_cast<const T*>(&Obj);
-}
-
-void CopyIfNotEmpty(std::string& ATarget, const std::string& ASource) {
-  if (!ASource.empty()) ATarget = ASource;
-}
-
-void CopyIfNotEmpty(SecureString& ATarget, const SecureString& ASource) {
-  if (!ASource.Empty()) ATarget = ASource;
-}
 
 SecureString Line(std::string_view ALabel, std::string_view AValue) {
   SecureString line(ALabel);
@@ -126,7 +117,7 @@ void TKofSafeBox::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileConten
   W.Text("externalFilesPath", FExternalFilesPath);
 }
 
-TJSONObject TKofSafeBox::SaveEncryptedTo(TSaltyClientEncryption&, TByteSpan, bool AUpdate, bool AFileContent) const {
+SecureString TKofSafeBox::SaveEncryptedTo(TSaltyClientEncryption&, TByteSpan, bool AUpdate, bool AFileContent) const {
   return SaveTo(AUpdate, AFileContent);
 }
 
@@ -201,61 +192,58 @@ void TKofRecord::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent
 }
 
 bool TKofRecord::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  if (!TKofObject::Decrypt(Enc, Key) || !DecryptField(Enc, Key, FDescription) || !DecryptField(Enc, Key, FNote))
-    return false;
-  bool tagsOk = true;
-  for (std::string& tag : FTags.UnsortedItems())
-    if (!(tagsOk = DecryptField(Enc, Key, tag))) break;
-  FTags.Sort();
-  // Tags sent as text are one encrypted comma text, not one tag.
-  if (tagsOk && FTagsAsText && FTags.Count() == 1) FTags.SetCommaText(std::string(FTags[0]));
-  if (!tagsOk || !DecryptField(Enc, Key, FSite) || !DecryptField(Enc, Key, FSecNote)) return false;
-  // The launcher travels encrypted too; without this it would be lost on the next update.
-  if (FLauncherText.size() > 33 && FLauncherText[32] == ':') {
-    if (!DecryptField(Enc, Key, FLauncherText)) return false;
-    FLauncher = KofLauncherFromCode(FLauncherText);
-    FLauncherText.clear();
+  if (!TKofObject::Decrypt(Enc, Key)) return false;
+  for (const TKofFieldInfo& field : FieldsOf(GetObjType())) {
+    if (!(field.Uses & fuDecrypt)) continue;
+    if (field.Decrypt) {
+      if (!field.Decrypt(*this, Enc, Key)) return false;
+      continue;
+    }
+    SecureString plain = Enc.Decrypt(Key, field.Get(*this).View());
+    if (Enc.CryptError()) return false;
+    field.Set(*this, plain.View());
   }
   return true;
 }
 
+// The non-empty fields of AObj that this kind names in AUse and AObj's kind has too.
+void TKofRecord::CopyNonEmptyFields(const TKofObject& AObj, unsigned AUse) {
+  const std::vector<TKofFieldInfo>& theirs = FieldsOf(AObj.ObjType());
+  for (const TKofFieldInfo& field : FieldsOf(GetObjType())) {
+    if (!(field.Uses & AUse)) continue;
+    const auto source = std::find_if(theirs.begin(), theirs.end(),
+                                     [&](const TKofFieldInfo& other) { return other.Name == field.Name; });
+    if (source == theirs.end()) continue;
+    const SecureString value = source->Get(AObj);
+    if (!value.Empty()) field.Set(*this, value.View());
+  }
+}
+
 bool TKofRecord::AssignNonEmptyFieldsFrom(const TKofObject& Obj) {
   if (!TKofObject::AssignNonEmptyFieldsFrom(Obj)) return false;
-  if (const auto* other = As<TKofRecord>(Obj)) {
-    CopyIfNotEmpty(FDescription, other->FDescription);
-    if (!other->FTags.Empty()) FTags = other->FTags;
-    CopyIfNotEmpty(FNote, other->FNote);
-    CopyIfNotEmpty(FSecNote, other->FSecNote);
-  }
+  CopyNonEmptyFields(Obj, fuAssign);
   return true;
 }
 
 void TKofRecord::GetSecureFieldsFrom(const TKofObject& Obj) {
   TKofObject::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofRecord>(Obj)) {
-    CopyIfNotEmpty(FDescription, other->FDescription);
-    if (!other->FTags.CommaText().empty()) FTags = other->FTags;
-    CopyIfNotEmpty(FNote, other->FNote);
-    CopyIfNotEmpty(FSecNote, other->FSecNote);
-  }
+  CopyNonEmptyFields(Obj, fuMerge);
 }
 
 void TKofRecord::SaveToList(TSecureLines& List) const {
   TKofObject::SaveToList(List);
-  List.push_back(Line("description = ", FDescription));
-  List.push_back(Line("tags = ", FTags.CommaText()));
-  List.push_back(Line("note = ", FNote));
-  List.push_back(Line("site = ", FSite));
-  const TKofObjectType kind = GetObjType();
-  if ((kind == kofAccount || kind == kofAccountSec) && FLauncher != kofLauncherNone)
-    List.push_back(Line("launcher = ", KofLauncherCodes[FLauncher]));
-  if ((kind == kofAccountSec || kind == kofFile || kind == kofCreditCard) && SecureFieldsUsed())
-    List.push_back(Line("sec-note = ", FSecNote.View()));
+  for (const TKofFieldInfo& field : FieldsOf(GetObjType())) {
+    if (!(field.Uses & fuList) || ((field.Uses & fuListSecure) && !SecureFieldsUsed())) continue;
+    const SecureString value = field.Get(*this);
+    if ((field.Uses & fuListNotEmpty) && value.Empty()) continue;
+    List.push_back(Line(std::string(field.Member) + " = ", value.View()));
+  }
 }
 
 void TKofRecord::WipeStrings() {
   TKofObject::WipeStrings();
-  FSecNote.Clear();
+  for (const TKofFieldInfo& field : FieldsOf(GetObjType()))
+    if (field.Uses & fuWipe) field.Set(*this, {});
   SetSecureFieldsUsed(false);
 }
 
@@ -320,46 +308,6 @@ TJSONObject TKofAccountCommon::SaveAndEncryptPasswords(TSaltyClientEncryption& E
   return result;
 }
 
-bool TKofAccountCommon::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  return TKofRecord::Decrypt(Enc, Key) && DecryptField(Enc, Key, FLoginSite) &&
-         DecryptField(Enc, Key, FPasswordPattern) && DecryptField(Enc, Key, FPassword) &&
-         DecryptField(Enc, Key, FPasswordRe);
-}
-
-bool TKofAccountCommon::AssignNonEmptyFieldsFrom(const TKofObject& Obj) {
-  if (!TKofRecord::AssignNonEmptyFieldsFrom(Obj)) return false;
-  if (const auto* other = As<TKofAccountCommon>(Obj)) {
-    CopyIfNotEmpty(FPasswordPattern, other->FPasswordPattern);
-    CopyIfNotEmpty(FPassword, other->FPassword);
-    CopyIfNotEmpty(FPasswordRe, other->FPasswordRe);
-  }
-  return true;
-}
-
-void TKofAccountCommon::GetSecureFieldsFrom(const TKofObject& Obj) {
-  TKofRecord::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofAccountCommon>(Obj)) {
-    CopyIfNotEmpty(FPasswordPattern, other->FPasswordPattern);
-    CopyIfNotEmpty(FPassword, other->FPassword);
-    CopyIfNotEmpty(FPasswordRe, other->FPasswordRe);
-  }
-}
-
-void TKofAccountCommon::SaveToList(TSecureLines& List) const {
-  TKofRecord::SaveToList(List);
-  List.push_back(Line("passwordPattern = ", FPasswordPattern.View()));
-  if (SecureFieldsUsed()) {
-    List.push_back(Line("password = ", FPassword.View()));
-    List.push_back(Line("passwordRe = ", FPasswordRe.View()));
-  }
-}
-
-void TKofAccountCommon::WipeStrings() {
-  TKofRecord::WipeStrings();
-  FPassword.Clear();
-  FPasswordRe.Clear();
-}
-
 // ================================================================ TKofAccount
 
 TKofAccount::TKofAccount(const TJSONObject& JSON) : TKofAccountCommon(JSON) {
@@ -385,34 +333,6 @@ void TKofAccount::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileConten
   W.BeginObject("attributes");
   WritePasswordPattern(W);
   W.EndObject();
-}
-
-bool TKofAccount::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  return TKofAccountCommon::Decrypt(Enc, Key) && DecryptField(Enc, Key, FLoginName) &&
-         DecryptField(Enc, Key, FServerAddress);
-}
-
-bool TKofAccount::AssignNonEmptyFieldsFrom(const TKofObject& Obj) {
-  if (!TKofAccountCommon::AssignNonEmptyFieldsFrom(Obj)) return false;
-  if (const auto* other = As<TKofAccount>(Obj)) {
-    CopyIfNotEmpty(FLoginName, other->FLoginName);
-    CopyIfNotEmpty(FServerAddress, other->FServerAddress);
-  }
-  return true;
-}
-
-void TKofAccount::GetSecureFieldsFrom(const TKofObject& Obj) {
-  TKofAccountCommon::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofAccount>(Obj)) {
-    CopyIfNotEmpty(FLoginName, other->FLoginName);
-    CopyIfNotEmpty(FServerAddress, other->FServerAddress);
-  }
-}
-
-void TKofAccount::SaveToList(TSecureLines& List) const {
-  TKofAccountCommon::SaveToList(List);
-  List.push_back(Line("loginName = ", FLoginName));
-  List.push_back(Line("serverAddress = ", FServerAddress));
 }
 
 // ================================================================ TKofSecAccount
@@ -450,41 +370,6 @@ void TKofSecAccount::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileCon
   // Written like every other note: as held, its CR LF would come back as CR CR LF.
   W.Note("sec-note", SecNote().View());
   W.EndObject();
-}
-
-bool TKofSecAccount::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  return TKofAccountCommon::Decrypt(Enc, Key) && DecryptField(Enc, Key, FSecLoginName) &&
-         DecryptField(Enc, Key, FSecServerAddress);
-}
-
-bool TKofSecAccount::AssignNonEmptyFieldsFrom(const TKofObject& Obj) {
-  if (!TKofAccountCommon::AssignNonEmptyFieldsFrom(Obj)) return false;
-  if (const auto* other = As<TKofSecAccount>(Obj)) {
-    CopyIfNotEmpty(FSecLoginName, other->FSecLoginName);
-    CopyIfNotEmpty(FSecServerAddress, other->FSecServerAddress);
-  }
-  return true;
-}
-
-void TKofSecAccount::GetSecureFieldsFrom(const TKofObject& Obj) {
-  TKofAccountCommon::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofSecAccount>(Obj)) {
-    CopyIfNotEmpty(FSecLoginName, other->FSecLoginName);
-    CopyIfNotEmpty(FSecServerAddress, other->FSecServerAddress);
-  }
-}
-
-void TKofSecAccount::SaveToList(TSecureLines& List) const {
-  TKofAccountCommon::SaveToList(List);
-  if (!SecureFieldsUsed()) return;
-  List.push_back(Line("sec-loginName = ", FSecLoginName.View()));
-  List.push_back(Line("sec-serverAddress = ", FSecServerAddress.View()));
-}
-
-void TKofSecAccount::WipeStrings() {
-  TKofAccountCommon::WipeStrings();
-  FSecLoginName.Clear();
-  FSecServerAddress.Clear();
 }
 
 // ================================================================ TKofFile
@@ -611,7 +496,7 @@ void TKofFile::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) 
 }
 
 bool TKofFile::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  if (!TKofRecord::Decrypt(Enc, Key) || !DecryptField(Enc, Key, FFileName)) return false;
+  if (!TKofRecord::Decrypt(Enc, Key)) return false;
   if (FContentCipher.empty()) return true;
   // Encrypted content is the encrypted Base64 text of the stream.
   if (!DecryptField(Enc, Key, FContentCipher)) return false;
@@ -619,16 +504,6 @@ bool TKofFile::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
   FContentCipher.clear();
   if (bytes && FOwnedStream) *FOwnedStream = std::move(*bytes);
   return true;
-}
-
-void TKofFile::GetSecureFieldsFrom(const TKofObject& Obj) {
-  TKofRecord::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofFile>(Obj)) CopyIfNotEmpty(FFileName, other->GetFilename());
-}
-
-void TKofFile::SaveToList(TSecureLines& List) const {
-  TKofRecord::SaveToList(List);
-  if (GetObjType() == kofFile && SecureFieldsUsed()) List.push_back(Line("file = ", FFileName));
 }
 
 // ================================================================ TKofCertificate
@@ -676,35 +551,6 @@ void TKofCertificate::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileCo
   W.Text("filePassword", FFilePassword.View());
   W.Note("sec-note", SecNote().View());
   W.EndObject();
-}
-
-bool TKofCertificate::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  return TKofFile::Decrypt(Enc, Key) && DecryptField(Enc, Key, FAlias) && DecryptField(Enc, Key, FFilePassword);
-}
-
-void TKofCertificate::GetSecureFieldsFrom(const TKofObject& Obj) {
-  TKofFile::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofCertificate>(Obj)) {
-    CopyIfNotEmpty(FAlias, other->FAlias);
-    CopyIfNotEmpty(FFilePassword, other->FFilePassword);
-  }
-}
-
-void TKofCertificate::SaveToList(TSecureLines& List) const {
-  TKofFile::SaveToList(List);
-  if (!SecureFieldsUsed()) return;
-  List.push_back(Line("alias = ", FAlias.View()));
-  List.push_back(Line("file = ", Filename()));
-  List.push_back(Line("filePassword = ", FFilePassword.View()));
-}
-
-void TKofCertificate::WipeStrings() {
-  TKofFile::WipeStrings();
-  FAlias.Clear();
-  FFilePassword.Clear();
-  std::string name = GetFilename();
-  WipeString(name);
-  SetFilename("");
 }
 
 // ================================================================ external files
@@ -785,45 +631,6 @@ void TKofExternalFile::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileC
   W.EndObject();
 }
 
-bool TKofExternalFile::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  if (!TKofFile::Decrypt(Enc, Key) || !DecryptField(Enc, Key, FefOrigFileName) ||
-      !DecryptField(Enc, Key, FefFilePath) || !DecryptField(Enc, Key, FefKey) || !DecryptField(Enc, Key, FefIV) ||
-      !DecryptField(Enc, Key, FefAAD) || !DecryptField(Enc, Key, FFileSizeAsString))
-    return false;
-  FFileSize = StrToInt64(FFileSizeAsString).value_or(0);
-  return true;
-}
-
-void TKofExternalFile::GetSecureFieldsFrom(const TKofObject& Obj) {
-  TKofFile::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofExternalFile>(Obj)) {
-    CopyIfNotEmpty(FefOrigFileName, other->FefOrigFileName);
-    CopyIfNotEmpty(FefFilePath, other->FefFilePath);
-    CopyIfNotEmpty(FefKey, other->FefKey);
-    CopyIfNotEmpty(FefIV, other->FefIV);
-    CopyIfNotEmpty(FefAAD, other->FefAAD);
-  }
-}
-
-void TKofExternalFile::SaveToList(TSecureLines& List) const {
-  TKofFile::SaveToList(List);
-  if (!SecureFieldsUsed()) return;
-  List.push_back(Line("efFileName = ", FefOrigFileName));
-  List.push_back(Line("efFilePath = ", FefFilePath));
-  List.push_back(Line("efKey = ", FefKey.View()));
-  List.push_back(Line("efIV = ", FefIV.View()));
-  List.push_back(Line("efAAD = ", FefAAD.View()));
-  List.push_back(Line("fileSize = ", std::to_string(FFileSize)));
-}
-
-void TKofExternalFile::WipeStrings() {
-  TKofFile::WipeStrings();
-  // The container key opens the stored file: it goes with the other secrets.
-  FefKey.Clear();
-  FefIV.Clear();
-  FefAAD.Clear();
-}
-
 // ================================================================ TKofCreditCard
 
 TKofCreditCard::TKofCreditCard(const TJSONObject& JSON) : TKofRecord(JSON) {
@@ -861,154 +668,10 @@ void TKofCreditCard::WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileCon
   W.EndObject();
 }
 
-bool TKofCreditCard::Decrypt(TSaltyClientEncryption& Enc, TByteSpan Key) {
-  return TKofRecord::Decrypt(Enc, Key) && DecryptField(Enc, Key, FNumber) && DecryptField(Enc, Key, FExpiration) &&
-         DecryptField(Enc, Key, FCvv) && DecryptField(Enc, Key, FPin);
-}
-
-void TKofCreditCard::GetSecureFieldsFrom(const TKofObject& Obj) {
-  TKofRecord::GetSecureFieldsFrom(Obj);
-  if (const auto* other = As<TKofCreditCard>(Obj)) {
-    CopyIfNotEmpty(FNumber, other->FNumber);
-    CopyIfNotEmpty(FExpiration, other->FExpiration);
-    CopyIfNotEmpty(FCvv, other->FCvv);
-    CopyIfNotEmpty(FPin, other->FPin);
-    if (!other->SecNote().Empty()) SetSecNote(other->SecNote().View());
-  }
-}
-
-void TKofCreditCard::SaveToList(TSecureLines& List) const {
-  TKofRecord::SaveToList(List);
-  if (!SecureFieldsUsed()) return;
-  List.push_back(Line("number = ", FNumber.View()));
-  List.push_back(Line("expiration = ", FExpiration.View()));
-  List.push_back(Line("cvv = ", FCvv.View()));
-  List.push_back(Line("pin = ", FPin.View()));
-}
-
-void TKofCreditCard::WipeStrings() {
-  TKofRecord::WipeStrings();
-  FNumber.Clear();
-  FExpiration.Clear();
-  FCvv.Clear();
-  FPin.Clear();
-}
-
-// ---- expiration as ISO 8601
-
-namespace {
-
-struct TCivil {
-  std::int64_t Year;
-  int Month, Day, Hour, Minute, Second, Milli;
-};
-
-TCivil CivilFromDateTime(TDateTime AValue) {
-  const std::int64_t totalMs = static_cast<std::int64_t>(std::llround((AValue - 25569.0) * 86400000.0));
-  std::int64_t days = totalMs / 86400000;
-  std::int64_t msOfDay = totalMs % 86400000;
-  if (msOfDay < 0) {
-    msOfDay += 86400000;
-    --days;
-  }
-  // Civil date of a day count from 1970-01-01 (proleptic Gregorian).
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2);
-  return {year,
-          month,
-          day,
-          static_cast<int>(msOfDay / 3600000),
-          static_cast<int>(msOfDay / 60000 % 60),
-          static_cast<int>(msOfDay / 1000 % 60),
-          static_cast<int>(msOfDay % 1000)};
-}
-
-TDateTime DateTimeFromCivil(std::int64_t y, int m, int d, int hh, int mi, int ss, int ms) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t days = era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-  return 25569.0 + static_cast<double>(days) + (hh * 3600000.0 + mi * 60000.0 + ss * 1000.0 + ms) / 86400000.0;
-}
-
-bool ReadDigits(std::string_view text, std::size_t& pos, std::size_t count, int& value) {
-  if (pos + count > text.size()) return false;
-  value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const char c = text[pos + i];
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  pos += count;
-  return true;
-}
-
-bool Expect(std::string_view text, std::size_t& pos, char c) {
-  if (pos >= text.size() || text[pos] != c) return false;
-  ++pos;
-  return true;
-}
-
-// UTC seconds (and milliseconds) of an ISO 8601 text; a text without zone counts as UTC.
-std::optional<TDateTime> ParseIso8601Utc(std::string_view text) {
-  std::size_t pos = 0;
-  int year, month, day, hour = 0, minute = 0, second = 0, milli = 0;
-  if (!ReadDigits(text, pos, 4, year) || !Expect(text, pos, '-') || !ReadDigits(text, pos, 2, month) ||
-      !Expect(text, pos, '-') || !ReadDigits(text, pos, 2, day))
-    return std::nullopt;
-  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
-  int offsetMinutes = 0;
-  if (pos < text.size()) {
-    if (!Expect(text, pos, 'T') || !ReadDigits(text, pos, 2, hour) || !Expect(text, pos, ':') ||
-        !ReadDigits(text, pos, 2, minute))
-      return std::nullopt;
-    if (pos < text.size() && text[pos] == ':' && (++pos, !ReadDigits(text, pos, 2, second))) return std::nullopt;
-    if (pos < text.size() && text[pos] == '.') {
-      ++pos;
-      std::size_t digits = 0;
-      while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-        if (digits < 3) milli = milli * 10 + (text[pos] - '0');
-        ++digits;
-        ++pos;
-      }
-      if (digits == 0) return std::nullopt;
-      for (; digits < 3; ++digits) milli *= 10;
-    }
-    if (pos < text.size()) {
-      if (text[pos] == 'Z' || text[pos] == 'z') {
-        ++pos;
-      } else if (text[pos] == '+' || text[pos] == '-') {
-        const int sign = text[pos++] == '-' ? -1 : 1;
-        int oh = 0, om = 0;
-        if (!ReadDigits(text, pos, 2, oh)) return std::nullopt;
-        if (pos < text.size() && text[pos] == ':') ++pos;
-        if (pos < text.size() && !ReadDigits(text, pos, 2, om)) return std::nullopt;
-        offsetMinutes = sign * (oh * 60 + om);
-      }
-    }
-    if (pos != text.size() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
-  }
-  return DateTimeFromCivil(year, month, day, hour, minute, second, milli) - offsetMinutes / 1440.0;
-}
-
-}  // namespace
-
 TDateTime TKofCreditCard::GetExpirationDate(bool Local) const {
   const auto utc = ParseIso8601Utc(FExpiration.View());
   if (!utc) return 0;
-  if (!Local) return *utc;
-  const double seconds = (*utc - 25569.0) * 86400.0;
-  const std::int64_t whole = static_cast<std::int64_t>(std::floor(seconds));
-  return UnixToLocalDateTime(whole) + (seconds - static_cast<double>(whole)) / 86400.0;
+  return Local ? UtcToLocalDateTime(*utc) : *utc;
 }
 
 void TKofCreditCard::SetExpirationDate(bool Local, TDateTime Value) {
@@ -1016,36 +679,22 @@ void TKofCreditCard::SetExpirationDate(bool Local, TDateTime Value) {
     FExpiration.Clear();
     return;
   }
-  const TCivil c = CivilFromDateTime(Value);
-  char text[48];
-  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03d", static_cast<long long>(c.Year), c.Month,
-                c.Day, c.Hour, c.Minute, c.Second, c.Milli);
-  std::string result = text;
-  const long offset = Local ? LocalUtcOffset(LocalDateTimeToUnix(Value)) : 0;
-  if (offset == 0) {
-    result += 'Z';
-  } else {
-    const long minutes = (offset < 0 ? -offset : offset) / 60;
-    std::snprintf(text, sizeof text, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-    result += text;
-  }
-  FExpiration.Assign(result);
+  FExpiration.Assign(FormatIso8601(Value, Local ? LocalUtcOffset(LocalDateTimeToUnix(Value)) : 0));
 }
 
 TDateTime ExpirationMonthToDate(int AMonth, int AYear) {
   if (AMonth < 1 || AMonth > 12) AMonth = 1;
-  return DateTimeFromCivil(AYear, AMonth, 15, 0, 0, 0, 0);
+  return DateTimeFromCivil(AYear, AMonth, 15);
 }
 
 void ExpirationDateToMonth(TDateTime ADate, int& AMonth, int& AYear) {
   if (ADate == 0) {
-    const std::time_t now = std::time(nullptr);
-    const TCivil today = CivilFromDateTime(UnixToLocalDateTime(now));
+    const TCivilTime today = CivilFromDateTime(UnixToLocalDateTime(std::time(nullptr)));
     AMonth = 1;
     AYear = static_cast<int>(today.Year);
     return;
   }
-  const TCivil c = CivilFromDateTime(ADate);
+  const TCivilTime c = CivilFromDateTime(ADate);
   AMonth = c.Month;
   AYear = static_cast<int>(c.Year);
 }
@@ -1190,11 +839,41 @@ std::unique_ptr<TKofObject> PasswordOnlyObject(const TJSONObject& AValue, std::o
   return result;
 }
 
+// Stands in for each byte of a listing that is not UTF-8, so that the rest can
+// be read: a noncharacter, which no text of a record is meant to hold.
+constexpr std::string_view kUnreadableMark = "\xEF\xB7\x90";
+
+bool HoldsUnreadableMark(const TJSONObject& AValue) {
+  if (AValue.is_string()) return AValue.get_ref<const std::string&>().find(kUnreadableMark) != std::string::npos;
+  if (AValue.is_object()) {
+    for (const auto& [key, member] : AValue.items())
+      if (key.find(kUnreadableMark) != std::string::npos || HoldsUnreadableMark(member)) return true;
+  } else if (AValue.is_array()) {
+    for (const TJSONObject& member : AValue)
+      if (HoldsUnreadableMark(member)) return true;
+  }
+  return false;
+}
+
+// One member of a listing, or none (counted) when it cannot be read.
+std::unique_ptr<TKofObject> ReadableMember(const TJSONObject& AElement, bool AMarked, TKofList& AList,
+                                           const std::function<std::unique_ptr<TKofObject>(const TJSONObject&)>& ABuild) {
+  if (AElement.is_object() && !(AMarked && HoldsUnreadableMark(AElement))) {
+    try {
+      if (std::unique_ptr<TKofObject> object = ABuild(AElement)) return object;
+    } catch (const EKofError&) {
+    } catch (const TJSONObject::exception&) {
+    }
+  }
+  AList.AddUnreadable();
+  return nullptr;
+}
+
 // Builds the objects of one answer member: appended to AList when there is
-// one, else the first is returned.
+// one, else the first is returned. AMarked: the text had bytes that are not UTF-8.
 std::unique_ptr<TKofObject> ProcessAnswer(const TAnswerKey& ARow, const TJSONObject& AValue,
                                           const IKofClientEncryption* AClient, TKofList* AList, bool AClearList,
-                                          std::optional<TKofObjectType> AClass) {
+                                          std::optional<TKofObjectType> AClass, bool AMarked) {
   if (AList != nullptr && AClearList) AList->Clear();
   const auto build = [&](const TJSONObject& element) -> std::unique_ptr<TKofObject> {
     switch (ARow.Build) {
@@ -1216,10 +895,12 @@ std::unique_ptr<TKofObject> ProcessAnswer(const TAnswerKey& ARow, const TJSONObj
     return nullptr;
   }
   for (const TJSONObject& element : AValue) {
-    if (!element.is_object()) continue;
-    std::unique_ptr<TKofObject> object = build(element);
-    if (AList == nullptr) return object;
-    AList->Add(std::move(object));
+    if (AList == nullptr) {
+      if (element.is_object()) return build(element);
+      continue;
+    }
+    if (std::unique_ptr<TKofObject> object = ReadableMember(element, AMarked, *AList, build))
+      AList->Add(std::move(object));
   }
   return nullptr;
 }
@@ -1227,7 +908,15 @@ std::unique_ptr<TKofObject> ProcessAnswer(const TAnswerKey& ARow, const TJSONObj
 std::unique_ptr<TKofObject> ReadAnswer(std::string_view AStrm, const IKofClientEncryption* AClient,
                                        std::string_view AObjectName, TKofList* AList, bool AClearList,
                                        std::optional<TKofObjectType> AClass) {
-  TJSONObject document = ParseKofJSON(AStrm);
+  // A listing is read also when some of its bytes are not UTF-8; the members that hold them are left out.
+  const bool isMarked = AList != nullptr && !IsValidUtf8(AStrm);
+  TJSONObject document;
+  if (isMarked) {
+    SecureString marked(ReplaceInvalidUtf8(AStrm, kUnreadableMark));
+    document = ParseKofJSON(marked.View());
+  } else {
+    document = ParseKofJSON(AStrm);
+  }
   const TJSONWiper wiper(document);
   if (!document.is_object()) throw EKofJSONError("JSON object expected");
   if (!AObjectName.empty()) {
@@ -1235,7 +924,7 @@ std::unique_ptr<TKofObject> ReadAnswer(std::string_view AStrm, const IKofClientE
     if (named != document.end()) {
       for (const TAnswerKey& row : kAnswerKeys)
         if (SameText(row.Key, AObjectName) && HasExpectedKind(*named, row.Expected))
-          return ProcessAnswer(row, *named, AClient, AList, AClearList, AClass);
+          return ProcessAnswer(row, *named, AClient, AList, AClearList, AClass, isMarked);
     }
   }
   for (const TAnswerKey& row : kAnswerKeys) {
@@ -1243,7 +932,7 @@ std::unique_ptr<TKofObject> ReadAnswer(std::string_view AStrm, const IKofClientE
     if (row.Key == "defaults" && document.contains("record")) continue;
     const auto it = document.find(row.Key);
     if (it != document.end() && HasExpectedKind(*it, row.Expected))
-      return ProcessAnswer(row, *it, AClient, AList, AClearList, AClass);
+      return ProcessAnswer(row, *it, AClient, AList, AClearList, AClass, isMarked);
   }
   throw EKofObjectError("Kof object not found");
 }

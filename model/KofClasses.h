@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "model/KofFields.h"
 #include "model/KofFileStreamEx.h"
 #include "model/KofObjects.h"
 #include "model/KofRecordTypes.h"
@@ -27,8 +28,8 @@ class TKofSafeBox : public TKofObject {
   std::string GetUniqueName() const override;
   void SaveToList(TSecureLines& List) const override;
   // Boxes always travel in plain text.
-  TJSONObject SaveEncryptedTo(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey, bool AUpdate,
-                              bool AFileContent) const override;
+  SecureString SaveEncryptedTo(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey, bool AUpdate,
+                               bool AFileContent) const override;
   void WipeStrings() override;
 
   const SecureString& PasswordPattern() const { return FPasswordPattern; }
@@ -122,8 +123,11 @@ class TKofRecord : public TKofObject {
   void WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) const override;
   // Secret accounts, files, certificates and credit cards carry "sec-note".
   bool WritesSecNote() const;
+  // Copies the fields of the kind's table marked AUse (fuMerge, fuAssign) that are not empty in AObj.
+  void CopyNonEmptyFields(const TKofObject& AObj, unsigned AUse);
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   std::string FDescription;
   TKofLauncher FLauncher = kofLauncherNone;
   // The launcher text as it came when it named no launcher (ciphertext).
@@ -142,11 +146,6 @@ class TKofAccountCommon : public TKofRecord {
                     std::string_view ASite);
   ~TKofAccountCommon() override;
 
-  bool AssignNonEmptyFieldsFrom(const TKofObject& Obj) override;
-  void GetSecureFieldsFrom(const TKofObject& Obj) override;
-  void SaveToList(TSecureLines& List) const override;
-  bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) override;
-  void WipeStrings() override;
 
   const std::string& LoginSite() const { return FLoginSite; }
   void SetLoginSite(std::string_view AValue) { FLoginSite = AValue; }
@@ -167,6 +166,7 @@ class TKofAccountCommon : public TKofRecord {
   void WritePasswordPattern(TKofFieldWriter& W) const { W.Text("passwordPattern", FPasswordPattern.View()); }
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   std::string FLoginSite;
   SecureString FPasswordPattern, FPassword, FPasswordRe;
 };
@@ -181,10 +181,6 @@ class TKofAccount : public TKofAccountCommon {
   static std::unique_ptr<TKofAccount> PasswordOnly(std::string_view APassword);
 
   TKofObjectType GetObjType() const override { return kofAccount; }
-  bool AssignNonEmptyFieldsFrom(const TKofObject& Obj) override;
-  void GetSecureFieldsFrom(const TKofObject& Obj) override;
-  void SaveToList(TSecureLines& List) const override;
-  bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) override;
 
   const std::string& LoginName() const { return FLoginName; }
   void SetLoginName(std::string_view AValue) { FLoginName = AValue; }
@@ -195,6 +191,7 @@ class TKofAccount : public TKofAccountCommon {
   void WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) const override;
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   std::string FLoginName, FServerAddress;
 };
 
@@ -209,11 +206,6 @@ class TKofSecAccount : public TKofAccountCommon {
   static std::unique_ptr<TKofSecAccount> PasswordOnly(std::string_view APassword);
 
   TKofObjectType GetObjType() const override { return kofAccountSec; }
-  bool AssignNonEmptyFieldsFrom(const TKofObject& Obj) override;
-  void GetSecureFieldsFrom(const TKofObject& Obj) override;
-  void SaveToList(TSecureLines& List) const override;
-  bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) override;
-  void WipeStrings() override;
 
   const SecureString& SecLoginName() const { return FSecLoginName; }
   void SetSecLoginName(std::string_view AValue) { FSecLoginName.Assign(AValue); }
@@ -224,6 +216,7 @@ class TKofSecAccount : public TKofAccountCommon {
   void WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) const override;
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   SecureString FSecLoginName, FSecServerAddress;
 };
 
@@ -242,8 +235,6 @@ class TKofFile : public TKofRecord {
            std::string_view ATags, std::string_view ANote, std::string_view ASecNote, std::string_view AFilename);
 
   TKofObjectType GetObjType() const override { return kofFile; }
-  void GetSecureFieldsFrom(const TKofObject& Obj) override;
-  void SaveToList(TSecureLines& List) const override;
   bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) override;
   virtual std::string GetFilename() const { return FFileName; }
   virtual void SetFilename(std::string_view AValue) { FFileName = AValue; }
@@ -277,6 +268,7 @@ class TKofFile : public TKofRecord {
   void ReadFileKeys(const TJSONObject& JSON);
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   std::string FFileName;
   std::int64_t FFileSizeApprox = 0;
   // The content: FOwnedStream, a caller's stream, or none.
@@ -301,10 +293,6 @@ class TKofCertificate : public TKofFile {
   ~TKofCertificate() override;
 
   TKofObjectType GetObjType() const override { return kofCertificate; }
-  void GetSecureFieldsFrom(const TKofObject& Obj) override;
-  void SaveToList(TSecureLines& List) const override;
-  bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) override;
-  void WipeStrings() override;
 
   const SecureString& Alias() const { return FAlias; }
   void SetAlias(std::string_view AValue) { FAlias.Assign(AValue); }
@@ -316,6 +304,7 @@ class TKofCertificate : public TKofFile {
   void WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) const override;
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   void ReadCertificateKeys(const TJSONObject& JSON);
   SecureString FAlias, FFilePassword;
 };
@@ -344,10 +333,6 @@ class TKofExternalFile : public TKofFile {
   ~TKofExternalFile() override;
 
   TKofObjectType GetObjType() const override { return kofExternalFile; }
-  void GetSecureFieldsFrom(const TKofObject& Obj) override;
-  void SaveToList(TSecureLines& List) const override;
-  bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) override;
-  void WipeStrings() override;
   std::string GetFilename() const override { return FefOrigFileName; }
   void SetFilename(std::string_view AValue) override { FefOrigFileName = AValue; }
 
@@ -373,6 +358,7 @@ class TKofExternalFile : public TKofFile {
   void WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) const override;
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   std::string FefOrigFileName, FefFilePath;
   SecureString FefKey, FefIV, FefAAD;
   std::int64_t FFileSize = 0;
@@ -390,10 +376,6 @@ class TKofCreditCard : public TKofRecord {
   ~TKofCreditCard() override;
 
   TKofObjectType GetObjType() const override { return kofCreditCard; }
-  void GetSecureFieldsFrom(const TKofObject& Obj) override;
-  void SaveToList(TSecureLines& List) const override;
-  bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) override;
-  void WipeStrings() override;
 
   const SecureString& Number() const { return FNumber; }
   void SetNumber(std::string_view AValue) { FNumber.Assign(AValue); }
@@ -412,6 +394,7 @@ class TKofCreditCard : public TKofRecord {
   void WriteFields(TKofFieldWriter& W, bool AUpdate, bool AFileContent) const override;
 
  private:
+  friend struct TKofFieldAccess;  // the field table reaches the fields
   SecureString FNumber, FExpiration, FCvv, FPin;
 };
 

@@ -195,8 +195,6 @@ std::string TKofFileSysList::ReplaceFsNameBack(std::string_view S) {
 
 void TKofFileSysList::Populate(TKofNameList& List, TKofObjectSet WhatObjects, bool AEscape, bool AllObjects) {
   List.Clear();
-  if (AEscape)
-    for (const auto& member : *this) member->SetName(ReplaceFsName(member->Name()));
   const bool boxListing = WhatObjects.Intersects(kofBoxKinds);
   std::vector<TKofNameList::TEntry> entries;
   entries.reserve(static_cast<std::size_t>(Count()));
@@ -204,7 +202,8 @@ void TKofFileSysList::Populate(TKofNameList& List, TKofObjectSet WhatObjects, bo
   std::unordered_set<std::string> listed;
   for (const auto& member : *this) {
     const TKofObjectType kind = member->ObjType();
-    std::string name = member->Name();
+    // Only the entry gets the file-system form: the member keeps its real name, which is what an update sends.
+    std::string name = AEscape ? ReplaceFsName(member->Name()) : member->Name();
     if (boxListing && kofBoxKinds.Contains(kind)) {
       const auto& box = static_cast<const TKofSafeBox&>(*member);
       if (!box.OwnerName().empty()) name += " (" + box.OwnerName() + ")";

@@ -36,8 +36,8 @@ class TKofNameList {
 
 class TKofFileSysList : public TKofList {
  public:
-  // One entry per listed member. With AEscape the members' names themselves
-  // are replaced by their file-system form first.
+  // One entry per listed member; with AEscape the entries carry the names'
+  // file-system form. The members' own names are never changed.
   void Populate(TKofNameList& List, TKofObjectSet WhatObjects, bool AEscape, bool AllObjects);
 
   // "/" "\" ":" become U+0338, U+01C0, U+02F8. Further characters a path

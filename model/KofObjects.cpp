@@ -26,76 +26,6 @@ TJSONObject ParseKofJSON(std::string_view AText) {
   return std::move(parsed.Value);
 }
 
-// ---------------------------------------------------------------- times
-
-namespace {
-
-constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 as a day count from 1899-12-30
-constexpr double kSecondsPerDay = 86400.0;
-
-// Days from 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-}  // namespace
-
-std::int64_t RoundMsToSeconds(std::int64_t AMilliseconds) {
-  std::int64_t q = AMilliseconds / 1000;
-  std::int64_t r = AMilliseconds % 1000;
-  if (r < 0) {
-    --q;
-    r += 1000;
-  }
-  if (r > 500 || (r == 500 && (q & 1) != 0)) ++q;
-  return q;
-}
-
-std::int64_t ServerTimeToSeconds(std::int64_t AMilliseconds) {
-  constexpr std::int64_t kEarliest = -11644473600;  // 1601-01-01
-  constexpr std::int64_t kLatest = 253402300799;    // 9999-12-31 23:59:59
-  return std::clamp(RoundMsToSeconds(AMilliseconds), kEarliest, kLatest);
-}
-
-TDateTime UnixToDateTime(std::int64_t ASeconds) {
-  return kUnixEpochDays + static_cast<double>(ASeconds) / kSecondsPerDay;
-}
-
-std::int64_t DateTimeToUnix(TDateTime AValue) {
-  // Far beyond any real time; keeps the conversion below defined.
-  if (!std::isfinite(AValue)) return 0;
-  AValue = std::clamp(AValue, -1e8, 1e8);
-  return static_cast<std::int64_t>(std::llround((AValue - kUnixEpochDays) * kSecondsPerDay));
-}
-
-TDateTime UnixToLocalDateTime(std::int64_t ASeconds) {
-  const std::time_t t = static_cast<std::time_t>(ASeconds);
-  std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) return UnixToDateTime(ASeconds);
-  const std::int64_t days = DaysFromCivil(local.tm_year + 1900LL, local.tm_mon + 1, local.tm_mday);
-  const std::int64_t secs = days * 86400 + local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-  return UnixToDateTime(secs);
-}
-
-long LocalUtcOffset(std::int64_t ASeconds) {
-  const std::time_t t = static_cast<std::time_t>(ASeconds);
-  std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) return 0;
-  return local.tm_gmtoff;
-}
-
-std::int64_t LocalDateTimeToUnix(TDateTime AValue) {
-  // The wall-clock value read as UTC, corrected by the zone's offset at that instant.
-  const std::int64_t asUtc = DateTimeToUnix(AValue);
-  const long offset = LocalUtcOffset(asUtc);
-  return asUtc - LocalUtcOffset(asUtc - offset);
-}
-
 // ---------------------------------------------------------------- values
 
 std::optional<std::string> JSONValueText(const TJSONObject& AJSON, std::string_view AKey) {
@@ -154,39 +84,29 @@ std::optional<TKofObjectType> KofObjectTypeFromStr(std::string_view AType) {
 
 // ---------------------------------------------------------------- writers
 
-void TKofFieldWriter::BeginObject(std::string_view AKey) {
-  FOuter.push_back(FTarget);
-  TJSONObject& child = (*FTarget)[std::string(AKey)];
-  child = TJSONObject::object();
-  FTarget = &child;
-}
-
-void TKofFieldWriter::EndObject() {
-  FTarget = FOuter.back();
-  FOuter.pop_back();
-}
-
 namespace {
 
 class TPlainWriter : public TKofFieldWriter {
  public:
   using TKofFieldWriter::TKofFieldWriter;
-  void Text(std::string_view AKey, std::string_view AValue) override { Target()[std::string(AKey)] = AValue; }
+  void Text(std::string_view AKey, std::string_view AValue) override { Out().String(AKey, AValue); }
   void Note(std::string_view AKey, std::string_view AValue) override {
-    Target()[std::string(AKey)] = TKofObject::TextToJS(AValue);
+    std::string text = TKofObject::TextToJS(AValue);
+    Out().String(AKey, text);
+    WipeString(text);
   }
-  void Number(std::string_view AKey, std::int64_t AValue) override { Target()[std::string(AKey)] = AValue; }
-  void Boolean(std::string_view AKey, bool AValue) override { Target()[std::string(AKey)] = AValue; }
+  void Number(std::string_view AKey, std::int64_t AValue) override { Out().Number(AKey, AValue); }
+  void Boolean(std::string_view AKey, bool AValue) override { Out().Boolean(AKey, AValue); }
 };
 
 class TEncryptingWriter : public TKofFieldWriter {
  public:
-  TEncryptingWriter(TJSONObject& ATarget, TSaltyClientEncryption& AEnc, TByteSpan AKey)
-      : TKofFieldWriter(ATarget), FEnc(AEnc), FKey(AKey) {}
+  TEncryptingWriter(TJSONWriter& AOut, TSaltyClientEncryption& AEnc, TByteSpan AKey)
+      : TKofFieldWriter(AOut), FEnc(AEnc), FKey(AKey) {}
   void Text(std::string_view AKey, std::string_view AValue) override {
     const std::string encrypted = FEnc.Encrypt(FKey, AValue);
     if (FEnc.CryptError()) throw EKofCryptError("NaCL Encrypt Error");
-    Target()[std::string(AKey)] = EncodeURLUTF8(encrypted);
+    Out().String(AKey, EncodeURLUTF8(encrypted));
   }
   void Note(std::string_view AKey, std::string_view AValue) override { Text(AKey, AValue); }
   void Number(std::string_view AKey, std::int64_t AValue) override { Text(AKey, std::to_string(AValue)); }
@@ -306,19 +226,24 @@ void TKofObject::WriteFields(TKofFieldWriter& W, bool AUpdate, bool /*AFileConte
   W.Text("name", FName);
 }
 
-TJSONObject TKofObject::SaveTo(bool AUpdate, bool AFileContent) const {
-  TJSONObject result = TJSONObject::object();
-  TPlainWriter writer(result);
-  WriteFields(writer, AUpdate, AFileContent);
-  return result;
+SecureString TKofObject::SaveTo(bool AUpdate, bool AFileContent, int AIndent) const {
+  return PlainJSON(AUpdate, AFileContent, AIndent, TJSONWriter::TInvalidUTF8::Refuse);
 }
 
-TJSONObject TKofObject::SaveEncryptedTo(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey, bool AUpdate,
-                                        bool AFileContent) const {
-  TJSONObject result = TJSONObject::object();
-  TEncryptingWriter writer(result, Enc, ServerPublicKey);
+SecureString TKofObject::PlainJSON(bool AUpdate, bool AFileContent, int AIndent,
+                                   TJSONWriter::TInvalidUTF8 AInvalid) const {
+  TJSONWriter out(AIndent, AInvalid);
+  TPlainWriter writer(out);
   WriteFields(writer, AUpdate, AFileContent);
-  return result;
+  return out.Finish();
+}
+
+SecureString TKofObject::SaveEncryptedTo(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey, bool AUpdate,
+                                         bool AFileContent) const {
+  TJSONWriter out;
+  TEncryptingWriter writer(out, Enc, ServerPublicKey);
+  WriteFields(writer, AUpdate, AFileContent);
+  return out.Finish();
 }
 
 bool TKofObject::Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey) {
@@ -350,13 +275,18 @@ void TKofObject::SaveToList(TSecureLines& List) const {
   List.emplace_back("name = " + FName);
 }
 
+TJSONObject TKofObject::JSONObj() const {
+  const SecureString text = PlainJSON(false, false, -1, TJSONWriter::TInvalidUTF8::Replace);
+  return ParseKofJSON(text.View());
+}
+
 std::string TKofObject::JSONStr() const {
-  return JSONObj().dump(-1, ' ', false, TJSONObject::error_handler_t::replace);
+  return PlainJSON(false, false, -1, TJSONWriter::TInvalidUTF8::Replace).Unprotected();
 }
 
 std::int64_t TKofObject::Size() const {
-  const std::string text = SaveTo(true, false).dump(-1, ' ', false, TJSONObject::error_handler_t::replace);
-  return static_cast<std::int64_t>(Utf16Units(text));
+  const SecureString text = PlainJSON(true, false, -1, TJSONWriter::TInvalidUTF8::Replace);
+  return static_cast<std::int64_t>(Utf16Units(text.View()));
 }
 
 void TKofObject::AttachObject(std::shared_ptr<void> AObject) {
@@ -398,6 +328,7 @@ std::unique_ptr<TKofObject> TKofList::Extract(int AIndex) {
 void TKofList::Clear() {
   FItems.clear();
   FSorted = false;
+  FUnreadable = 0;
 }
 
 std::int64_t TKofList::Size() const {

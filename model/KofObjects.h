@@ -13,13 +13,12 @@
 
 #include "crypto/KofNaCL.h"
 #include "model/KofConsts.h"
+#include "model/KofTime.h"
 #include "support/KofJSON.h"
 #include "support/SecureString.h"
 
 namespace kof {
 
-// Days since 1899-12-30 (the host's and the dialogs' date-time value).
-using TDateTime = double;
 // Lines of the text form; they may hold secrets.
 using TSecureLines = std::vector<SecureString>;
 
@@ -58,20 +57,6 @@ class EKofCryptError : public EKofError {
 // quote the text (it may hold a secret field).
 TJSONObject ParseKofJSON(std::string_view AText);
 
-// ---------------------------------------------------------------- times
-
-// Server time (ms since 1970 UTC) to whole seconds, halves to even.
-std::int64_t RoundMsToSeconds(std::int64_t AMilliseconds);
-// RoundMsToSeconds held to the years 1601..9999, the range the host's times can show.
-std::int64_t ServerTimeToSeconds(std::int64_t AMilliseconds);
-TDateTime UnixToDateTime(std::int64_t ASeconds);
-std::int64_t DateTimeToUnix(TDateTime AValue);
-// Wall-clock time of the operating system's zone; UTC when the zone cannot tell.
-TDateTime UnixToLocalDateTime(std::int64_t ASeconds);
-std::int64_t LocalDateTimeToUnix(TDateTime AValue);
-// Offset of local time from UTC at that instant, in seconds.
-long LocalUtcOffset(std::int64_t ASeconds);
-
 // ---------------------------------------------------------------- JSON values
 
 // The text of a member: string contents, decimal text of a number, "true",
@@ -101,10 +86,12 @@ class TKofObject {
   virtual bool AssignNonEmptyFieldsFrom(const TKofObject& Obj);
   virtual void GetSecureFieldsFrom(const TKofObject& Obj);
   virtual void SaveToList(TSecureLines& List) const;
-  TJSONObject SaveTo(bool AUpdate, bool AFileContent) const;
+  // The JSON text, every member in its place (some are written twice); AIndent
+  // as for TJSONWriter. A value that is not valid UTF-8 raises.
+  SecureString SaveTo(bool AUpdate, bool AFileContent, int AIndent = -1) const;
   // Every value a JSON string with the encrypted field text. Throws
   // EKofCryptError when a value cannot be encrypted.
-  virtual TJSONObject SaveEncryptedTo(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey, bool AUpdate,
+  virtual SecureString SaveEncryptedTo(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey, bool AUpdate,
                                       bool AFileContent) const;
   // Decrypts the fields in their fixed order, stopping at the first failure
   // (the later fields keep their ciphertext).
@@ -120,6 +107,8 @@ class TKofObject {
   static std::unique_ptr<TKofObject> CreateObject(std::string_view Strm, const IKofClientEncryption* AClient,
                                                   std::string_view AObjectName, bool HasPreamble,
                                                   std::optional<TKofObjectType> AClass = std::nullopt);
+  // Array members that cannot be read are left out and counted in List.Unreadable(),
+  // so that one bad record does not hide the others.
   static void AddObjects(const IKofClientEncryption* AClient, TKofList& List, std::string_view Strm,
                          std::string_view AObjectName, bool ClearList, bool HasPreamble);
 
@@ -145,7 +134,9 @@ class TKofObject {
   bool SecureFieldsUsed() const { return FSecureFieldsUsed; }
   // Length of the JSON text of SaveTo(true, false).
   std::int64_t Size() const;
-  TJSONObject JSONObj() const { return SaveTo(false, false); }
+  // SaveTo(false, false) as an object value (of a member written twice it keeps the later).
+  TJSONObject JSONObj() const;
+  // SaveTo(false, false), with U+FFFD for bytes that are not UTF-8.
   std::string JSONStr() const;
 
   // Any object a caller hangs on this one; an owned one goes with it.
@@ -176,7 +167,9 @@ class TKofObject {
   static bool DecryptField(TSaltyClientEncryption& Enc, TByteSpan Key, SecureString& AField);
 
  private:
+  friend struct TKofFieldAccess;  // decryption of the fields a table names
   void SetModified(std::int64_t AMilliseconds);
+  SecureString PlainJSON(bool AUpdate, bool AFileContent, int AIndent, TJSONWriter::TInvalidUTF8 AInvalid) const;
 
   bool FMark = false;
   std::int32_t FId = 0;
@@ -196,7 +189,7 @@ class TKofObject {
 // encrypting writer turns every value into its encrypted field text.
 class TKofFieldWriter {
  public:
-  explicit TKofFieldWriter(TJSONObject& ATarget) : FTarget(&ATarget) {}
+  explicit TKofFieldWriter(TJSONWriter& AOut) : FOut(AOut) {}
   virtual ~TKofFieldWriter() = default;
   virtual void Text(std::string_view AKey, std::string_view AValue) = 0;
   // Notes: line breaks go to JSON form in plain output, stay as held when encrypted.
@@ -204,15 +197,14 @@ class TKofFieldWriter {
   virtual void Number(std::string_view AKey, std::int64_t AValue) = 0;
   virtual void Boolean(std::string_view AKey, bool AValue) = 0;
   // Pairs written inside the nested object AKey until EndObject.
-  void BeginObject(std::string_view AKey);
-  void EndObject();
+  void BeginObject(std::string_view AKey) { FOut.BeginObject(AKey); }
+  void EndObject() { FOut.EndObject(); }
 
  protected:
-  TJSONObject& Target() { return *FTarget; }
+  TJSONWriter& Out() { return FOut; }
 
  private:
-  TJSONObject* FTarget;
-  std::vector<TJSONObject*> FOuter;
+  TJSONWriter& FOut;
 };
 
 // ---------------------------------------------------------------- TKofList
@@ -236,6 +228,10 @@ class TKofList {
   void Clear();
 
   bool Sorted() const { return FSorted; }
+  // Members of a listing that could not be read (a wrong type, bytes that are
+  // not UTF-8, a name that does not decrypt) and were left out; Clear resets it.
+  int Unreadable() const { return FUnreadable; }
+  void AddUnreadable() { ++FUnreadable; }
   std::int64_t Size() const;
   int NumberOfMarked() const;
   int StandardCount() const;
@@ -251,6 +247,7 @@ class TKofList {
  private:
   TItems FItems;
   bool FSorted = false;
+  int FUnreadable = 0;
 };
 
 // ---------------------------------------------------------------- search hits

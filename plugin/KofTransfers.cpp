@@ -239,15 +239,13 @@ TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::s
     FPanel.Prompts().ShowMessage("Error", Client().ErrorMsg());
     return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
   }
-  TJSONObject json = record->SaveTo(false, true);
-  const TJSONWiper wiper(json);
-  std::string text = json.dump(2);
+  SecureString text = record->SaveTo(false, true, 2);
   record->WipeStrings();
   TReplacementFile out(local);
   TFileHandle fd = out.TakeHandle();
-  const bool ok = out.Valid() && WriteAll(fd.Fd(), text.data(), text.size()) && out.Commit(fd.Fd(), 0600);
+  const bool ok = out.Valid() && WriteAll(fd.Fd(), text.CStr(), text.Size()) && out.Commit(fd.Fd(), 0600);
   const int error = out.Error() ? out.Error() : errno;
-  WipeString(text);
+  text.Clear();
   if (ok) return {wfx::FS_FILE_OK};
   Tell("Loading", SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
   return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};

@@ -312,7 +312,7 @@ std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TKofHostPath
     Report(dopSaveRec, dir, entry, "No access code", "");
     return 0;
   }
-  TJSONObject json = record.SaveTo(false, true);
+  TJSONObject json = ParseKofJSON(record.SaveTo(false, true).View());
   const TJSONWiper wiper(json);
   std::unique_ptr<TKofObject> copy = TKofObject::CreateObject(json, &Client());
   if (!copy || copy->ObjType() != record.ObjType()) {

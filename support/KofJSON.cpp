@@ -1,5 +1,6 @@
 #include "support/KofJSON.h"
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -143,6 +144,91 @@ void WipeJSONStrings(TJSONObject& ADoc) {
   } else if (ADoc.is_structured()) {
     for (TJSONObject& member : ADoc) WipeJSONStrings(member);
   }
+}
+
+// ---------------------------------------------------------------- writing
+
+TJSONWriter::TJSONWriter(int AIndent, TInvalidUTF8 AInvalid) : FIndent(AIndent), FInvalid(AInvalid) { Open(); }
+
+void TJSONWriter::Open() {
+  FText.PushBack('{');
+  FHasMembers.push_back(false);
+}
+
+void TJSONWriter::Close() {
+  const bool hadMembers = FHasMembers.back();
+  FHasMembers.pop_back();
+  if (hadMembers && FIndent >= 0) {
+    FText.PushBack('\n');
+    FText.Append(std::string(static_cast<std::size_t>(FIndent) * FHasMembers.size(), ' '));
+  }
+  FText.PushBack('}');
+}
+
+void TJSONWriter::Key(std::string_view AKey) {
+  if (FHasMembers.back()) FText.PushBack(',');
+  FHasMembers.back() = true;
+  if (FIndent >= 0) {
+    FText.PushBack('\n');
+    FText.Append(std::string(static_cast<std::size_t>(FIndent) * FHasMembers.size(), ' '));
+  }
+  Escaped(AKey);
+  FText.Append(FIndent >= 0 ? ": " : ":");
+}
+
+namespace {
+
+// The library's serializer writes straight into the secure text: no plain copy of a value is left behind.
+class TSecureOutput : public nlohmann::detail::output_adapter_protocol<char> {
+ public:
+  explicit TSecureOutput(SecureString& ATarget) : FTarget(ATarget) {}
+  void write_character(char c) override { FTarget.PushBack(c); }
+  void write_characters(const char* s, std::size_t length) override { FTarget.Append(std::string_view(s, length)); }
+
+ private:
+  SecureString& FTarget;
+};
+
+}  // namespace
+
+void TJSONWriter::Escaped(std::string_view AValue) {
+  TJSONObject value = std::string(AValue);
+  const TJSONWiper wiper(value);
+  const auto handler = FInvalid == TInvalidUTF8::Replace ? TJSONObject::error_handler_t::replace
+                                                         : TJSONObject::error_handler_t::strict;
+  nlohmann::detail::serializer<TJSONObject> serializer(std::make_shared<TSecureOutput>(FText), ' ', handler);
+  serializer.dump(value, false, false, 0);
+}
+
+void TJSONWriter::String(std::string_view AKey, std::string_view AValue) {
+  Key(AKey);
+  Escaped(AValue);
+}
+
+void TJSONWriter::Number(std::string_view AKey, std::int64_t AValue) {
+  Key(AKey);
+  FText.Append(std::to_string(AValue));
+}
+
+void TJSONWriter::Boolean(std::string_view AKey, bool AValue) {
+  Key(AKey);
+  FText.Append(AValue ? "true" : "false");
+}
+
+void TJSONWriter::BeginObject(std::string_view AKey) {
+  Key(AKey);
+  Open();
+}
+
+void TJSONWriter::EndObject() {
+  if (FHasMembers.size() > 1) Close();
+}
+
+SecureString TJSONWriter::Finish() {
+  while (!FHasMembers.empty()) Close();
+  SecureString result = std::move(FText);
+  Open();
+  return result;
 }
 
 }  // namespace kof

@@ -97,8 +97,9 @@ std::string BuildAnswer(int count, kof::TSaltyClientEncryption& server, const ko
     }
     record->SetId(i + 1);
     record->WipeStrings();  // listings carry no secret fields
-    kof::TJSONObject json = (i % 4 == 3) ? record->SaveEncryptedTo(server, pluginKey, true, false)
-                                         : record->SaveTo(true, false);
+    const kof::SecureString text = (i % 4 == 3) ? record->SaveEncryptedTo(server, pluginKey, true, false)
+                                                : record->SaveTo(true, false);
+    kof::TJSONObject json = kof::ParseKofJSON(text.View());
     json["id"] = i + 1;
     json["modified"] = 1700000000000LL + i;
     records.push_back(std::move(json));

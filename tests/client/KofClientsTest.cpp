@@ -499,6 +499,30 @@ TEST_F(ClientTest, AddAsksForTagCreationOnlyForATaggedRecord) {
   }
 }
 
+// The body is the record's text as written: an account carries "site" twice
+// (the record's, then the login's), which a JSON object value would keep once.
+TEST_F(ClientTest, AddAndUpdateSendTheRecordTextByteForByte) {
+  Route("safe/boxes/2/records", R"({"id":40})");
+  Route("safe/records/40", "{}");
+  Login();
+  FClient->SetAccessCode("1234");
+  TKofAccount account("a", "", "", "", "", "pw", "joe", "", "login.example");
+  account.SetSite("record.example");
+  std::int32_t id = 0;
+  ASSERT_TRUE(FClient->Add(2, &account, id, false, {}, false)) << FClient->ErrorMsg();
+  EXPECT_EQ(RequestsTo("safe/boxes/2/records").back().Body,
+            R"({"template":"account","name":"a","description":"","tags":"","note":"","site":"record.example",)"
+            R"("site":"login.example","password":"pw","passwordRe":"pw","loginName":"joe","serverAddress":"",)"
+            R"("attributes":{"passwordPattern":""}})");
+  account.SetId(40);
+  ASSERT_TRUE(FClient->Update(&account, false)) << FClient->ErrorMsg();
+  const TRawRequest put = RequestsTo("safe/records/40").back();
+  EXPECT_EQ(put.Method, "PUT");
+  EXPECT_EQ(put.Body,
+            R"({"id":40,"template":"account","name":"a","description":"","tags":"","note":"","site":"record.example",)"
+            R"("site":"login.example","loginName":"joe","serverAddress":"","attributes":{"passwordPattern":""}})");
+}
+
 TEST_F(ClientTest, FailedSecretReadKeepsNoObject) {
   Route("safe/records/21", R"({"record":{"id":21,"template":"account","name":"a"}})");
   Route("safe/records/21/passwords", [](const TRawRequest&) { return test::TextReply(503, "err,maintenance"); });
@@ -550,7 +574,6 @@ TEST_F(ClientTest, RecordThatDoesNotDecryptIsAFailureAndNeverWrittenBack) {
   const std::string record = R"({"id":21,"template":")" + sealed("account") + R"(","name":"not a sealed value"})";
   Route("safe/records/21", R"({"record":)" + record + "}");
   Route("safe/records/21/passwords", R"({"password":")" + sealed("pw") + "\"}");
-  Route("safe/boxes/2/records", R"({"records":[)" + record + "]}");
   FClient->SetAccessCode("1234");
 
   EXPECT_FALSE(FClient->GetRecord(21, true, false));
@@ -558,14 +581,23 @@ TEST_F(ClientTest, RecordThatDoesNotDecryptIsAFailureAndNeverWrittenBack) {
   EXPECT_FALSE(FClient->GetRecord(21, false, false));
   EXPECT_EQ(FClient->ErrorCode(), kErrDecrypt);
 
+  // Listed beside a record that decrypts, it is left out and counted: its name is ciphertext.
+  const std::string good = R"({"id":22,"template":")" + sealed("account") + R"(","name":")" + sealed("Mail") + "\"}";
+  Route("safe/boxes/2/records", R"({"records":[)" + record + "," + good + "]}");
   TKofList listed;
   ASSERT_TRUE(FClient->GetRecords(2, &listed, false, false, false)) << FClient->ErrorMsg();
   ASSERT_EQ(listed.Count(), 1);
-  EXPECT_FALSE(FClient->Update(listed.Items(0), false));
+  EXPECT_EQ(listed.Items(0)->Name(), "Mail");
+  EXPECT_EQ(listed.Unreadable(), 1);
   EXPECT_EQ(FClient->ErrorCode(), kErrDecrypt);
-  EXPECT_FALSE(FClient->UpdatePassword(listed.Items(0)));
+
+  const std::unique_ptr<TKofObject> held = TKofObject::CreateObject(ParseKofJSON(record), FClient.get());
+  ASSERT_TRUE(held->NeedsToBeDecrypted());
+  EXPECT_FALSE(FClient->Update(held.get(), false));
+  EXPECT_EQ(FClient->ErrorCode(), kErrDecrypt);
+  EXPECT_FALSE(FClient->UpdatePassword(held.get()));
   std::int32_t id = 0;
-  EXPECT_FALSE(FClient->Add(3, listed.Items(0), id, true));
+  EXPECT_FALSE(FClient->Add(3, held.get(), id, true));
   for (const char* path : {"safe/records/21", "safe/records/21/passwords"})
     for (const auto& r : RequestsTo(path)) EXPECT_EQ(r.Method, "GET") << path;
   EXPECT_TRUE(RequestsTo("safe/boxes/3/records").empty());

@@ -183,5 +183,32 @@ std::string CaseName(const ::testing::TestParamInfo<TFaultCase>& AInfo) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultFlow, ::testing::ValuesIn(kFaultCases), CaseName);
 
+class ListingFlow : public ClientFlowTest {
+ protected:
+  static void SetUpTestSuite() { StartServer(BasicSeed()); }
+  static void TearDownTestSuite() { StopServer(); }
+};
+
+// A record of a kind no client knows, or with bytes that are not UTF-8, is left
+// out of the listing and counted; the records beside it are listed.
+TEST_F(ListingFlow, UnreadableRecordsAreLeftOutAndTheRestIsListed) {
+  const std::string body = "{\"records\":[{\"id\":11,\"template\":\"account\",\"name\":\"Inbox\"},"
+                           "{\"id\":14,\"template\":\"file\",\"name\":\"bad \xff\xfe name\"},"
+                           "{\"id\":15,\"template\":7,\"name\":\"Numbered\"},"
+                           "{\"id\":12,\"template\":\"file\",\"name\":\"Keys\"}]}";
+  AddFault(Fault("/safe/boxes/2/records", "garbage",
+                 {{"bodyBase64", Base64Encode(std::string_view(body))}, {"contentType", "application/json"}}));
+  TLoginData login = kJohn;
+  login.AccessCode = "1234";
+  auto client = LoggedIn(login);
+  TKofList records;
+  ASSERT_TRUE(client->GetRecords(2, &records, false, false, false)) << client->ErrorMsg();
+  ASSERT_EQ(records.Count(), 2);
+  EXPECT_EQ(records[0]->Name(), "Inbox");
+  EXPECT_EQ(records[1]->Name(), "Keys");
+  EXPECT_EQ(records.Unreadable(), 2);
+  Control("DELETE", "/__control/faults");
+}
+
 }  // namespace
 }  // namespace kof::clientflow

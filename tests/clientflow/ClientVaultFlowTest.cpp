@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "model/KofFilesys.h"
 #include "tests/clientflow/ClientFlowFixture.h"
 
 namespace kof::clientflow {
@@ -439,6 +440,38 @@ TEST_P(VaultFlowBothWays, RenamingAListedExternalFileKeepsItsKeyMaterial) {
   ASSERT_TRUE(reread) << client->ErrorMsg();
   EXPECT_EQ(As<TKofExternalFile>(*reread).efKey().View(), before["attributes"]["efKey"].get<std::string>());
   EXPECT_EQ(As<TKofExternalFile>(*reread).efOrigFilename(), "holiday.mp4");
+}
+
+// A level lists its members twice, the second time in file-system form; an
+// update of a member listed so must still store the record's real name.
+TEST_P(VaultFlowBothWays, UpdateOfAListedMemberSendsItsRealNameNotItsFileSystemForm) {
+  const json before = Stored("records", 121);
+  const std::string realName = "notes/2025: draft\\v2";
+  auto client = Client(GetParam());
+  const auto listedMember = [&](TKofFileSysList& AList) -> TKofRecord* {
+    EXPECT_TRUE(client->GetRecords(5, &AList, false, false, false)) << client->ErrorMsg();
+    TKofNameList plain, escaped;
+    AList.Populate(plain, kofRecordKinds, false, false);
+    AList.Populate(escaped, kofRecordKinds, true, false);
+    return dynamic_cast<TKofRecord*>(AList.FindBy(121));
+  };
+  TKofFileSysList first;
+  TKofRecord* notes = listedMember(first);
+  ASSERT_NE(notes, nullptr);
+  notes->SetName(realName);
+  ASSERT_TRUE(client->Update(notes, false)) << client->ErrorMsg();
+
+  TKofFileSysList second;
+  notes = listedMember(second);
+  ASSERT_NE(notes, nullptr);
+  notes->SetDescription("changed");
+  ASSERT_TRUE(client->Update(notes, false)) << client->ErrorMsg();
+  EXPECT_EQ(Stored("records", 121)["name"], realName);
+  EXPECT_EQ(Stored("records", 121)["description"], "changed");
+
+  notes->SetName(before["name"].get<std::string>());
+  notes->SetDescription(before.value("description", ""));
+  ASSERT_TRUE(client->Update(notes, false)) << client->ErrorMsg();
 }
 
 TEST_P(VaultFlowBothWays, UpdateChangesThePasswordWhenAsked) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,7 @@ std::vector<std::pair<const char*, std::function<std::unique_ptr<TKofObject>()>>
          auto a = std::make_unique<TKofAccount>("Mail", "d\xC3\xA9sc", "b,a,\"x y\"", "n1\r\nn2", "pat", "pw\"1",
                                                 "joe", "mail.example", "https://site");
          a->SetLauncher(kofSSH);
+         a->SetSite("https://site");  // an answer has one "site": the record's and the login's are the same
          return a;
        }},
       {"secret account",
@@ -29,6 +31,7 @@ std::vector<std::pair<const char*, std::function<std::unique_ptr<TKofObject>()>>
          auto a = std::make_unique<TKofSecAccount>("Sec", "", "t", "note", "p", "pw", "slogin", "saddr", "site",
                                                    "secret\r\nnote");
          a->SetLauncher(kofRasdial);
+         a->SetSite("site");
          return a;
        }},
       {"file", [] { return std::make_unique<TKofFile>("report.pdf", "d", "", "", "sn\r\n", "report.pdf", kContent); }},
@@ -49,17 +52,18 @@ std::vector<std::pair<const char*, std::function<std::unique_ptr<TKofObject>()>>
   };
 }
 
-std::string Dump(const TKofObject& o) { return o.SaveTo(false, true).dump(); }
+std::string Dump(const TKofObject& o) { return std::string(o.SaveTo(false, true).View()); }
+TJSONObject Parsed(const SecureString& AText) { return ParseKofJSON(AText.View()); }
 
 TEST(RecordRoundTrip, PlainJSONGivesTheSameRecordBack) {
   for (const auto& [name, make] : AllRecordKinds()) {
     const auto original = make();
-    const auto back = TKofObject::CreateObject(original->SaveTo(false, true), nullptr);
+    const auto back = TKofObject::CreateObject(Parsed(original->SaveTo(false, true)), nullptr);
     EXPECT_EQ(back->ObjType(), original->ObjType()) << name;
     EXPECT_TRUE(back->SecureFieldsUsed()) << name;
     EXPECT_EQ(Dump(*back), Dump(*original)) << name;
     // And again: nothing drifts (line breaks, quoting).
-    const auto twice = TKofObject::CreateObject(back->SaveTo(false, true), nullptr);
+    const auto twice = TKofObject::CreateObject(Parsed(back->SaveTo(false, true)), nullptr);
     EXPECT_EQ(Dump(*twice), Dump(*original)) << name;
   }
 }
@@ -69,7 +73,7 @@ class EncryptedRoundTrip : public ::testing::Test {
   TSaltyClientEncryption FServer, FPlugin, FStranger;
   // What the server sends the plugin: encrypted for the plugin's key.
   TJSONObject FromServer(const TKofObject& o) {
-    return o.SaveEncryptedTo(FServer, test::PublicKeyOf(FPlugin), false, true);
+    return Parsed(o.SaveEncryptedTo(FServer, test::PublicKeyOf(FPlugin), false, true));
   }
 };
 
@@ -114,7 +118,7 @@ TEST_F(EncryptedRoundTrip, FailureStopsTheChainAndLaterFieldsKeepCiphertext) {
 TEST_F(EncryptedRoundTrip, EveryValueIsAnEncryptedStringAndBoxesStayPlain) {
   TKofAccount account("Mail", "", "", "", "", "pw", "", "", "");
   account.SetId(5);
-  const TJSONObject json = account.SaveEncryptedTo(FServer, test::PublicKeyOf(FPlugin), true, false);
+  const TJSONObject json = Parsed(account.SaveEncryptedTo(FServer, test::PublicKeyOf(FPlugin), true, false));
   for (const auto& [key, value] : json.items()) {
     if (value.is_object()) continue;
     ASSERT_TRUE(value.is_string()) << key;
@@ -124,7 +128,7 @@ TEST_F(EncryptedRoundTrip, EveryValueIsAnEncryptedStringAndBoxesStayPlain) {
   EXPECT_FALSE(json.contains("password"));  // an update never carries the password
 
   const TKofSafeBox box("Box", "", true, 0);
-  EXPECT_EQ(box.SaveEncryptedTo(FServer, test::PublicKeyOf(FPlugin), false, false), box.SaveTo(false, false));
+  EXPECT_EQ(box.SaveEncryptedTo(FServer, test::PublicKeyOf(FPlugin), false, false).View(), box.SaveTo(false, false).View());
 }
 
 TEST_F(EncryptedRoundTrip, EncryptionFailureIsRaisedNotSentEmpty) {
@@ -143,23 +147,120 @@ TEST_F(EncryptedRoundTrip, PasswordsJSONPlainAndEncrypted) {
 
 // ---------------------------------------------------------------- JSON forms
 
-TEST(RecordJSON, KeysInTheirOrder) {
+// Every member in its place, the pairs written twice included ("site" of an
+// account: the record's, then the login's; "sec-note" at the top and inside
+// "attributes"), byte for byte.
+TEST(RecordJSON, ExactTextOfEveryKind) {
   struct Case {
     const char* name;
     std::function<std::unique_ptr<TKofObject>()> make;
     bool update;
+    bool content;
     const char* expected;
   } cases[] = {
-      {"box", [] { return std::make_unique<TKofSafeBox>("B", "p", true, 3); }, true,
+      {"box update", [] { return std::make_unique<TKofSafeBox>("B", "p", true, 3); }, true, false,
        R"({"id":0,"name":"B","description":"","passwordPattern":"p","privateBox":true,"parentId":3,"type":"SAFEBOX","externalFilesPath":""})"},
-      {"account add", [] { return std::make_unique<TKofAccount>("A", "", "", "l1\r\nl2", "pp", "pw", "u", "s", "site"); }, false,
-       R"({"template":"account","name":"A","description":"","tags":"","note":"l1\nl2","site":"site","password":"pw","passwordRe":"pw","loginName":"u","serverAddress":"s","attributes":{"passwordPattern":"pp"}})"},
-      {"account update", [] { return std::make_unique<TKofAccount>("A", "", "", "", "", "pw", "", "", ""); }, true,
-       R"({"id":0,"template":"account","name":"A","description":"","tags":"","note":"","site":"","loginName":"","serverAddress":"","attributes":{"passwordPattern":""}})"},
-      {"external file", [] { return std::make_unique<TKofExternalFile>("e", "", "", "", "o", "a/b", "k", "i", "d", 5); }, false,
+      {"group with owner",
+       [] {
+         auto g = std::make_unique<TKofSafeBoxGroup>("G", "", false, 0);
+         g->SetOwnerName("john");
+         return g;
+       },
+       false, false,
+       R"({"name":"G","description":"","passwordPattern":"","privateBox":false,"parentId":0,"type":"SAFEBOX_GROUP","ownerName":"john","externalFilesPath":""})"},
+      {"account add",
+       [] {
+         auto a = std::make_unique<TKofAccount>("A\"\\\x01\xC3\xA9", "", "", "l1\r\nl2", "pp", "pw", "u", "s", "login");
+         a->SetSite("rec");
+         a->SetLauncher(kofSSH);
+         return a;
+       },
+       false, false,
+       R"({"template":"account","name":"A\"\\\u0001é","description":"","tags":"","note":"l1\nl2","site":"rec","launcher":"SSH","site":"login","password":"pw","passwordRe":"pw","loginName":"u","serverAddress":"s","attributes":{"passwordPattern":"pp"}})"},
+      {"account update", [] { return std::make_unique<TKofAccount>("A", "", "", "", "", "pw", "", "", ""); }, true, false,
+       R"({"id":0,"template":"account","name":"A","description":"","tags":"","note":"","site":"","site":"","loginName":"","serverAddress":"","attributes":{"passwordPattern":""}})"},
+      {"secret account",
+       [] { return std::make_unique<TKofSecAccount>("S", "", "t", "", "p", "pw", "sl", "sa", "login", "n1\r\nn2"); },
+       false, false,
+       R"({"template":"account-sec","name":"S","description":"","tags":"t","note":"","site":"","sec-note":"n1\nn2","site":"login","password":"pw","passwordRe":"pw","attributes":{"passwordPattern":"p","sec-serverAddress":"sa","sec-loginName":"sl","sec-note":"n1\nn2"}})"},
+      {"file with content",
+       [] { return std::make_unique<TKofFile>("r.txt", "d", "", "", "sn", "r.txt", TBytes{'h', 'i'}); }, false, true,
+       R"({"template":"file","name":"r.txt","description":"d","tags":"","note":"","site":"","sec-note":"sn","attributes":{"file":"r.txt","sec-note":"sn"},"content":"aGk="})"},
+      {"certificate",
+       [] { return std::make_unique<TKofCertificate>("c.pem", "", "", "", "sn", "c.pem", "al", "fp", TBytes{}); },
+       false, false,
+       R"({"template":"cert","name":"c.pem","description":"","tags":"","note":"","site":"","sec-note":"sn","attributes":{"alias":"al","file":"c.pem","filePassword":"fp","sec-note":"sn"}})"},
+      {"external file", [] { return std::make_unique<TKofExternalFile>("e", "", "", "", "o", "a/b", "k", "i", "d", 5); },
+       false, false,
        R"({"template":"external-file","name":"e","description":"","tags":"","note":"","site":"","attributes":{"efFileName":"o","efFilePath":"a\\b","efKey":"k","efIV":"i","efAAD":"d","fileSize":5}})"},
+      {"credit card",
+       [] {
+         return std::make_unique<TKofCreditCard>("V", "", "", "", "sn", "4111", "2027-03-15T00:00:00.000Z", "123",
+                                                 "0000");
+       },
+       false, false,
+       R"({"template":"ccard","name":"V","description":"","tags":"","note":"","site":"","sec-note":"sn","attributes":{"number":"4111","expiration":"2027-03-15T00:00:00.000Z","cvv":"123","pin":"0000","sec-note":"sn"}})"},
+      {"listed account", [] { return TKofObject::CreateObject(ParseKofJSON(R"({"template":"account","id":7,"name":"L","site":"x","passwordPattern":"pp"})"), nullptr); },
+       true, false,
+       R"({"id":7,"template":"account","name":"L","description":"","tags":"","note":"","site":"x","site":"x","loginName":"","serverAddress":"","attributes":{"passwordPattern":"pp"}})"},
+      {"station", [] { return std::make_unique<TKofStation>(ParseKofJSON(R"({"id":5,"stationName":"ws"})")); }, true,
+       false, R"({"id":5,"template":"station","name":"ws"})"},
+      {"configuration", [] { return std::make_unique<TKofConfiguration>(ParseKofJSON(R"({"name":"cfg"})")); }, false,
+       false, R"({"template":"","name":"cfg"})"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.make()->SaveTo(c.update, false).dump(), c.expected) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(c.make()->SaveTo(c.update, c.content).View(), c.expected) << c.name;
+}
+
+// Member names as the text has them, nested ones as "outer.inner", those written twice twice.
+std::vector<std::string> MemberSequence(std::string_view AText) {
+  struct TKeys {
+    std::vector<std::string> Names, Path;
+    std::string Pending;
+    bool null() { return true; }
+    bool boolean(bool) { return true; }
+    bool number_integer(std::int64_t) { return true; }
+    bool number_unsigned(std::uint64_t) { return true; }
+    bool number_float(double, const std::string&) { return true; }
+    bool string(std::string&) { return true; }
+    bool binary(TJSONObject::binary_t&) { return true; }
+    bool start_object(std::size_t) {
+      Path.push_back(Pending);
+      return true;
+    }
+    bool end_object() {
+      Path.pop_back();
+      return true;
+    }
+    bool start_array(std::size_t) { return true; }
+    bool end_array() { return true; }
+    bool key(std::string& AKey) {
+      Pending = AKey;
+      std::string name;
+      for (std::size_t i = 1; i < Path.size(); ++i) name += Path[i] + ".";
+      Names.push_back(name + AKey);
+      return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+  } keys;
+  EXPECT_TRUE(TJSONObject::sax_parse(AText.begin(), AText.end(), &keys));
+  return keys.Names;
+}
+
+TEST_F(EncryptedRoundTrip, EncryptedTextHasThePlainTextsMembersInTheirPlaces) {
+  for (const auto& [name, make] : AllRecordKinds()) {
+    const auto record = make();
+    const std::vector<std::string> plain = MemberSequence(record->SaveTo(false, false).View());
+    EXPECT_EQ(MemberSequence(record->SaveEncryptedTo(FServer, test::PublicKeyOf(FPlugin), false, false).View()),
+              plain)
+        << name;
+    if (record->ObjType() == kofAccount) {
+      EXPECT_EQ(std::count(plain.begin(), plain.end(), "site"), 2) << name;
+    }
+    if (record->ObjType() == kofCreditCard) {
+      EXPECT_EQ(std::count(plain.begin(), plain.end(), "sec-note"), 1) << name;
+      EXPECT_EQ(std::count(plain.begin(), plain.end(), "attributes.sec-note"), 1) << name;
+    }
+  }
 }
 
 TEST(RecordJSON, AccountReadsPatternFromAttributesElseTopLevel) {
@@ -246,7 +347,8 @@ TEST(Launcher, CodesAndEncryptedLauncherSurvives) {
   TKofAccount account("A", "", "", "", "", "", "", "", "");
   account.SetLauncher(kofTelnet);
   const test::TTestClient client(&plugin, test::PublicKeyOf(server));
-  auto back = TKofObject::CreateObject(account.SaveEncryptedTo(server, test::PublicKeyOf(plugin), false, false), &client);
+  auto back =
+      TKofObject::CreateObject(Parsed(account.SaveEncryptedTo(server, test::PublicKeyOf(plugin), false, false)), &client);
   ASSERT_TRUE(back->Decrypt(plugin, test::PublicKeyOf(server)));
   EXPECT_EQ(static_cast<const TKofAccount&>(*back).Launcher(), kofTelnet);
 }
@@ -287,7 +389,7 @@ TEST(SecureFields, WipeStringsEmptiesSecretsAndTheJSONCarriesNone) {
     auto record = make();
     record->WipeStrings();
     EXPECT_FALSE(record->SecureFieldsUsed()) << name;
-    const std::string json = record->SaveTo(false, false).dump();
+    const std::string json(record->SaveTo(false, false).View());
     for (const char* secret : {"pw", "secret", "4111", "fpw", "slogin", "\"k\""})
       EXPECT_EQ(json.find(secret), std::string::npos) << name << " " << secret;
   }

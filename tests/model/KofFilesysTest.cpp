@@ -117,14 +117,19 @@ TEST_F(PopulateTest, BoxesOfOneNameGetOwnerAndSuffix) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"Mail (john)"}));
 }
 
-TEST_F(PopulateTest, EscapingRenamesTheMembersThemselves) {
+// Listing twice, as a level does, never changes a member's name: an update of
+// the member would otherwise store the escaped form as the record's name.
+TEST_F(PopulateTest, EscapingChangesTheEntriesNotTheMembers) {
   Load(R"({"records":[{"template":"account","id":1,"name":"a/b:c"},{"template":"file","id":2,"name":".."}]})");
   FList.Populate(FNames, kofRecordKinds, false, false);
   EXPECT_TRUE(FNames.Contains("a/b:c.account"));
   FList.Populate(FNames, kofRecordKinds, true, false);
   EXPECT_EQ(Names(), (std::vector<std::string>{"a\u0338b\u02F8c.account", "\u2024\u2024"}));
-  EXPECT_EQ(FList[0]->Name(), "a\u0338b\u02F8c");
-  EXPECT_EQ(TKofFileSysList::ReplaceFsNameBack(FList[0]->Name()), "a/b:c");
+  FList.Populate(FNames, kofRecordKinds, true, false);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a\u0338b\u02F8c.account", "\u2024\u2024"}));
+  EXPECT_EQ(FList[0]->Name(), "a/b:c");
+  EXPECT_EQ(FList[1]->Name(), "..");
+  EXPECT_EQ(TKofFileSysList::ReplaceFsNameBack(FNames[0].Name), "a/b:c.account");
 }
 
 }  // namespace

@@ -200,13 +200,34 @@ TEST_F(AnswerTest, ClearListFalseAppends) {
   EXPECT_EQ(FList.Count(), 2);
 }
 
-TEST_F(AnswerTest, FailureKeepsObjectsAlreadyAppended) {
-  EXPECT_THROW(TKofObject::AddObjects(nullptr, FList,
-                                      R"({"records":[{"template":"file","name":"ok"},{"template":"bogus"},{"template":"file"}]})",
-                                      "records", true, false),
+// One member that cannot be read must not hide the others: it is left out and counted.
+TEST_F(AnswerTest, UnreadableMembersAreLeftOutAndCounted) {
+  struct Case {
+    const char* name;
+    std::string member;
+  } cases[] = {
+      {"unknown kind", R"({"template":"bogus","name":"x"})"},
+      {"kind of another JSON type", R"({"template":5,"name":"x"})"},
+      {"no kind", R"({"name":"x"})"},
+      {"size that is no number", R"({"template":"file","name":"x","fileSizeApprox":"big"})"},
+      {"not an object", R"("x")"},
+      {"name not UTF-8", "{\"template\":\"file\",\"name\":\"a\xff\xfe\"}"},
+      {"member not UTF-8", "{\"template\":\"file\",\"name\":\"x\",\"note\":\"\xc3\"}"},
+  };
+  for (const auto& c : cases) {
+    const std::string body = R"({"records":[{"template":"file","id":1,"name":"first"},)" + c.member +
+                             R"(,{"template":"account","id":2,"name":"last"}]})";
+    TKofObject::AddObjects(nullptr, FList, body, "records", true, false);
+    ASSERT_EQ(FList.Count(), 2) << c.name;
+    EXPECT_EQ(FList[0]->Name(), "first") << c.name;
+    EXPECT_EQ(FList[1]->Name(), "last") << c.name;
+    EXPECT_EQ(FList.Unreadable(), 1) << c.name;
+  }
+  FList.Clear();
+  EXPECT_EQ(FList.Unreadable(), 0);
+  // A single record that cannot be read is still an error.
+  EXPECT_THROW(TKofObject::CreateObject(R"({"record":{"template":"bogus"}})", nullptr, "record", false),
                EKofObjectError);
-  ASSERT_EQ(FList.Count(), 1);
-  EXPECT_EQ(FList[0]->Name(), "ok");
 }
 
 TEST_F(AnswerTest, BadDocumentsAreRefused) {
@@ -218,7 +239,7 @@ TEST_F(AnswerTest, BadDocumentsAreRefused) {
       {"not JSON", "records"},
       {"array", "[]"},
       {"empty", ""},
-      {"invalid UTF-8", "{\"records\":[{\"template\":\"file\",\"name\":\"\xff\xfe\"}]}"},
+      {"invalid UTF-8 outside a text", "{\"records\":[{\"template\":\"file\",\"name\":\"a\"}\xff]}"},
       {"deep arrays", std::string(100000, '[') + std::string(100000, ']')},
       {"deep objects", [] {
          std::string s;
@@ -360,7 +381,7 @@ TEST_F(ListTest, CountsAndSizes) {
   std::int64_t sum = 0;
   for (const auto& o : FList) sum += o->Size();
   EXPECT_EQ(FList.Size(), sum);
-  EXPECT_EQ(FList[0]->Size(), static_cast<std::int64_t>(FList[0]->SaveTo(true, false).dump().size()));
+  EXPECT_EQ(FList[0]->Size(), static_cast<std::int64_t>(FList[0]->SaveTo(true, false).Size()));
 }
 
 // ---------------------------------------------------------------- side results

@@ -243,6 +243,15 @@ std::optional<TFault> FaultFromJson(const json& in, std::string& error) {
     fault.Method = in.value("method", "");
     fault.DelayMs = in.value("delayMs", 0);
     fault.Body = in.value("body", "");
+    // Bytes a JSON text cannot carry (not UTF-8) come Base64-encoded.
+    if (in.contains("bodyBase64")) {
+      const auto bytes = Base64Decode(in.at("bodyBase64").get<std::string>());
+      if (!bytes) {
+        error = "bodyBase64 is not Base64";
+        return std::nullopt;
+      }
+      fault.Body = *bytes;
+    }
     fault.ContentType = in.value("contentType", fault.ContentType);
     fault.Times = in.value("times", -1);
     fault.After = in.value("after", 0);

@@ -65,5 +65,50 @@ TEST(ParseJSON, AnObjectOfAHundredThousandKeysIsRead) {
   EXPECT_EQ(parsed.Value["key99999"], 99999);
 }
 
+// The writer keeps every member where it was written, also a name given twice,
+// and escapes as the library does; its indented form is the library's too.
+TEST(JSONWriter, MembersInOrderWithTheLibrarysEscaping) {
+  const auto fill = [](TJSONWriter& w) {
+    w.String("site", "a\"b\\c\x01\n\xC3\xA9/");
+    w.Number("n", -12);
+    w.BeginObject("attributes");
+    w.Boolean("t", true);
+    w.BeginObject("empty");
+    w.EndObject();
+    w.EndObject();
+    w.String("site", "");
+  };
+  TJSONWriter line;
+  fill(line);
+  EXPECT_EQ(line.Finish().View(),
+            R"({"site":"a\"b\\c\u0001\né/","n":-12,"attributes":{"t":true,"empty":{}},"site":""})");
+
+  TJSONWriter indented(2);
+  fill(indented);
+  TJSONObject expected = TJSONObject::object();
+  expected["site"] = "a\"b\\c\x01\n\xC3\xA9/";
+  expected["n"] = -12;
+  expected["attributes"] = {{"t", true}, {"empty", TJSONObject::object()}};
+  const std::string text(indented.Finish().View());
+  // The library's object keeps one "site"; the writer's text has the second one after the object.
+  std::string twice = expected.dump(2);
+  twice.insert(twice.rfind('\n'), ",\n  \"site\": \"\"");
+  EXPECT_EQ(text, twice);
+
+  // Open objects are closed by Finish, and the writer starts over.
+  TJSONWriter open;
+  open.BeginObject("a");
+  EXPECT_EQ(open.Finish().View(), R"({"a":{}})");
+  EXPECT_EQ(open.Finish().View(), "{}");
+}
+
+TEST(JSONWriter, InvalidUTF8IsRefusedOrReplaced) {
+  TJSONWriter refusing;
+  EXPECT_THROW(refusing.String("k", "a\xFF"), TJSONObject::type_error);
+  TJSONWriter replacing(-1, TJSONWriter::TInvalidUTF8::Replace);
+  replacing.String("k", "a\xFF");
+  EXPECT_EQ(replacing.Finish().View(), "{\"k\":\"a\xEF\xBF\xBD\"}");
+}
+
 }  // namespace
 }  // namespace kof
