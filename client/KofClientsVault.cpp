@@ -53,10 +53,6 @@ void CheckObjectId(const TKofObject* AObj) {
   if (AObj->Id() <= 0) throw EKofError("Object.Id = 0");
 }
 
-bool IsAccessCodeError(std::string_view AKey) {
-  return SameText(AKey, kKeyInvalidAccessCode) || SameText(AKey, kKeyMissingAccessCode);
-}
-
 // Every element of the array member AName that is a JSON object; a missing member gives none.
 template <class TVisit>
 void ForEachObject(const TJSONObject& ADoc, const char* AName, TVisit AVisit) {
@@ -181,7 +177,7 @@ bool TKofClient::SendObject(const TKofObject& AObj, bool AUpdate,
   const bool rebuild = NaCLEncryption() && kSecretRecordKinds.Contains(AObj.ObjType());
   bool repeat = false;
   const auto send = [&](TRESTsend& http) {
-    if (repeat && rebuild && IsAccessCodeError(FError.Key)) {
+    if (repeat && rebuild && IsAccessCodeKey(FError.Key)) {
       WipeString(body.Text);
       body.Text = PrepareObjectBody(AObj, AUpdate);
     }

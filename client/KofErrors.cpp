@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include "support/KofJSON.h"
+#include "support/KofText.h"
 #include <typeinfo>
 
 namespace kof {
@@ -225,5 +226,12 @@ std::string ExceptionClassName(const std::exception& AError) {
   if (const auto pos = name.rfind("::"); pos != std::string::npos) name.erase(0, pos + 2);
   return name;
 }
+
+bool IsAccessCodeKey(std::string_view AKey) {
+  return SameText(AKey, kKeyInvalidAccessCode) || SameText(AKey, kKeyMissingAccessCode) ||
+         SameText(AKey, kKeyBannedAccessCode);
+}
+
+bool IsDuplicateKey(std::string_view AKey) { return EndsText(kKeyDuplicateSuffix, AKey); }
 
 }  // namespace kof

@@ -38,6 +38,13 @@ inline constexpr const char* kKeyDataError = "data.error";
 inline constexpr const char* kKeyCryptoError = "CRYPTO_ERR";
 // A 400 answer whose message begins so (any case) asks for the access code.
 inline constexpr const char* kMissingAccessCodeHeader = "missing query parameter (KOF-Access-Code)";
+// The end of every key that refuses a name already taken ("record.duplicate", ...).
+inline constexpr const char* kKeyDuplicateSuffix = ".duplicate";
+
+// The access code was wrong, missing or is banned (any case).
+[[nodiscard]] bool IsAccessCodeKey(std::string_view AKey);
+// The server refused a name that is already taken (any case).
+[[nodiscard]] bool IsDuplicateKey(std::string_view AKey);
 
 // The error state of a client.
 struct TKofError {
@@ -58,7 +65,8 @@ class EKofResponseError : public std::runtime_error {
 // RecordId; Subj emptied). False when the text is not an error body, leaving
 // Code = AStatus and Key empty. Throws EKofResponseError for a "msg" list
 // whose first entry lacks its members.
-bool ParseErrorText(std::string_view AText, int AStatus, const TKofErrorMessages& ACatalogue, TKofError& AError);
+[[nodiscard]] bool ParseErrorText(std::string_view AText, int AStatus, const TKofErrorMessages& ACatalogue,
+                                  TKofError& AError);
 
 // The text shown to the user for an error state; ALastStatus is the last
 // HTTP status of the connection (0 when there is none).

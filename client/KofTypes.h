@@ -61,7 +61,7 @@ using TErrorMessagesLoad = std::function<bool(std::string& JSONMessages)>;
 // The server's own texts for its message keys, in one language.
 class TKofErrorMessages {
  public:
-  bool Refresh();
+  [[nodiscard]] bool Refresh();
   bool Empty() const { return FKofErrorTable.empty() || FKeyIndex.empty(); }
   // The catalogue text with "{0}", "{1}", ... replaced (first occurrence
   // each); for an unknown key the key made readable and false.

@@ -95,7 +95,7 @@ class TKofObject {
                                       bool AFileContent) const;
   // Decrypts the fields in their fixed order, stopping at the first failure
   // (the later fields keep their ciphertext).
-  virtual bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey);
+  [[nodiscard]] virtual bool Decrypt(TSaltyClientEncryption& Enc, TByteSpan ServerPublicKey);
   virtual void WipeStrings() {}
 
   // ---- factories: the only way objects are built from server JSON.

@@ -399,7 +399,7 @@ TKofTransfers::TAdded TKofTransfers::AddRecord(TKofFile& record, int fd, const s
   const std::int32_t boxId = FPanel.GetLevelData(FPanel.Level()).FParentBoxId;
   TKofClient& client = Client();
   if (!client.Add(boxId, &record, id, true)) {
-    if (EndsText(".duplicate", client.ErrorKey())) return {TAddResult::Duplicate, {}};
+    if (IsDuplicateKey(client.ErrorKey())) return {TAddResult::Duplicate, {}};
     if (EndsText("stringtoolong", client.ErrorKey())) return {TAddResult::TooLong, {}};
     return {TAddResult::Failed, StoreFailed(remote.Name(), false)};
   }

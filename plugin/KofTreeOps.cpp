@@ -271,7 +271,7 @@ TCodeOutcome TKofTreeOps::RenameObject(const TKofObject& listed, const std::stri
       (void)FPanel.GetFileItemsByParent(kModeFsNames, items, true);
       return {wfx::FS_FILE_OK};
     }
-    if (EndsText(".duplicate", Client().ErrorKey())) {
+    if (IsDuplicateKey(Client().ErrorKey())) {
       CountItem(-1);
       return {wfx::FS_FILE_EXISTS};
     }
@@ -340,7 +340,7 @@ std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TKofHostPath
   }
   copy->WipeStrings();
   if (!ok) {
-    if (!existing && EndsText(".duplicate", Client().ErrorKey())) return -1;
+    if (!existing && IsDuplicateKey(Client().ErrorKey())) return -1;
     Report(dopSaveRec, dir, entry, Client().ErrorMsg(), Client().ErrorKey());
     return 0;
   }

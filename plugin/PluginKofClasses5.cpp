@@ -45,11 +45,6 @@ std::string ShownFileRecordName(std::string_view listed, const TKofFile& object)
 
 bool IsBox(const TKofObject& object) { return kofBoxKinds.Contains(object.ObjType()); }
 
-bool IsAccessCodeError(const TKofClient& client) {
-  const std::string& key = client.ErrorKey();
-  return key == kKeyInvalidAccessCode || key == kKeyMissingAccessCode || key == kKeyBannedAccessCode;
-}
-
 bool SameParts(const std::vector<std::string>& a, const std::vector<std::string>& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                     [](const std::string& x, const std::string& y) { return SameText(x, y); });
@@ -402,7 +397,7 @@ int TPluginKofPanel::AccessCodeTimeout() const {
 void TPluginKofPanel::CheckAccessCode() {
   if (!Connected()) return;
   bool authenticated = false;
-  if (!FKOFClient->LoginStatus(authenticated, true) && IsAccessCodeError(*FKOFClient))
+  if (!FKOFClient->LoginStatus(authenticated, true) && IsAccessCodeKey(FKOFClient->ErrorKey()))
     Prompts().ShowMessage("Access Code", "Wrong access code");
   const auto age = std::chrono::duration_cast<std::chrono::seconds>(Clock().Steady() - FAccessCodeTime);
   if (!FKOFClient->AccessCode().Empty() && age.count() > AccessCodeTimeout())
@@ -513,7 +508,7 @@ std::optional<TKofFailure> TPluginKofPanel::ReadLevel(TLevelData& level, bool se
   if (!ok) {
     level.FKOFList.Clear();  // a partly read answer is not the level's content
     // Records the access code does not open are a level without entries, not a failure.
-    if (boxes || !IsAccessCodeError(*FKOFClient))
+    if (boxes || !IsAccessCodeKey(FKOFClient->ErrorKey()))
       return TKofFailure{boxes ? "Boxes" : "Records", FKOFClient->ErrorMsg()};
   }
   level.Populate(boxes ? kofBoxKinds : kofRecordKinds);

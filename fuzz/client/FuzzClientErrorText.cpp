@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   kof::TKofError error;
   try {
-    kof::ParseErrorText(text, status, catalogue, error);
+    static_cast<void>(kof::ParseErrorText(text, status, catalogue, error));
   } catch (const kof::EKofResponseError&) {
     return 0;
   }

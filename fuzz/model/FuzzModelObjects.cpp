@@ -35,7 +35,7 @@ void Exercise(kof::TKofFileSysList& list, const TFuzzClient& client) {
     } catch (const kof::EKofError&) {
     }
     if (object->NeedsToBeDecrypted())
-      object->Decrypt(*client.NaCLEncryption(), client.KOFServerPublicKeyBytes());
+      static_cast<void>(object->Decrypt(*client.NaCLEncryption(), client.KOFServerPublicKeyBytes()));
   }
   kof::TKofNameList names;
   list.Populate(names, kof::kofBoxKinds, false, true);

@@ -159,7 +159,7 @@ TEST_F(ClientTest, LoginAnswersThatDoNotAuthenticate) {
 
   Route("api/login", [](const TRawRequest&) { return test::TextReply(200, "<html>"); });
   EXPECT_FALSE(FClient->Connect(nullptr, "", "", "", false));
-  EXPECT_EQ(FClient->ErrorCode(), 999);
+  EXPECT_EQ(FClient->ErrorCode(), kErrException);
   EXPECT_EQ(FClient->ErrorKey(), "EKofResponseError");
 }
 

@@ -169,7 +169,7 @@ TEST(ErrorBody, MissingMembersAreAFailureOfTheAnswer) {
   TKofError error;
   for (const char* body : {R"({"msg":[]})", R"({"msg":[{"severity":"ERROR","message":"m:x"}]})",
                            R"({"msg":[{"message":"m:x","translationKey":""}]})"})
-    EXPECT_THROW(ParseErrorText(body, 400, catalogue, error), EKofResponseError) << body;
+    EXPECT_THROW(static_cast<void>(ParseErrorText(body, 400, catalogue, error)), EKofResponseError) << body;
 }
 
 TEST(ErrorMsg, ComposesFromStateAndLastStatus) {
@@ -190,6 +190,22 @@ TEST(ErrorMsg, ComposesFromStateAndLastStatus) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(ComposeErrorMsg(c.Error, c.LastStatus, c.StatusLine, c.Language), c.Expected);
+}
+
+TEST(ErrorKeys, AccessCodeAndDuplicateKeysIgnoreCase) {
+  struct Case {
+    const char* key;
+    bool accessCode, duplicate;
+  } cases[] = {
+      {"AccessCodeValidator.invalid.password", true, false}, {"accesscodevalidator.MISSING", true, false},
+      {"AccessCode.banned", true, false},                    {"login.failed", false, false},
+      {"record.duplicate", false, true},                     {"SAFEBOX.DUPLICATE", false, true},
+      {"duplicate", false, false},                           {"", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsAccessCodeKey(c.key), c.accessCode) << c.key;
+    EXPECT_EQ(IsDuplicateKey(c.key), c.duplicate) << c.key;
+  }
 }
 
 }  // namespace
