@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -159,7 +160,14 @@ TCodeOutcome TKofTransfers::GetFile(int mode, const TKofHostPath& remote, const 
   if (!object || kofBoxKinds.Contains(object->ObjType())) return {wfx::FS_FILE_NOTFOUND};
   // A record that is no file may only be viewed: its text goes to a temporary folder.
   info.AsText = plugin.InTemporary(local) && !StoredFileKind(object->ObjType());
-  if (!info.AsText && !StoredFileKind(object->ObjType())) return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
+  if (!info.AsText && !StoredFileKind(object->ObjType())) {
+    // A single account copied gives no file but its password, on the clipboard.
+    const TKofObjectType kind = object->ObjType();
+    if ((kind == kofAccount || kind == kofAccountSec) && FPanel.ListOperation() == fsoGetSingle &&
+        !(flags & wfx::FS_COPYFLAGS_MOVE))
+      FPanel.CopyRecordPassword(object->Id(), "Search record");
+    return {wfx::FS_FILE_READERROR, wfx::ERROR_ACCESS_DENIED};
+  }
   plugin.OperationLog().LastCopyInter = plugin.InTemporary(local);
   return Counted(dopReadRec, remote, local,
                  [&] { return CopyOut(mode, *object, remote, local, info, flags & wfx::FS_COPYFLAGS_MOVE); });
@@ -460,8 +468,11 @@ TCodeOutcome TKofTransfers::StoreEdit(int fd, const std::string& local, const TK
   // stops a server that refuses every name.
   constexpr int kMaxAttempts = 1000;
   bool duplicate = false;
+  // A name shortened for the server keeps the version mark it was refused with.
+  bool shortened = false;
   for (int attempt = 0; attempt < kMaxAttempts && !duplicate; ++attempt) {
-    name = TVersionEngine::CreateVersionedFilename(Client(), name, mode, &editedInfo);
+    if (!std::exchange(shortened, false))
+      name = TVersionEngine::CreateVersionedFilename(Client(), name, mode, &editedInfo);
     const std::unique_ptr<TKofFile> record = NewFileRecord(certificate, name, ExtractFileName(local), password, size);
     const TAdded added = AddRecord(*record, fd, local, remote, size);
     switch (added.Result) {
@@ -471,6 +482,7 @@ TCodeOutcome TKofTransfers::StoreEdit(int fd, const std::string& local, const TK
         const std::string before = name;
         TVersionEngine::AutoShortening(name, name);
         if (name == before) return StoreFailed(remote.Name(), false);
+        shortened = true;
         break;
       }
       case TAddResult::Duplicate:

@@ -250,11 +250,15 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& rem
 }
 
 TCodeOutcome TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {
+  CopyRecordPassword(id, "Viewing account");
   // The host is to do nothing more, whatever happened here.
-  const TCodeOutcome done{kExecDone, wfx::ERROR_NO_MORE_FILES};
+  return {kExecDone, wfx::ERROR_NO_MORE_FILES};
+}
+
+void TTotalCmdKofPanel::CopyRecordPassword(std::int32_t id, const std::string& prompt) {
   CheckAccessCode();
-  FInfoText = "Viewing account";
-  if (!AskAccessCode(FInfoText)) return done;
+  FInfoText = prompt;
+  if (!AskAccessCode(FInfoText)) return;
   const std::unique_ptr<TKofRecord> record = KofClient()->GetRecord(id, true, false, nullptr);
   if (!record) {
     Prompts().ShowMessage("Error", KofClient()->ErrorMsg());
@@ -262,7 +266,6 @@ TCodeOutcome TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {
     Prompts().ShowMessage("Information", "The password was copied to clipboard");
   }
   if (record) record->WipeStrings();
-  return done;
 }
 
 bool TTotalCmdKofPanel::CopyPasswordToClipboard(const TKofRecord& record) {

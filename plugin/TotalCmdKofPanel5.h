@@ -53,6 +53,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   void FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const;
   int ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote);
   TCodeOutcome OpenPasswordRecord(std::int32_t id);
+  // The record's password to the clipboard, after the access code was asked with PROMPT.
+  void CopyRecordPassword(std::int32_t id, const std::string& prompt);
   bool CopyPasswordToClipboard(const TKofRecord& record);
   // Alt+Enter on a record, safe box or group of the current level.
   int EditProperties(uint64_t window, const TKofObject& object);

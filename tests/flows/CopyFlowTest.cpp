@@ -27,15 +27,17 @@ class CopyFlow : public VaultFlow {
     });
   }
 
-  // Opens the entry as Enter does, lets "the editor" write CONTENT into the
-  // host's copy and brings it back; the host's result of the upload.
+  // Enter on the entry with the host's round trip, "the editor" writing
+  // CONTENT into the host's copy; the host's result of the upload.
   int Edit(const std::string& entry, const std::string& content) {
-    EXPECT_EQ(FPlugin.Exec("open", Remote(entry)).Code, wfx::FS_EXEC_YOURSELF);
-    const std::string copy = Temp(entry);
-    EXPECT_EQ(FPlugin.Get(Remote(entry), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
-    WriteFile(copy, content);
-    return FPlugin.Put(copy, Remote(entry), wfx::FS_COPYFLAGS_OVERWRITE).Code;
+    const auto trip = FPlugin.OpenAndEdit(Remote(entry), [&](const std::string& local) { WriteFile(local, content); });
+    EXPECT_EQ(trip.Exec.Code, wfx::FS_EXEC_YOURSELF);
+    EXPECT_TRUE(trip.Get && trip.Get->Code == wfx::FS_FILE_OK) << AskedSoFar();
+    FLastEdited = trip.Local;
+    return trip.Put ? trip.Put->Code : -1;
   }
+  // The host's copy of the last edit.
+  std::string FLastEdited;
 
   void Open(const json& seed, const std::string& sessionLines = "") {
     StartVaultWith(seed, sessionLines);
@@ -147,13 +149,25 @@ TEST_F(CopyFlow, AnExistingTargetIsReplacedOnlyWithTheOverwriteFlag) {
 
 TEST_F(CopyFlow, PasswordRecordsAreViewedAsJSONTextButNeverCopiedToAFolder) {
   Open();
-  for (const std::string entry : {"db01 root.account", "Visa.creditcard", "Domain admin.secretaccount"}) {
-    SCOPED_TRACE(entry);
-    const auto r = FPlugin.Get(Remote(entry), Local(entry), 0);
+  struct Case {
+    std::string Entry;
+    std::string Clipboard;  // a single account copied leaves its password there
+  };
+  for (const Case& c : {Case{"db01 root.account", "Tr0ub4dor&3"}, Case{"Visa.creditcard", ""},
+                        Case{"Domain admin.secretaccount", "staple"}}) {
+    SCOPED_TRACE(c.Entry);
+    fs::remove(Clipboard());
+    const auto r = FPlugin.Get(Remote(c.Entry), Local(c.Entry), 0);
     EXPECT_EQ(r.Code, wfx::FS_FILE_READERROR);
     EXPECT_EQ(r.LastError, wfx::ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(fs::exists(Local(entry)));
+    EXPECT_FALSE(fs::exists(Local(c.Entry)));
+    EXPECT_EQ(fs::exists(Clipboard()) ? ReadFile(Clipboard()) : "", c.Clipboard);
   }
+  // Among several files an account is only refused.
+  fs::remove(Clipboard());
+  FPlugin.GetMany(kServersPath, {"db01 root.account", "Release notes.txt"}, Local(""), 0);
+  EXPECT_FALSE(fs::exists(Clipboard()));
+  EXPECT_FALSE(fs::exists(Local("db01 root.account")));
   // The host's viewer copies into a folder of its own below the temporary folder.
   fs::create_directories(FDir / "tmp" / "_dc~~~" / "1");
   const std::string view = Temp("_dc~~~/1/db01 root.account");
@@ -313,21 +327,37 @@ TEST_F(CopyFlow, AFileForTheExternalStorageIsRefusedClearly) {
   EXPECT_EQ(CountByName("big.bin"), 0);
 }
 
-TEST_F(CopyFlow, CopiesIntoTheSessionRootOrAGroupAreRefused) {
-  Open();
-  WriteFile(Local("a.txt"), "alpha");
+TEST_F(CopyFlow, CopiesIntoTheSessionRootOrAGroupAreRefusedInTheUsersLanguage) {
   struct Case {
+    std::string Language;
     std::string Remote;
     std::string Text;
   };
-  for (const Case& c : {Case{"/Demo/a.txt", "Cannot copy files to Root"},
-                        Case{"/Demo/Company/a.txt", "Cannot copy files to Safe Box Group"}}) {
-    SCOPED_TRACE(c.Remote);
+  const Case cases[] = {
+      {"en", "/Demo/a.txt", "Cannot copy files to Root"},
+      {"en", "/Demo/Company/a.txt", "Cannot copy files to Safe Box Group"},
+      {"cs", "/Demo/a.txt",
+       "Nelze kop\u00EDrovat soubory nebo z\u00E1znamy do Z\u00E1kladn\u00ED \u00FArovn\u011B "
+       "bezpe\u010Dnostn\u00EDch schr\u00E1nek"},
+      {"cs", "/Demo/Company/a.txt",
+       "Nelze kop\u00EDrovat soubory nebo z\u00E1znamy do Skupiny bezpe\u010Dnostn\u00EDch schr\u00E1nek"},
+  };
+  std::string language;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Language + " " + c.Remote);
+    if (c.Language != language) {
+      language = c.Language;
+      json seed = Seed(false);
+      seed["users"][0]["lang"] = language;
+      RestartHost();
+      Open(seed);
+      WriteFile(Local("a.txt"), "alpha");
+    }
     FPlugin.List(wfxhost::Plugin::ParentOf(c.Remote));
     EXPECT_EQ(FPlugin.Put(Local("a.txt"), c.Remote, 0).Code, wfx::FS_FILE_WRITEERROR);
     EXPECT_TRUE(NoticeShown("Error", c.Text)) << AskedSoFar();
+    EXPECT_EQ(CountByName("a.txt"), 0);
   }
-  EXPECT_EQ(CountByName("a.txt"), 0);
 }
 
 TEST_F(CopyFlow, ACancelledUploadLeavesNoRecord) {
@@ -347,15 +377,21 @@ TEST_F(CopyFlow, EnterOnAFileRecordLetsTheHostOpenItAndStoreTheChangedFile) {
   Open();
   // Without versioning the edit goes back into its record once the user agrees.
   FReplies["File exists"] = "yes";
-  EXPECT_EQ(FPlugin.Exec("open", Remote("Release notes.txt")).Code, wfx::FS_EXEC_YOURSELF);
-  const std::string copy = Temp("Release notes.txt");
-  ASSERT_EQ(FPlugin.Get(Remote("Release notes.txt"), copy, 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
-  EXPECT_EQ(ReadFile(copy), "Koffra 5.0\n");
-  WriteFile(copy, "Koffra 5.2\n");
-  ASSERT_EQ(FPlugin.Put(copy, Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
+  std::string opened;
+  const auto trip = FPlugin.OpenAndEdit(Remote("Release notes.txt"), [&](const std::string& local) {
+    opened = ReadFile(local);
+    WriteFile(local, "Koffra 5.2\n");
+  });
+  EXPECT_EQ(opened, "Koffra 5.0\n");
+  ASSERT_TRUE(trip.Put) << AskedSoFar();
+  EXPECT_EQ(trip.Put->Code, wfx::FS_FILE_OK);
   EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.2\n"));
   // No plaintext stays in the temporary copy.
-  EXPECT_EQ(ReadFile(copy), std::string(11, '\x55'));
+  EXPECT_EQ(ReadFile(trip.Local), std::string(11, '\x55'));
+  // An open whose file did not change stores nothing.
+  const json before = StoredRecord(104);
+  EXPECT_FALSE(FPlugin.OpenAndEdit(Remote("Release notes.txt"), [](const std::string&) {}).Put);
+  EXPECT_EQ(StoredRecord(104), before);
 }
 
 TEST_F(CopyFlow, AnEditThatCannotBeStoredIsKeptUntilItIs) {
@@ -431,7 +467,7 @@ TEST_F(CopyFlow, AnEditWhoseNameExistsIsStoredOverItOnlyWhenTheUserAgrees) {
   EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.0\n"));
   EXPECT_EQ(CountByName("Release notes"), 1);
   // Nothing was stored, so the edit stays where the editor left it.
-  EXPECT_EQ(ReadFile(Temp("Release notes.txt")), "edit");
+  EXPECT_EQ(ReadFile(FLastEdited), "edit");
 }
 
 TEST_F(CopyFlow, TheVersioningModeIsAskedWhenTheSessionAllowsAChange) {

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <fstream>
 #include <map>
@@ -359,6 +361,29 @@ Result Plugin::Exec(const std::string& verb, const std::string& path, std::strin
     if (newPath->empty()) *newPath = "/";
   }
   return r;
+}
+
+Plugin::EditRoundTrip Plugin::OpenAndEdit(const std::string& remote,
+                                          const std::function<void(const std::string&)>& edit) {
+  namespace fs = std::filesystem;
+  EditRoundTrip trip;
+  Status(ParentOf(remote), true, 11 /* exec */);
+  trip.Exec = Exec("open", remote);
+  Status(ParentOf(remote), false, 11);
+  if (trip.Exec.Code != FS_EXEC_YOURSELF) return trip;
+  std::string folder = (fs::temp_directory_path() / "_wfx~~~XXXXXX").string();
+  if (!mkdtemp(folder.data())) throw std::runtime_error("cannot create a temporary folder for the open");
+  trip.Folder = folder;
+  const auto slash = remote.find_last_of('/');
+  trip.Local = folder + "/" + (slash == std::string::npos ? remote : remote.substr(slash + 1));
+  trip.Get = Get(remote, trip.Local, 0);
+  if (trip.Get->Code != FS_FILE_OK) return trip;
+  std::error_code error;
+  const auto stamp = [&] { return std::make_pair(fs::last_write_time(trip.Local, error), fs::file_size(trip.Local, error)); };
+  const auto before = stamp();
+  edit(trip.Local);
+  if (stamp() != before) trip.Put = Put(trip.Local, remote, FS_COPYFLAGS_OVERWRITE);
+  return trip;
 }
 
 std::string Plugin::RootName(int bufferSize) {

@@ -116,6 +116,18 @@ class Plugin {
   // wfx://<root name> prefix taken off as a file manager does.
   Result Exec(const std::string& verb, const std::string& path, std::string* newPath = nullptr,
               uintptr_t mainWindow = 1);
+  // Enter on a file the plugin wants the host to open (FS_EXEC_YOURSELF), as a
+  // file manager does it: the file is copied into a new folder below the
+  // temporary folder, EDIT may change it there, and a changed file is put back
+  // with the overwrite flag. The caller removes Folder when it is done.
+  struct EditRoundTrip {
+    Result Exec;
+    std::optional<Result> Get;
+    std::optional<Result> Put;  // only when the file changed
+    std::string Folder;
+    std::string Local;
+  };
+  EditRoundTrip OpenAndEdit(const std::string& remote, const std::function<void(const std::string& local)>& edit);
   std::string RootName(int bufferSize = 260);
   bool Disconnect(const std::string& root);
   int Icon(const std::string& path, int flags);

@@ -1,10 +1,14 @@
 // wfxhost: a command-line host for file-system plugins, for tests, demos and
 // checks without a file manager.
-// isatty only: this host is a Linux program of its own, outside the plugin.
+// isatty, and the shell that runs an open's editor: this host is a Linux
+// program of its own, outside the plugin.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -27,7 +31,8 @@ const char* kUsage =
     "          mv [-o] REMOTE file:LOCAL | mv [-o] file:LOCAL REMOTE   (a move between the plugin and a local path)\n"
     "          get/put with several sources copy into the folder given last, as one operation\n"
     "          (-o: overwrite, -m: move; 'overwrite' and 'move' after the paths work too)\n"
-    "          exec VERB PATH | root | quit\n"
+    "          exec VERB PATH | exec open PATH --editor CMD (the host's open of a file: download,\n"
+    "          CMD FILE, a changed file put back) | root | quit\n"
     "Quote names with blanks: ls \"/__ use F3 to view HELP __\"\n";
 
 std::vector<std::string> Tokenize(const std::string& line) {
@@ -179,6 +184,8 @@ class Shell {
       }
     } else if ((cmd == "mv" || cmd == "cp") && a.size() >= 3) {
       PrintFileResult(FPlugin.RenMov(path(1), path(2), cmd == "mv", arg(3) == "overwrite"));
+    } else if (cmd == "exec" && a.size() >= 5 && a[1] == "open" && a[3] == "--editor") {
+      OpenWithEditor(path(2), a[4]);
     } else if (cmd == "exec" && a.size() >= 3) {
       Exec(arg(1), path(2));
     } else if (cmd == "root") {
@@ -237,6 +244,23 @@ class Shell {
     if (r.Code == wfx::FS_EXEC_SYMLINK) std::printf(" newpath=%s", r.Buffer.c_str());
     std::printf("\n");
     if (r.Code == wfx::FS_EXEC_SYMLINK) ChangeDir(Resolve("/", newPath));
+  }
+
+  // The open of a file record with its round trip: EDITOR runs with the local copy as its argument.
+  void OpenWithEditor(const std::string& target, const std::string& editor) {
+    const Plugin::EditRoundTrip trip = FPlugin.OpenAndEdit(target, [&](const std::string& local) {
+      std::string quoted = "'";
+      for (char c : local) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      const int rc = std::system((editor + " " + quoted + "'").c_str());
+      std::printf("editor: exit %d\n", WIFEXITED(rc) ? WEXITSTATUS(rc) : -1);
+    });
+    std::printf("result: %s (%d) lasterror=%d\n", wfxhost::ExecResultName(trip.Exec.Code).c_str(), trip.Exec.Code,
+                trip.Exec.LastError);
+    if (trip.Get) std::printf("get: "), PrintFileResult(*trip.Get);
+    if (trip.Get && trip.Get->Code == wfx::FS_FILE_OK && !trip.Put) std::printf("put: unchanged, not stored\n");
+    if (trip.Put) std::printf("put: "), PrintFileResult(*trip.Put);
+    std::error_code ignored;
+    if (!trip.Folder.empty()) std::filesystem::remove_all(trip.Folder, ignored);
   }
 
   Plugin& FPlugin;
