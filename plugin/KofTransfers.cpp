@@ -197,6 +197,7 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const TK
                                     const std::string& local, const TCopyInfo& info, bool move) {
   FPanel.CheckAccessCode();
   FEditedInfo = {};
+  FOpenedCopy.clear();
   FLastSecNote.Clear();
   const bool opening = (mode & 0x8) != 0;
   if (opening && !FPanel.AskAccessCode("Editing record")) return {wfx::FS_FILE_USERABORT};
@@ -225,6 +226,7 @@ TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const TK
     FPanel.Prompts().ShowMessage("Information", "The password was copied to clipboard");
   if (opening) {
     FEditedInfo = {id, file->ModifiedUTC()};
+    FOpenedCopy = local;
     auto* certificate = dynamic_cast<TKofCertificate*>(file);
     FLastSecNote = certificate ? certificate->FilePassword() : file->SecNote();
   }
@@ -345,8 +347,9 @@ TCodeOutcome TKofTransfers::StoreLocal(int mode, const std::string& local, const
   }
   TCopyInfo info;
   if (flags & wfx::FS_COPYFLAGS_OVERWRITE) info.Decided = info.Overwrite = true;
-  // A temporary view or edit file, which is wiped once it served.
-  info.AsText = plugin.InTemporary(local);
+  // Only the copy an open left in a temporary folder is the plugin's to wipe
+  // once it served; any other file there is the user's.
+  info.AsText = !FOpenedCopy.empty() && local == FOpenedCopy && plugin.InTemporary(local);
   if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoPutSingle).Ok || !FPanel.Connected())
     return {wfx::FS_FILE_NOTFOUND, wfx::ERROR_INVALID_LEVEL};
   const std::string item = remote.Name();

@@ -112,6 +112,8 @@ class TKofTransfers {
   // The full path of the entry an open was asked for, or empty.
   std::string FOpened;
   TKofEditedRecord FEditedInfo;
+  // The local file the download of the open wrote.
+  std::string FOpenedCopy;
   // The secret note (a certificate's password) of the record opened, for its upload.
   SecureString FLastSecNote;
   // The user kept the stored record as it was: the edited file is not wiped.

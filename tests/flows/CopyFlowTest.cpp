@@ -250,6 +250,23 @@ TEST_F(CopyFlow, LocalFilesBecomeCertificateOrFileRecordsByTheirExtension) {
   EXPECT_EQ(ReadFile(Local("again.pem")), "bytes of cert.pem");
 }
 
+TEST_F(CopyFlow, AFileCopiedInFromATemporaryFolderStaysTheUsers) {
+  Open();
+  struct Case {
+    int Flags;
+    bool Kept;
+  };
+  for (const Case& c : {Case{0, true}, Case{wfx::FS_COPYFLAGS_MOVE, false}}) {
+    SCOPED_TRACE(c.Flags);
+    const std::string name = "draft" + std::to_string(c.Flags) + ".txt";
+    WriteFile(Temp(name), "mine");
+    ASSERT_EQ(FPlugin.Put(Temp(name), Remote(name), c.Flags).Code, wfx::FS_FILE_OK) << AskedSoFar();
+    EXPECT_EQ(StoredByName(name).value("contentBase64", ""), Base64Encode("mine"));
+    // Not wiped: only the copy an open left there is the plugin's.
+    EXPECT_EQ(fs::exists(Temp(name)) ? ReadFile(Temp(name)) : "", c.Kept ? "mine" : "");
+  }
+}
+
 TEST_F(CopyFlow, ANameThatExistsIsReplacedOnlyWithTheOverwriteFlag) {
   Open();
   WriteFile(Local("Release notes.txt"), "Koffra 5.1\n");
