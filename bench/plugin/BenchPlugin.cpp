@@ -17,14 +17,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tests/flows/VaultLogin.h"
-#include "tests/serverflow/ServerProcess.h"
-#include "tools/wfxhost/WfxLoader.h"
+#include "bench/plugin/BenchPluginCommon.h"
 
 namespace {
 
@@ -32,6 +31,10 @@ using nlohmann::json;
 using TClock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 namespace flow = kof::testserver::flow;
+using kof::bench::BuildDir;
+using kof::bench::ResetPeak;
+using kof::bench::RunCurlConfig;
+using kof::bench::StatusKiB;
 
 constexpr int kRuns = 3;
 
@@ -91,24 +94,6 @@ json Seed() {
   return {{"users", {{{"login", "demo"}, {"password", "demo"}, {"accessCode", "1234"}}}}, {"boxes", boxes}};
 }
 
-std::string BuildDir(int argc, char** argv) {
-  if (argc > 1) return argv[1];
-  if (const char* dir = std::getenv("KOF_BINARY_DIR")) return dir;
-  return fs::canonical("/proc/self/exe").parent_path().parent_path().parent_path().string();
-}
-
-long StatusKiB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
-// The seed built for the server would otherwise be the peak: start counting anew.
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
 // "GET /a x2, POST /b" in the order first seen.
 std::string RequestSummary(const json& log) {
   std::vector<std::pair<std::string, int>> counts;
@@ -130,16 +115,7 @@ std::string RequestSummary(const json& log) {
 class TBench {
  public:
   TBench(const std::string& buildDir, const std::string& work) : FServer(Seed()), FApi(FServer) {
-    for (const char* name : {"config", "system", "tmp"}) fs::create_directories(work + "/" + name);
-    ::setenv("KOFFRA_CONFIG_HOME", (work + "/config").c_str(), 1);
-    ::setenv("KOFFRA_SYSTEM_CONFIG_DIR", (work + "/system").c_str(), 1);
-    FPlugin.Load(buildDir + "/Koffra5.wfx");
-    FPlugin.GetAnswers().SetFallback(
-        [this](const wfxhost::Request& r) { return kof::test::AnswerLogin(FLogin, r, [] { return std::string(); }); });
-    const std::string file = work + "/Bench.KOF";
-    flow::WriteFile(file, kof::test::SessionFileText(BaseURL(), FLogin));
-    if (FPlugin.Put(file, "/Bench.KOF", 0).Code != wfx::FS_FILE_OK) Fail("the session was not imported");
-    if (FPlugin.Exec("open", "/Bench.<KOF>").Code != wfx::FS_EXEC_SYMLINK) Fail("the login failed");
+    kof::bench::LoginBench(FPlugin, FLogin, buildDir, work, BaseURL(), "bench_plugin");
   }
 
   std::string BaseURL() const { return "https://127.0.0.1:" + std::to_string(FServer.Port()) + "/"; }
@@ -174,37 +150,26 @@ class TBench {
   }
 
  private:
-  [[noreturn]] static void Fail(const char* what) {
-    std::fprintf(stderr, "bench_plugin: %s\n", what);
-    std::exit(1);
-  }
+  [[noreturn]] static void Fail(const char* what) { kof::bench::Fail("bench_plugin", what); }
 
   // One curl run: log in, then fetch the records; the time is curl's own for the
   // records request. Credentials go into a private config file, never on a command line.
   double CurlRecords(int boxId) {
-    const std::string config = fs::temp_directory_path() / ("kof_bench_plugin_" + std::to_string(getpid()) + ".cfg");
-    const std::string times = config + ".out";
-    {
-      const int fd = open(config.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-      if (fd < 0) return -1;
-      close(fd);
-      std::ofstream out(config);
-      out << "silent\ncacert = \"" << FServer.CertFile() << "\"\ncookie = \"\"\n"
-          << "url = \"" << BaseURL() << "api/login\"\ndata = \"login=demo&password=demo\"\noutput = \"/dev/null\"\n"
-          << "next\nsilent\ncacert = \"" << FServer.CertFile() << "\"\ncookie = \"\"\n"
-          << "write-out = \"%{time_total} %{num_connects} %{size_download}\\n\"\n"
-          << "url = \"" << BaseURL() << "safe/boxes/" << boxId << "/records\"\noutput = \"/dev/null\"\n";
-    }
-    const int rc = std::system(("curl -K " + config + " > " + times).c_str());
-    std::remove(config.c_str());
-    double seconds = -1;
-    long connects = 0, bytes = 0;
-    std::ifstream(times) >> seconds >> connects >> bytes;
-    std::remove(times.c_str());
-    if (rc != 0) {
-      std::printf("  curl failed (%d)\n", rc);
+    std::string times;
+    const bool ok = RunCurlConfig(
+        "silent\ncacert = \"" + FServer.CertFile() + "\"\ncookie = \"\"\n" + "url = \"" + BaseURL() +
+            "api/login\"\ndata = \"login=demo&password=demo\"\noutput = \"/dev/null\"\n" + "next\nsilent\ncacert = \"" +
+            FServer.CertFile() + "\"\ncookie = \"\"\n" +
+            "write-out = \"%{time_total} %{num_connects} %{size_download}\\n\"\n" + "url = \"" + BaseURL() +
+            "safe/boxes/" + std::to_string(boxId) + "/records\"\noutput = \"/dev/null\"\n",
+        times);
+    if (!ok) {
+      std::printf("  curl failed\n");
       return -1;
     }
+    double seconds = -1;
+    long connects = 0, bytes = 0;
+    std::istringstream(times) >> seconds >> connects >> bytes;
     std::printf("  curl: %ld bytes, %ld new connection(s) for the records request\n", bytes, connects);
     return seconds;
   }
