@@ -421,7 +421,7 @@ TCodeOutcome RenMovInSessions(TTotalCmdKofPlugin& plugin, TTotalCmdKofPanel& sou
     if (from.DeleteRecord(*record) == 0) {
       from.CountDeleted();
     } else {
-      from.Report(dopMoveDelRec, oldName.Parent().Full(), oldName.Name(), source.KofClient()->ErrorMsg(),
+      from.Report(dopDeleteRec, oldName.Parent().Full(), oldName.Name(), source.KofClient()->ErrorMsg(),
                   source.KofClient()->ErrorKey());
     }
   }
@@ -463,7 +463,7 @@ TCodeOutcome RecordToSession(TKofSessionsFolder& folder, TTotalCmdKofPanel& sour
     result = folder.ImportText(bytes, InFolder(newName, entry.substr(0, entry.size() - ext.size()) + ".KOF"), overwrite);
   }
   if (result.Value == wfx::FS_FILE_OK && move && from.DeleteRecord(*record) != 0) {
-    from.Report(dopMoveDelRec, oldName.Parent().Full(), oldName.Name(), source.KofClient()->ErrorMsg(),
+    from.Report(dopDeleteRec, oldName.Parent().Full(), oldName.Name(), source.KofClient()->ErrorMsg(),
                 source.KofClient()->ErrorKey());
   }
   record->WipeStrings();
@@ -492,7 +492,7 @@ TCodeOutcome SessionToRecord(TKofSessionsFolder& folder, TTotalCmdKofPanel& targ
     if (folder.Delete(oldName.PanelPath()))
       to.CountDeleted();
     else
-      to.Report(dopMoveDelRec, "\\", oldName.Name(), "The session could not be deleted", "");
+      to.Report(dopDeleteRec, "\\", oldName.Name(), "The session could not be deleted", "");
   }
   return {wfx::FS_FILE_OK};
 }

@@ -427,6 +427,18 @@ TEST_F(TwoSessionFlow, AMoveThatFailsOnItsThirdItemLeavesTheRestInTheSource) {
   EXPECT_TRUE(NoticeShown("Copy/Move Result", "Storage full")) << AskedSoFar();
 }
 
+TEST_F(TwoSessionFlow, ASourceThatCannotBeDeletedStaysBesideItsCopyAndIsReported) {
+  OpenBoth(Seed(false));
+  Control("POST", "/__control/faults",
+          {{"path", "/safe/records/111"}, {"method", "DELETE"}, {"status", 500},
+           {"body", R"({"msg":[{"severity":"ERROR","message":"Locked","translationKey":"record.locked"}]})"}});
+  FPlugin.RenMov("/Demo/Personal/Mail.account", "/Other/Inbox/Mail.account", true, false);
+  EXPECT_FALSE(Record("Mail").is_null());
+  EXPECT_FALSE(OtherLive("records", "Mail").is_null());
+  EXPECT_TRUE(NoticeShown("Copy/Move Result", "[DELETE] ")) << AskedSoFar();
+  EXPECT_TRUE(NoticeShown("Copy/Move Result", "Locked")) << AskedSoFar();
+}
+
 TEST_F(TwoSessionFlow, AMoveBetweenSessionsOfOneServerKeepsTheSourceWhenTheTargetFails) {
   OpenBoth(Seed(false), true);
   Control("POST", "/__control/faults", {{"path", "/safe/boxes/3/records"}, {"method", "POST"}, {"status", 500}});
