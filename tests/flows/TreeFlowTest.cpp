@@ -427,6 +427,17 @@ TEST_F(TwoSessionFlow, AMoveThatFailsOnItsThirdItemLeavesTheRestInTheSource) {
   EXPECT_TRUE(NoticeShown("Copy/Move Result", "Storage full")) << AskedSoFar();
 }
 
+TEST_F(TwoSessionFlow, AMoveThatStoresNothingTakesBackTheBoxItCreated) {
+  OpenBoth(SeedWithFullBox());
+  testserver::flow::Control(*FOtherApi, "POST", "/__control/faults",
+                            {{"path", "/safe/boxes/*"}, {"method", "POST"}, {"after", 1}, {"status", 500}});
+  FPlugin.RenMovTree("/Demo/Personal", "/Other/Teams/Personal", true, false);
+  EXPECT_TRUE(OtherLive("boxes", "Personal").is_null());
+  EXPECT_FALSE(Box("Personal").is_null());
+  EXPECT_FALSE(Record("Bank").is_null());
+  EXPECT_FALSE(Record("Mail").is_null());
+}
+
 TEST_F(TwoSessionFlow, ASourceThatCannotBeDeletedStaysBesideItsCopyAndIsReported) {
   OpenBoth(Seed(false));
   Control("POST", "/__control/faults",
