@@ -1,13 +1,32 @@
 #pragma once
-// Reading the JSON objects the server answers with; shared by the client's units.
+// Reading the JSON objects the server answers with, and writing the small
+// JSON bodies that carry secrets; shared by the client's units.
 #include <limits>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
 #include "client/KofErrors.h"
+#include "crypto/KofNaCL.h"
 #include "model/KofObjects.h"
+#include "support/SecureString.h"
 
 namespace kof {
+
+// An answer may hold secrets: it is wiped whatever way the operation ends.
+struct TAnswer {
+  std::string Text;
+  TAnswer() = default;
+  TAnswer(const TAnswer&) = delete;
+  TAnswer& operator=(const TAnswer&) = delete;
+  ~TAnswer() { WipeString(Text); }
+};
+
+// {"AFirst":value,"ASecond":value} in wiping storage. With an engine each
+// member holds its own encryption of the value for the server's key, so the
+// two never look alike.
+SecureString TwinSecretBody(std::string_view AFirst, std::string_view ASecond, std::string_view AValue,
+                            TSaltyClientEncryption* AEngine, TByteSpan AServerKey);
 
 // An answer the client must read: anything but a JSON object is a server fault.
 inline TJSONObject ParseAnswerObject(std::string_view AAnswer) {

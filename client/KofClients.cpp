@@ -61,6 +61,12 @@ int LeadingNumber(std::string_view AText) {
   return value;
 }
 
+bool OpenSSLBackendWorks() {
+  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  if (info == nullptr || info->ssl_version == nullptr || !StartsText("OpenSSL", info->ssl_version)) return false;
+  return OpenSSL_version_num() >= 0x30000000L && OPENSSL_init_ssl(0, nullptr) == 1;
+}
+
 // A JSON string literal written straight into wiping storage.
 void AppendJSONString(SecureString& AOut, std::string_view AText) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -80,13 +86,22 @@ void AppendJSONString(SecureString& AOut, std::string_view AText) {
   AOut.PushBack('"');
 }
 
-bool OpenSSLBackendWorks() {
-  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-  if (info == nullptr || info->ssl_version == nullptr || !StartsText("OpenSSL", info->ssl_version)) return false;
-  return OpenSSL_version_num() >= 0x30000000L && OPENSSL_init_ssl(0, nullptr) == 1;
-}
-
 }  // namespace
+
+SecureString TwinSecretBody(std::string_view AFirst, std::string_view ASecond, std::string_view AValue,
+                            TSaltyClientEncryption* AEngine, TByteSpan AServerKey) {
+  SecureString value(AValue);
+  SecureString body("{");
+  for (const std::string_view name : {AFirst, ASecond}) {
+    if (AEngine) value.Assign(EncodeURLUTF8(AEngine->Encrypt(AServerKey, AValue)));
+    if (body.Size() > 1) body.PushBack(',');
+    AppendJSONString(body, name);
+    body.PushBack(':');
+    AppendJSONString(body, value.View());
+  }
+  body.PushBack('}');
+  return body;
+}
 
 // --- construction ---
 
@@ -522,16 +537,8 @@ bool TKofClient::SetNewAccessCode(std::string_view ANewAccessCode) {
   if (!FConnected) return false;
   return Guarded([&] {
     CreateHTTP();
-    SecureString value(ANewAccessCode);
-    TSaltyClientEncryption* engine = NaCLEncryption();
-    SecureString body("{\"accesscode_new\":");
-    for (int i = 0; i < 2; ++i) {
-      // Each field gets its own encryption, so the two never look alike.
-      if (engine) value.Assign(EncodeURLUTF8(engine->Encrypt(KOFServerPublicKeyBytes(), ANewAccessCode)));
-      if (i == 1) body.Append(",\"accesscode_repeat\":");
-      AppendJSONString(body, value.View());
-    }
-    body.PushBack('}');
+    SecureString body = TwinSecretBody("accesscode_new", "accesscode_repeat", ANewAccessCode, NaCLEncryption(),
+                                       KOFServerPublicKeyBytes());
     std::string bytes(body.View());
     std::string answer;
     const auto send = [&](TRESTsend& http) { return http.Post(URL(api::NewAccessCode()), &bytes, &answer); };

@@ -21,6 +21,7 @@
 namespace kof {
 
 class TKofClient;
+class TKofPasswords;
 
 struct TRequirements {
   int MinLength = 0;
@@ -233,6 +234,9 @@ class TKofClient : public TKofUri {
   void SetOnCheckSecondFactor(TClientCheckSecondFactor AValue) { FOnCheckSecondFactor = std::move(AValue); }
 
  protected:
+  // The password services are operations of the client kept in a unit of their own.
+  friend class TKofPasswords;
+
   // The steps every operation is made of.
   void CreateHTTP();
   std::string URL(std::string_view APath) const { return FBaseURL + std::string(APath); }

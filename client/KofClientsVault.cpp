@@ -20,15 +20,6 @@ constexpr TKofObjectSet kPasswordKinds{kofAccount, kofAccountSec};
 // Kinds whose content is stored by the server (external files live elsewhere).
 constexpr TKofObjectSet kStoredFileKinds{kofFile, kofCertificate};
 
-// An answer may hold secrets: it is wiped whatever way the operation ends.
-struct TAnswer {
-  std::string Text;
-  TAnswer() = default;
-  TAnswer(const TAnswer&) = delete;
-  TAnswer& operator=(const TAnswer&) = delete;
-  ~TAnswer() { WipeString(Text); }
-};
-
 // Installs a transfer monitor on each request object a transfer uses and
 // empties the current one's when the transfer is over, also after an exception.
 class TMonitorScope {

@@ -173,24 +173,14 @@ void HandleInvitation(TServerContext& ctx, const httplib::Request& req, httplib:
   SendError(res, 404, "err.invitation.invalid");
 }
 
-std::optional<SecureString> ReadCodeMember(TServerContext& ctx, const TCaller& caller, const json& body,
-                                           const char* name) {
-  if (!body.contains(name) || !body[name].is_string()) return std::nullopt;
-  std::string text = body[name].get<std::string>();
-  if (!caller.ClientKey) return SecureString(text);
-  auto plain = ctx.Crypto.Decrypt(*caller.ClientKey, PercentDecode(text));
-  WipeString(text);
-  return plain;
-}
-
 void HandleNewAccessCode(TServerContext& ctx, const httplib::Request& req, httplib::Response& res) {
   std::lock_guard lock(ctx.Lock);
   auto caller = RequireLogin(ctx, req, res);
   if (!caller) return;
   auto body = JsonBody(req, res);
   if (!body) return;
-  auto fresh = ReadCodeMember(ctx, *caller, *body, "accesscode_new");
-  auto repeat = ReadCodeMember(ctx, *caller, *body, "accesscode_repeat");
+  auto fresh = ReadSecretMember(ctx, caller->ClientKey, *body, "accesscode_new");
+  auto repeat = ReadSecretMember(ctx, caller->ClientKey, *body, "accesscode_repeat");
   if (!fresh || !repeat) {
     SendError(res, 400, "err.decrypt");
     return;

@@ -154,6 +154,7 @@ void ControlState(httplib::Server& server, TServerContext& ctx) {
     ctx.State = LoadSeed(ctx.Seed);
     ctx.Faults.Clear();
     ctx.Log.Clear();
+    ctx.Capture.Disarm();
     SendJson(res, json::object());
   });
   server.Get("/__control/state", [&](const httplib::Request&, httplib::Response& res) {
@@ -166,6 +167,22 @@ void ControlState(httplib::Server& server, TServerContext& ctx) {
     }
     for (const auto& [id, record] : ctx.State.Records) records.push_back(RecordState(record));
     SendJson(res, {{"boxes", boxes}, {"records", records}, {"sessions", ctx.State.Sessions.size()}});
+  });
+  server.Post("/__control/capture", [&](const httplib::Request& req, httplib::Response& res) {
+    json body = json::parse(req.body, nullptr, false);
+    const std::string path = body.is_object() ? body.value("path", "") : "";
+    if (path.empty() || path.front() != '/') {
+      SendErrText(res, 400, "capture needs a path beginning with /");
+      return;
+    }
+    ctx.Capture.Arm(path);
+    SendJson(res, json::object());
+  });
+  server.Get("/__control/captured",
+             [&](const httplib::Request&, httplib::Response& res) { SendJson(res, ctx.Capture.List()); });
+  server.Delete("/__control/capture", [&](const httplib::Request&, httplib::Response& res) {
+    ctx.Capture.Disarm();
+    SendJson(res, json::object());
   });
   server.Get("/__control/requests",
              [&](const httplib::Request&, httplib::Response& res) { SendJson(res, ctx.Log.List()); });
@@ -233,6 +250,37 @@ json TRequestLog::List() const {
 void TRequestLog::Clear() {
   std::lock_guard lock(FLock);
   FEntries.clear();
+}
+
+void TRequestCapture::Arm(std::string pattern) {
+  std::lock_guard lock(FLock);
+  FPattern = std::move(pattern);
+  FEntries.clear();
+}
+
+void TRequestCapture::Disarm() {
+  std::lock_guard lock(FLock);
+  FPattern.clear();
+  FEntries.clear();
+}
+
+void TRequestCapture::Add(const httplib::Request& req) {
+  std::lock_guard lock(FLock);
+  if (FPattern.empty() || req.path.rfind(kControlPrefix, 0) == 0 || !PathMatches(FPattern, req.path)) return;
+  json headers = json::object();
+  for (const char* name :
+       {"Accept", "Content-Type", "KOF-Access-Code", "KOF-Encryption", "KOF-PublicKey", "Cookie", "Expect"})
+    if (req.has_header(name)) headers[name] = req.get_header_value(name);
+  FEntries.push_back({{"method", req.method},
+                      {"target", req.target},
+                      {"headers", headers},
+                      {"bodyBase64", Base64Encode(req.body)}});
+  if (FEntries.size() > kLogLimit) FEntries.pop_front();
+}
+
+json TRequestCapture::List() const {
+  std::lock_guard lock(FLock);
+  return json(FEntries);
 }
 
 std::optional<TFault> FaultFromJson(const json& in, std::string& error) {

@@ -59,6 +59,22 @@ class TRequestLog {
   std::deque<nlohmann::json> FEntries;
 };
 
+// Whole requests (method, raw target, the headers that carry meaning, body
+// bytes) to the paths a test asked for, so it can check what a client sent
+// byte for byte. Off until armed; values are kept only while it is armed.
+class TRequestCapture {
+ public:
+  void Arm(std::string pattern);  // a path; a trailing "*" matches every path with that prefix
+  void Disarm();
+  void Add(const httplib::Request& req);
+  nlohmann::json List() const;
+
+ private:
+  mutable std::mutex FLock;
+  std::string FPattern;
+  std::deque<nlohmann::json> FEntries;
+};
+
 std::optional<TFault> FaultFromJson(const nlohmann::json& in, std::string& error);
 
 // Pre-routing step of every request: applies a matching fault.

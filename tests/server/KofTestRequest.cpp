@@ -188,6 +188,16 @@ bool QueryFlag(const httplib::Request& req, const std::string& name) {
   return req.has_param(name.c_str()) && SameText(req.get_param_value(name.c_str()), "true");
 }
 
+std::optional<SecureString> ReadSecretMember(TServerContext& ctx, const std::optional<TBoxKey>& clientKey,
+                                             const json& body, const char* name) {
+  if (!body.contains(name) || !body[name].is_string()) return std::nullopt;
+  std::string text = body[name].get<std::string>();
+  if (!clientKey) return SecureString(text);
+  auto plain = ctx.Crypto.Decrypt(*clientKey, PercentDecode(text));
+  WipeString(text);
+  return plain;
+}
+
 std::string ForCaller(TServerContext& ctx, const TCaller& caller, const std::string& plain) {
   if (!caller.ClientKey || !ctx.State.Settings.ClientEncryption) return plain;
   return ctx.Crypto.Encrypt(*caller.ClientKey, plain);

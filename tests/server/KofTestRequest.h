@@ -24,6 +24,7 @@ struct TServerContext {
   TWireCrypto Crypto;
   TFaultTable Faults;
   TRequestLog Log;
+  TRequestCapture Capture;
   // Signs the client certificates handed out by /__control/issue-certificate;
   // made at the first such request.
   std::optional<TTlsIdentity> UserCa;
@@ -75,6 +76,11 @@ bool CheckAccessCode(TServerContext& ctx, httplib::Response& res, TUser& user, T
 std::optional<nlohmann::json> JsonBody(const httplib::Request& req, httplib::Response& res);
 int PathId(const httplib::Request& req, std::size_t index = 1);
 bool QueryFlag(const httplib::Request& req, const std::string& name);
+
+// A secret text member of a JSON body, decrypted for the client's key when it
+// asked for encryption; nullopt when it is missing or does not open.
+std::optional<SecureString> ReadSecretMember(TServerContext& ctx, const std::optional<TBoxKey>& clientKey,
+                                             const nlohmann::json& body, const char* name);
 
 // A text for the caller: encrypted for its key when it asked for encryption.
 std::string ForCaller(TServerContext& ctx, const TCaller& caller, const std::string& plain);

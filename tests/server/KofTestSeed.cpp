@@ -196,6 +196,7 @@ TVaultState LoadSeed(const json& seed) {
     for (auto& tag : state.Tags)
       if (tag.Id == 0) tag.Id = state.NewId();
     ReadBoxes(state, seed.value("boxes", json::array()), 0, "SYSTEM", 0);
+    state.Agents = seed.value("agents", json::object());
   } catch (const json::exception& e) {
     throw SeedError(std::string("wrong member type: ") + e.what());
   }

@@ -18,6 +18,7 @@
 #include "tests/server/KofTestAuthRoutes.h"
 #include "tests/server/KofTestBinRoutes.h"
 #include "tests/server/KofTestBoxRoutes.h"
+#include "tests/server/KofTestPasswordRoutes.h"
 #include "tests/server/KofTestRecordRoutes.h"
 #include "tests/server/KofTestRequest.h"
 #include "tests/server/KofTestSeed.h"
@@ -131,13 +132,20 @@ void OnException(const httplib::Request&, httplib::Response& res, std::exception
 }
 
 void RegisterRoutes(httplib::Server& server, TServerContext& ctx) {
-  server.set_pre_routing_handler([&](const auto& req, auto& res) { return ApplyFaults(ctx, req, res); });
-  server.set_logger([&](const auto& req, const auto& res) { ctx.Log.Add(req, res); });
+  server.set_pre_routing_handler([&](const auto& req, auto& res) {
+    ReadOptionsBody(req);
+    return ApplyFaults(ctx, req, res);
+  });
+  server.set_logger([&](const auto& req, const auto& res) {
+    ctx.Log.Add(req, res);
+    ctx.Capture.Add(req);
+  });
   server.set_exception_handler(OnException);
   RegisterAuthRoutes(server, ctx);
   RegisterBoxRoutes(server, ctx);
   RegisterRecordRoutes(server, ctx);
   RegisterBinRoutes(server, ctx);
+  RegisterPasswordRoutes(server, ctx);
   RegisterControlRoutes(server, ctx);
 }
 

@@ -91,6 +91,8 @@ class TVaultState {
   std::map<int, TRecord> Records;
   std::vector<TTag> Tags;
   std::map<std::string, TSession> Sessions;  // by cookie token
+  // Managed stations as seeded: {"configs": [... "stations": [...]], "tickets": [...]}.
+  nlohmann::json Agents = nlohmann::json::object();
 
   int NewId() { return FNextId++; }
   void ReserveId(int id) {
