@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/wfxhost/VaultCommands.h"
 #include "tools/wfxhost/WfxLoader.h"
 
 namespace {
@@ -23,6 +24,7 @@ using wfxhost::Plugin;
 
 const char* kUsage =
     "usage: wfxhost [--plugin FILE] [--answers FILE] [--dialogs FILE] [-c 'CMD; CMD ...']\n"
+    "       wfxhost vault ...   the server's password services without a plugin (wfxhost vault help)\n"
     "--dialogs offers the extension interface; FILE holds one script per dialog, e.g.\n"
     "  set edtKofPswd demo; click btnConnect   (actions: set, check, choose, key, click, cancel)\n"
     "commands: ls [PATH] | cd PATH | pwd | get [-o] [-m] REMOTE... LOCAL | put [-o] [-m] LOCAL... REMOTE\n"
@@ -288,6 +290,8 @@ std::string DefaultPluginPath(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "vault") == 0)
+    return wfxhost::RunVault(argc - 2, argv + 2, std::cin, std::cout, std::cerr);
   std::string pluginPath = DefaultPluginPath(argv[0]);
   std::string answersFile;
   std::string dialogsFile;
