@@ -218,8 +218,8 @@ void HandleSecondFactor(TServerContext& ctx, const httplib::Request& req, httpli
     return;
   }
   bool ok = VerifyCode(offeredKey, code);
-  // A key the client proposed in an OPTIONS registration cannot reach us (see
-  // the route); the key we offered in the answer is the one the user scanned.
+  // The code may be for the key of the registration rather than the one in
+  // the form: the user scanned the key the registration answered with.
   if (!ok && !caller->Session->RegisteringTotpKey.Empty()) {
     WipeString(offeredKey);
     offeredKey = caller->Session->RegisteringTotpKey.Unprotected();
@@ -293,8 +293,8 @@ void RegisterAuthRoutes(httplib::Server& server, TServerContext& ctx) {
   server.Post("/api/user/accesscode/new", [&](const auto& req, auto& res) { HandleNewAccessCode(ctx, req, res); });
   server.Post("/api/user/secondfactor", [&](const auto& req, auto& res) { HandleSecondFactor(ctx, req, res); });
   auto registration = [&](const httplib::Request& req, httplib::Response& res) {
-    // The HTTP library leaves an OPTIONS body unread on the connection, where it
-    // would spoil the next request: answer without it and let the client reconnect.
+    // An OPTIONS body is read by us, not by the HTTP library (ReadOptionsBody);
+    // a fresh connection afterwards keeps any byte of it from the next request.
     const std::string length = req.get_header_value("Content-Length");
     if (req.method == "OPTIONS" && !length.empty() && length != "0") res.set_header("Connection", "close");
     HandleSecondFactorRegistration(ctx, req, res);
