@@ -233,11 +233,23 @@ class TReader {
     return std::string(FText.substr(start, FPos - start));
   }
 
-  // 'text'#13'more' + 'continued'
+  // 'text'#13'more' + 'continued'. Parts join when they touch or around a
+  // '+'; a blank alone ends the string (items of a list stand on their own lines).
   bool String(std::string& out) {
     bool any = false;
     for (;;) {
-      SkipBlanks();
+      if (!any) {
+        SkipBlanks();
+      } else if (FPos < FText.size() && FText[FPos] != '\'' && FText[FPos] != '#') {
+        const std::size_t end = FPos;
+        SkipBlanks();
+        if (FPos >= FText.size() || FText[FPos] != '+') {
+          FPos = end;
+          return true;
+        }
+        ++FPos;
+        SkipBlanks();
+      }
       if (FPos >= FText.size()) return any;
       const char c = FText[FPos];
       if (c == '\'') {
@@ -268,8 +280,6 @@ class TReader {
         if (code > 127) return false;  // the plugin writes UTF-8 inside quotes
         out += static_cast<char>(code);
         any = true;
-      } else if (c == '+' && any) {
-        ++FPos;
       } else {
         return any;
       }

@@ -80,7 +80,7 @@ bool TKofOperationLog::HasErrors(bool byDeletion) const {
 }
 
 TCopyReport TKofOperationLog::Report(TReportForm form, bool grouping) const {
-  TCopyReport report{form, Counts, &Details, {}};
+  TCopyReport report{form, Counts, &Details, grouping, {}};
   if (form == TReportForm::CopyOut) {
     if (LastCopyInter) return report;
     report.Text = Count("Copied Files/Records", Counts.OKCopiedRecords) +

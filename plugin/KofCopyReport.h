@@ -59,6 +59,7 @@ struct TCopyReport {
   TReportForm Form = TReportForm::Copy;
   TKofOperationCounts Counts;
   const TCopyDetails* Details = nullptr;
+  bool Grouping = false;  // the details are grouped by error
   // The whole report as text, for a host that shows only messages.
   std::string Text;
 };

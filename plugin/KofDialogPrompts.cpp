@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "dialogs/KofLoginDialogs.h"
+#include "dialogs/KofSmallDialogs.h"
+#include "plugin/PluginKofClasses5.h"
 #include "plugin/PluginKofCommon5.h"
 
 namespace kof {
@@ -13,6 +15,62 @@ TKofDialogPrompts::TKofDialogPrompts(TCommonKofPlugin& plugin, TKofExtension ext
 std::optional<TModalResult> TKofDialogPrompts::Show(TKofDialog& dialog) {
   const TPromptBracket bracket(FPlugin);
   return FHost.Show(dialog);
+}
+
+bool TKofDialogPrompts::EncryptionEnabled(const std::string& sessionName) const {
+  for (int i = 0; i < FPlugin.Panels().Count(); ++i) {
+    const auto* panel = dynamic_cast<const TPluginKofPanel*>(FPlugin.Panels().GetPanel(i));
+    if (panel && panel->SessionName() == sessionName && panel->KofClient()) return panel->KofClient()->DecryptNaCL();
+  }
+  return false;
+}
+
+bool TKofDialogPrompts::ChooseVersionMode(TVersionType& mode) {
+  TVerSysDialog dialog(mode);
+  const auto result = Show(dialog);
+  if (!result) return FFallback.ChooseVersionMode(mode);
+  mode = *result == mrOK ? dialog.VerType() : verNone;
+  return *result == mrOK;
+}
+
+bool TKofDialogPrompts::AskFilePassword(const std::string& name, SecureString& password) {
+  TSetPasswordDialog dialog(false, name, password.View());
+  const auto result = Show(dialog);
+  if (!result) return FFallback.AskFilePassword(name, password);
+  if (*result != mrOK) return false;
+  password = dialog.Password();
+  return true;
+}
+
+bool TKofDialogPrompts::AskCertificatePassword(const std::string& name, SecureString& password) {
+  // A certificate's password is typed afresh.
+  TSetPasswordDialog dialog(true, name, "");
+  const auto result = Show(dialog);
+  if (!result) return FFallback.AskCertificatePassword(name, password);
+  if (*result != mrOK) return false;
+  password = dialog.Password();
+  return true;
+}
+
+void TKofDialogPrompts::ShowCopyResult(const TCopyReport& report) {
+  TCopyResultContent content;
+  const TKofOperationCounts& n = report.Counts;
+  const bool byDeletion = report.Form == TReportForm::Move || report.Form == TReportForm::Rename;
+  content.Form = report.Form == TReportForm::Move     ? TCopyResultContent::Move
+                 : report.Form == TReportForm::Rename ? TCopyResultContent::Rename
+                                                      : TCopyResultContent::Copy;
+  content.CreatedBoxes = n.OKCreatedBoxes;
+  content.FailedBoxes = n.AllCreatedBoxes - n.OKCreatedBoxes;
+  content.DoneRecords = byDeletion ? n.OKDeletedRecords : n.OKCopiedRecords;
+  content.FailedRecords = n.AllCopiedRecords - content.DoneRecords;
+  const TCopyDetails* details = report.Details;
+  content.Details = [details](bool grouping) { return details ? details->GetDetailText(grouping) : std::string(); };
+  content.CopyText = [this](const std::string& text) {
+    std::string error;
+    return FPlugin.CopyTextToClipboard(text, error) ? std::string() : error;
+  };
+  TCopyResultDialog dialog(std::move(content), report.Grouping);
+  if (!Show(dialog)) FFallback.ShowCopyResult(report);
 }
 
 std::optional<int> TKofDialogPrompts::ShowDialog(TKofDialog& dialog) {
@@ -58,7 +116,7 @@ bool TKofDialogPrompts::AskRelogin(const std::string& baseURL, const std::string
 }
 
 bool TKofDialogPrompts::AskAccessCode(const std::string& sessionName, const std::string& prompt, SecureString& code) {
-  TAccessCodeDialog dialog(sessionName + " - Access Code", prompt, false);
+  TAccessCodeDialog dialog(sessionName + " - Access Code", prompt, EncryptionEnabled(sessionName));
   const auto result = Show(dialog);
   if (!result) return FFallback.AskAccessCode(sessionName, prompt, code);
   if (*result != mrOK) return false;

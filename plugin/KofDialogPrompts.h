@@ -26,14 +26,10 @@ class TKofDialogPrompts final : public TKofPrompts {
   bool AskYesNo(std::string_view title, std::string_view question) override;
   bool AskOkCancel(std::string_view title, std::string_view question) override;
   void ShowMessage(std::string_view title, std::string_view message) override;
-  bool ChooseVersionMode(TVersionType& mode) override { return FFallback.ChooseVersionMode(mode); }
-  bool AskFilePassword(const std::string& name, SecureString& password) override {
-    return FFallback.AskFilePassword(name, password);
-  }
-  bool AskCertificatePassword(const std::string& name, SecureString& password) override {
-    return FFallback.AskCertificatePassword(name, password);
-  }
-  void ShowCopyResult(const TCopyReport& report) override { FFallback.ShowCopyResult(report); }
+  bool ChooseVersionMode(TVersionType& mode) override;
+  bool AskFilePassword(const std::string& name, SecureString& password) override;
+  bool AskCertificatePassword(const std::string& name, SecureString& password) override;
+  void ShowCopyResult(const TCopyReport& report) override;
   std::optional<int> ShowDialog(TKofDialog& dialog) override;
   bool EditSession(TSessionConfigValues& values, const TSessionConfigOptions& options) override;
 
@@ -41,6 +37,8 @@ class TKofDialogPrompts final : public TKofPrompts {
   std::optional<TModalResult> Show(TKofDialog& dialog);
 
  private:
+  // Whether the session's client encrypts on its side (the access code dialog says so).
+  bool EncryptionEnabled(const std::string& sessionName) const;
   TCommonKofPlugin& FPlugin;
   TKofDialogHost FHost;
   TKofRequestPrompts FFallback;

@@ -10,6 +10,7 @@
 #include "dialogs/KofLoginDialogs.h"
 #include "dialogs/KofRecordDialogs.h"
 #include "dialogs/KofSessionDialogs.h"
+#include "dialogs/KofSmallDialogs.h"
 
 namespace kof::test {
 
@@ -57,6 +58,22 @@ inline std::vector<TDialogSample> DialogSamples() {
     }
   }
   samples.push_back({"versioning mode", [] { return std::make_unique<TVerSysDialog>(verNumber); }});
+  samples.push_back({"file password", [] { return std::make_unique<TSetPasswordDialog>(false, "a 'b'.txt", "pw"); }});
+  samples.push_back({"certificate password", [] { return std::make_unique<TSetPasswordDialog>(true, "vpn.pfx", ""); }});
+  samples.push_back({"new safe box", [] { return std::make_unique<TNewSafeBoxDialog>("Servers", false); }});
+  samples.push_back({"new safe box locked", [] { return std::make_unique<TNewSafeBoxDialog>("Servers", true); }});
+  for (const auto form : {TCopyResultContent::Copy, TCopyResultContent::DeleteExternal})
+    samples.push_back({"copy result", [form] {
+                         TCopyResultContent c;
+                         c.Form = form;
+                         c.Details = [](bool) { return std::string("a\tb\r\nc"); };
+                         return std::make_unique<TCopyResultDialog>(c, true);
+                       }});
+  samples.push_back({"mapping paths", [] {
+                       return std::make_unique<TMappingPathsDialog>(std::vector<TMappingRule>{{"%a%", "b", "c", "i"}}, true,
+                                                                    nullptr);
+                     }});
+  samples.push_back({"logged user", [] { return std::make_unique<TLoggedUserDialog>("ann"); }});
   for (const auto& object : SampleObjects()) {
     for (const bool editable : {true, false}) {
       TKofObject* o = object.get();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "tests/dialogs/DialogSamples.h"
 
 namespace kof {
@@ -18,12 +20,18 @@ TEST(Lfm, EveryDialogRendersToAFormTheHostAccepts) {
     ASSERT_TRUE(root) << error;
     // Every control of the dialog is in the form under its own name.
     std::vector<std::string> names;
+    std::map<std::string, const TLfmObject*> objects;
     std::function<void(const TLfmObject&)> collect = [&](const TLfmObject& o) {
-      for (const auto& c : o.Children) names.push_back(c.Name), collect(c);
+      for (const auto& c : o.Children) names.push_back(c.Name), objects[c.Name] = &c, collect(c);
     };
     collect(*root);
-    for (const auto& c : dialog->Controls())
-      EXPECT_NE(std::find(names.begin(), names.end(), c.Name), names.end()) << c.Name;
+    for (const auto& c : dialog->Controls()) {
+      ASSERT_TRUE(objects.count(c.Name)) << c.Name;
+      // The items of a list come back one by one, as the host reads them.
+      if (const TLfmProperty* items = objects[c.Name]->Find("Items.Strings")) {
+        EXPECT_EQ(items->List, c.Items) << c.Name;
+      }
+    }
     EXPECT_EQ(names.size(), dialog->Controls().size());
   }
 }

@@ -217,6 +217,49 @@ TEST_F(DialogFlow, SessionConfigurationDialogCreatesAndChangesASession) {
   EXPECT_NE(file.find("URL=" + VaultURL()), std::string::npos) << file;
 }
 
+TEST_F(DialogFlow, AnEditedFileAsksItsVersioningModeAndPasswordInDialogs) {
+  StartVault(false, "Allow Change File Versioning=ON\r\nSave File Password=ON\r\n");
+  LogIn();
+  FPlugin.List("/Demo/Company/Servers");
+  FScripts["Change Versioning Mode"] = {"choose cbxVersionSystem 2; click btnOk"};
+  FScripts["Set File Password"] = {"click sbShowPswd; set edtPasswordShown n0te; click btnOK"};
+  const std::string remote = kServers + "Release notes.txt";
+  ASSERT_EQ(FPlugin.Exec("open", remote).Code, wfx::FS_EXEC_YOURSELF);
+  ASSERT_EQ(FPlugin.Get(remote, Local("Release notes.txt"), 0).Code, wfx::FS_FILE_OK);
+  WriteFile(Local("Release notes.txt"), "edited");
+  ASSERT_EQ(FPlugin.Put(Local("Release notes.txt"), remote, wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK)
+      << Faults() << AskedSoFar();
+  const std::vector<std::string> captions = Captions();
+  for (const char* caption : {"Change Versioning Mode", "Set File Password"})
+    EXPECT_EQ(std::count(captions.begin(), captions.end(), caption), 1) << caption;
+  EXPECT_EQ(Faults(), "");
+  const json state = Control("GET", "/__control/state");
+  json stored;
+  for (const auto& r : state["records"])
+    if (r.value("name", "") == "Release notes_ver_1") stored = r;
+  ASSERT_FALSE(stored.is_null()) << state.dump();
+  EXPECT_EQ(stored["attributes"].value("sec-note", ""), "n0te");
+}
+
+TEST_F(DialogFlow, AFailedMultiFileCopyEndsWithTheResultDialog) {
+  StartVault();
+  LogIn();
+  FPlugin.List("/Demo/Company/Servers");
+  Control("POST", "/__control/faults",
+          {{"path", "/safe/records/104/download/file"}, {"kind", "fail"}, {"status", 500}, {"times", 1}});
+  FScripts["Copy/Move Result"] = {"click btnToggleView; click btnCopyToCpbd; click btnOK"};
+  FPlugin.GetMany("/Demo/Company/Servers", {"Release notes.txt", "VPN certificate.pfx"}, Local(""),
+                  wfx::FS_COPYFLAGS_OVERWRITE);
+  ASSERT_EQ(Captions().back(), "Copy/Move Result") << AskedSoFar();
+  const ShownDialog& d = FPlugin.Dialogs().Shown().back();
+  EXPECT_EQ(d.Find("stRecOk")->Caption, "Copied Files/Records:");
+  EXPECT_EQ(d.Find("stRecOkCount")->Caption, "1");
+  EXPECT_EQ(d.Find("stRecErrCount")->Caption, "1");
+  EXPECT_EQ(d.Find("memDetails")->Text.rfind("[READ] ", 0), 0u) << "toggled to the grouped view: " << d.Find("memDetails")->Text;
+  EXPECT_EQ(ReadFile(Clipboard()), d.Find("memDetails")->Text);
+  EXPECT_EQ(Faults(), "");
+}
+
 TEST_F(DialogFlow, OneLoginDialogInsteadOfThreePromptsAndThePasswordLeavesNoTrace) {
   StartVault();
   FScripts["Login to Demo"] = {"set edtKofPswd demo; click btnConnect"};
