@@ -10,11 +10,41 @@
 
 #include "model/KofFileStreamEx.h"
 #include "platform/KofFileIO.h"
+#include "support/KofDebug.h"
 #include "support/KofText.h"
 
 namespace kof {
 
 namespace {
+
+// Names for the log, by TOperation.
+constexpr const char* kOperationNames[] = {"Encrypt", "Decrypt", "Recrypt"};
+
+// The step a failure code stands for, as the log names it.
+const char* FailedStep(int ACode) {
+  switch (ACode) {
+    case ceFileHeader: return "Check Hdr";
+    case ceIvLength: return "Check IV";
+    case ceCipherInit: return "Init Ctx";
+    case ceEncryptInit:
+    case ceDecryptInit: return "Init Op";
+    case ceKeyLength: return "Init Key";
+    case ceKeyInit:
+    case ceAadInit: return "Init Ex";
+    case ceEncryptUpdate:
+    case ceDecryptUpdate: return "Update";
+    case ceOutputBufferSize:
+    case ceInputBufferSize: return "Text Key Len";
+    case ceEncryptFinal: return "Final";
+    case ceGetTag: return "Tag";
+    case ceSetTag: return "Tag2";
+    case ceTagVerify: return "FinalEx";
+    case ceWriteError:
+    case ceCreateError: return "Write";
+    default: return "Header";
+  }
+}
+
 
 constexpr std::uint8_t kSignatureBytes[kStoredFileHeaderSize] = {0xFA, 0xBD, 0xEC, 0x13};
 static_assert(kSignatureBytes[0] == (kStoredFileSignature & 0xFF) && kSignatureBytes[3] == kStoredFileSignature >> 24);
@@ -501,17 +531,23 @@ void TOpenSSLGcmCrypto::AddErrorDetail(const std::string& AFileName, int AOsErro
 
 int TOpenSSLGcmCrypto::Guarded(TOperation AOp, const std::function<int()>& AWork) {
   const int failed = AOp == TOperation::Encrypt ? ceEncryptInit : ceDecryptInit;
+  const char* name = kOperationNames[static_cast<int>(AOp)];
   try {
     const int code = AWork();
-    if (code != 0) FLastError = code;
+    if (code != 0) {
+      FLastError = code;
+      LogErrorBlock(name, FailedStep(code), code, -1, FInputFilename);
+    }
     return code;
   } catch (const ECryptoStreamError& e) {
     FLastError = e.Code();
     if (e.Code() == ceBroken) FCopyingHasBeenInterrupted = true;
     // An input that cannot be opened is told by the system text alone.
     else AddErrorDetail(e.Code() == ceOpenError ? std::string() : e.FileName(), e.OsError());
+    if (e.Code() != ceBroken) LogErrorBlock(name, FailedStep(e.Code()), e.Code(), e.OsError() > 0 ? e.OsError() : -1, e.FileName());
   } catch (...) {
     FLastError = ceIOError;
+    LogErrorBlock(name, "Write", ceIOError, -1, FInputFilename);
   }
   return failed;
 }
@@ -540,12 +576,19 @@ int TOpenSSLGcmCrypto::RunFile(TOperation AOp, const std::string& InputFile, con
   FErrorMsg.clear();
   FLastPerc = 0;
   SetFileNames(AOp, InputFile, OutputFile);
-  if (!KeysUsable(AOp)) return FLastError = ceKeyLength;
+  LogEntryFormat(false, "%s \"%s\" --> \"%s\"", kOperationNames[static_cast<int>(AOp)], InputFile.c_str(),
+                 OutputFile.c_str());
+  if (!KeysUsable(AOp)) {
+    LogErrorBlock(kOperationNames[static_cast<int>(AOp)], FailedStep(ceKeyLength), ceKeyLength, -1, InputFile);
+    return FLastError = ceKeyLength;
+  }
   TFileJob job{AOp, InputFile, OutputFile, ABufferSize, AStatus, AEncrypted};
   return Guarded(AOp, [&] { return RunFileJob(job); });
 }
 
 int TOpenSSLGcmCrypto::RunFileJob(TFileJob& AJob) {
+  const char* name = kOperationNames[static_cast<int>(AJob.Op)];
+  LogEntryFormat(false, "%s: Open \"%s\"; mode = %x ", name, AJob.Input.c_str(), fmOpenRead);
   TOpenedFile in = OpenFileForReading(AJob.Input);
   if (!in.Handle.Valid()) throw ECryptoStreamError(ceOpenError, in.Error, AJob.Input);
   const std::int64_t size = FileSize(in.Handle.Fd()).value_or(0);
@@ -553,11 +596,14 @@ int TOpenSSLGcmCrypto::RunFileJob(TFileJob& AJob) {
                               AJob.Status, size);
   // The output takes the target's name only once it is complete (and, when
   // decrypting, verified); until then the target keeps what it had.
+  const bool privateOutput = AJob.Op == TOperation::Decrypt && AJob.Encrypted;
+  LogEntryFormat(false, "%s: Create \"%s\"; mode = %x ", name, AJob.Output.c_str(),
+                 fmCreate | (privateOutput ? fmEncrypted : 0));
   TReplacementFile pending(AJob.Output);
   if (!pending.Valid()) throw ECryptoStreamError(ceCreateError, pending.Error(), AJob.Output);
   TBufferedFileStreamEx output(this, pending.TakeHandle(), AJob.Output, true, AJob.BufferSize, kBufferStep,
                                kStepCount, AJob.Status, size);
-  const unsigned mode = AJob.Op == TOperation::Decrypt && AJob.Encrypted ? 0600 : DefaultFileMode();
+  const unsigned mode = privateOutput ? 0600 : DefaultFileMode();
   try {
     int code = 0;
     switch (AJob.Op) {
@@ -624,17 +670,22 @@ int TOpenSSLGcmCrypto::EncryptStreams(TKofStream& AInput, TKofStream& AOutput, c
   if (!KeySetUsable(0)) return ceKeyLength;
   AOutput.Write(kSignatureBytes, sizeof kSignatureBytes);
   TCipher cipher(true);
+  const char* file = FInputFilename.c_str();
+  LogEntryFormat(false, "Initialize encrypt \"%s\"", file);
   if (const int code = cipher.Init(FKey[0], FIv[0], FAad[0])) return code;
   TProgressMeter meter(*this, AStatus, AInput.Size());
   meter.Start();
   SecureBytes in(kCryptoChunkSize), out(kCryptoChunkSize + cipher.KeyLength());
   std::size_t outLen = 0;
   for (std::size_t n; (n = AInput.Read(in.data(), in.size())) > 0;) {
+    LogEntryFormat(false, "Encrypt Text \"%s\"; pos = %llx; size = %zu", file,
+                   static_cast<unsigned long long>(AInput.Position()), n);
     if (const int code = cipher.Update(in.data(), n, out, outLen)) return code;
     WriteSome(AOutput, out, outLen);
     meter.AfterChunk(AOutput.Position());
   }
   TTag tag{};
+  LogEntryFormat(false, "Encrypt Final \"%s\"", file);
   if (const int code = cipher.FinishEncrypt(out, outLen, tag)) return code;
   WriteSome(AOutput, out, outLen);
   meter.Done();
@@ -658,6 +709,8 @@ int TOpenSSLGcmCrypto::OpenStreams(TKofStream& AInput, TKofStream& AOutput, cons
   if (!ReadSignature(AInput)) return ceFileHeader;
   if (ARekey) AOutput.Write(kSignatureBytes, sizeof kSignatureBytes);
   TCipher opener(false), sealer(true);
+  const char* file = FInputFilename.c_str();
+  LogEntryFormat(false, "Initialize decrypt \"%s\"", file);
   if (const int code = opener.Init(FKey[0], FIv[0], FAad[0])) return code;
   if (ARekey)
     if (const int code = sealer.Init(FKey[1], FIv[1], FAad[1])) return code;
@@ -682,12 +735,15 @@ int TOpenSSLGcmCrypto::OpenStreams(TKofStream& AInput, TKofStream& AOutput, cons
     const std::size_t n =
         AInput.Read(in.data(), static_cast<std::size_t>(std::min<std::int64_t>(left, kCryptoChunkSize)));
     if (n == 0) break;  // shorter than it said: the tag read below fails
+    LogEntryFormat(false, "Decrypt Text \"%s\"; pos = %llx; size = %zu", file,
+                   static_cast<unsigned long long>(AInput.Position()), n);
     left -= static_cast<std::int64_t>(n);
     if (const int code = opener.Update(in.data(), n, plain, plainLen)) return code;
     if (const int code = emit()) return code;
     meter.AfterChunk(AOutput.Position());
   }
   TTag tag{};
+  LogEntryFormat(false, "Decrypt Final \"%s\"", file);
   if (AInput.Read(tag.data(), tag.size()) != tag.size()) return ceTagVerify;
   if (const int code = opener.FinishDecrypt(tag, plain, plainLen)) return code;
   if (const int code = emit()) return code;

@@ -11,6 +11,7 @@
 
 #include "crypto/KofUrlEncode.h"
 #include "model/KofFields.h"
+#include "support/KofDebug.h"
 #include "support/KofText.h"
 #include "support/VarnokCommonCode.h"
 
@@ -457,6 +458,7 @@ std::string TKofFile::BuildPath(std::string_view Dir, std::string_view ALocalFil
 }
 
 void TKofFile::LoadFile(const std::string& AFilename) {
+  LogEntryFormat(false, "loadfil: \"%s\"", AFilename.c_str());
   std::ifstream file(AFilename, std::ios::binary);
   if (!file) throw EFOpenError("Cannot open file " + AFilename);
   TBytes content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -472,11 +474,15 @@ void TKofFile::LoadFile(TByteSpan AStream, std::string_view AFilename) {
 
 void TKofFile::SaveToFile(std::string_view Dir, std::string_view ALocalFile, bool AEncrypted) const {
   const std::string target = BuildPath(Dir, ALocalFile);
-  TFileStreamEx file(target, fmCreate | (AEncrypted ? fmEncrypted : 0));
+  const std::uint32_t mode = fmCreate | (AEncrypted ? fmEncrypted : 0);
+  LogEntryFormat(false, "savefil: \"%s\"; mode = %x; size = %zu", target.c_str(), mode,
+                 FStream != nullptr ? FStream->size() : 0);
+  TFileStreamEx file(target, mode);
   // A failed write raises too: a silently short copy would pass for a good one.
   try {
     if (FStream != nullptr) file.WriteBuffer(FStream->data(), FStream->size());
-  } catch (const EWriteError&) {
+  } catch (const EWriteError& e) {
+    LogErrorBlock("FileRec", "Save", 0, e.OsError() > 0 ? e.OsError() : -1, target);
     // A private copy was made new here: no part of it stays behind.
     if (AEncrypted) RemoveFile(target);
     throw;

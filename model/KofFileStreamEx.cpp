@@ -1,5 +1,7 @@
 #include "model/KofFileStreamEx.h"
 
+#include <cerrno>
+
 namespace kof {
 
 namespace {
@@ -54,7 +56,7 @@ std::size_t TFileStreamEx::Read(void* ABuffer, std::size_t ACount) {
 }
 
 void TFileStreamEx::WriteBuffer(const void* ABuffer, std::size_t ACount) {
-  if (!WriteAll(FHandle.Fd(), ABuffer, ACount)) throw EWriteError("Stream write error");
+  if (!WriteAll(FHandle.Fd(), ABuffer, ACount)) throw EWriteError("Stream write error", errno);
 }
 
 std::int64_t TFileStreamEx::Seek(std::int64_t AOffset, int AOrigin) { return SeekFile(FHandle.Fd(), AOffset, AOrigin); }

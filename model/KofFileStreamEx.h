@@ -36,8 +36,12 @@ class EFOpenError : public EKofError {
 };
 class EWriteError : public EKofError {
  public:
-  using EKofError::EKofError;
+  explicit EWriteError(const std::string& message, int osError = 0) : EKofError(message), FOsError(osError) {}
   const char* ClassName() const override { return "EWriteError"; }
+  int OsError() const { return FOsError; }  // errno of the failed write; 0 when none
+
+ private:
+  int FOsError;
 };
 
 class TFileStreamEx {

@@ -80,6 +80,20 @@ void RestoreFileTimes(int fd, const TFileTimes& times) {
   ::futimens(fd, values);
 }
 
+TOpenedFile OpenPrivateFileForAppending(const std::string& path) {
+  const int flags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  TOpenedFile file = Opened(::open(path.c_str(), flags, 0600));
+  if (!file.Handle.Valid()) return file;
+  struct stat st {};
+  if (::fstat(file.Handle.Fd(), &st) != 0) return {TFileHandle(), errno};
+  // Opened without blocking, so a FIFO without a reader fails at once; anything
+  // but a regular file is refused, and a file others could read is taken back
+  // before anything is written to it.
+  if (!S_ISREG(st.st_mode)) return {TFileHandle(), EINVAL};
+  if ((st.st_mode & 0777) != 0600 && ::fchmod(file.Handle.Fd(), 0600) != 0) return {TFileHandle(), errno};
+  return file;
+}
+
 TOpenedFile OpenFileForOverwriting(const std::string& path) {
   return Opened(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
 }

@@ -34,6 +34,9 @@ struct TFileTimes {
 };
 std::optional<TFileTimes> ReadFileTimes(int fd);
 void RestoreFileTimes(int fd, const TFileTimes& times);
+// Opens PATH for appending, created private (0600) when missing, never through
+// a link; an existing file must be a regular file and is made private too.
+TOpenedFile OpenPrivateFileForAppending(const std::string& path);
 // Opens an existing file for writing over its content in place, never through a link.
 TOpenedFile OpenFileForOverwriting(const std::string& path);
 // The file's modification time in seconds since 1970 (UTC).

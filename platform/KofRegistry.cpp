@@ -290,11 +290,16 @@ std::string ConfigFolder(const char* variable, const std::string& fallback) {
 }  // namespace
 
 std::string RegistryFilePath(TRegRoot root) {
-  std::string folder = root == TRegRoot::LocalMachine
-                           ? ConfigFolder("KOFFRA_SYSTEM_CONFIG_DIR", "/etc/xdg/koffra")
-                           : ConfigFolder("KOFFRA_CONFIG_HOME", RoamingAppDataFolder() + "/koffra");
+  std::string folder = root == TRegRoot::LocalMachine ? ConfigFolder("KOFFRA_SYSTEM_CONFIG_DIR", "/etc/xdg/koffra")
+                                                      : UserConfigFolder();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder + "/registry.json";
+}
+
+std::string UserConfigFolder() {
+  std::string folder = ConfigFolder("KOFFRA_CONFIG_HOME", RoamingAppDataFolder() + "/koffra");
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
 }
 
 std::vector<std::string> TakeRegistryNotices() {

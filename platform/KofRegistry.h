@@ -31,6 +31,8 @@ class ERegistryException : public std::runtime_error {
 // The document that holds a root: $KOFFRA_CONFIG_HOME/registry.json (per user)
 // or $KOFFRA_SYSTEM_CONFIG_DIR/registry.json (machine-wide), with XDG defaults.
 std::string RegistryFilePath(TRegRoot root);
+// The per-user configuration folder: the folder of the per-user document.
+std::string UserConfigFolder();
 
 // Problems met while reading the documents (unreadable or corrupt files), in
 // the order met, for the plugin to show; the queue is emptied by the call.

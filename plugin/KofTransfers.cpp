@@ -12,9 +12,11 @@
 #include "client/KofClients.h"
 #include "platform/KofFileIO.h"
 #include "plugin/TotalCmdKofClasses5.h"
+#include "model/KofFileStreamEx.h"
 #include "model/KofFilesys.h"
 #include "plugin/TotalCmdKofPanel5.h"
 #include "sessions/PluginKofSessions5.h"
+#include "support/KofDebug.h"
 #include "support/KofText.h"
 #include "support/VarnokCommonCode.h"
 #include "versions/VarnokVersions.h"
@@ -264,6 +266,8 @@ TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::s
 TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local,
                                            bool encrypt) {
   const std::string title = encrypt ? "Encrypting" : "Loading";
+  LogEntryFormat(false, "savefil: \"%s\"; mode = %x; size = %lld", local.c_str(), fmCreate | (encrypt ? fmEncrypted : 0),
+                 static_cast<long long>(record.FileSizeApprox()));
   // The content arrives in a new file beside the target, which takes the
   // target's place only once all of it is there.
   TReplacementFile out(local);
@@ -303,6 +307,7 @@ TCodeOutcome TKofTransfers::DownloadRecord(TKofFile& record, const TKofHostPath&
   if (writeError != 0 || (downloaded && !out.Commit(fd.Fd(), encrypt ? 0600 : DefaultFileMode()))) {
     const int error = writeError ? writeError : out.Error();
     out.Discard();
+    LogErrorBlock("FileRec", "Save", 0, error > 0 ? error : -1, local);
     Tell(title, SystemErrorText(error) + " (error #" + std::to_string(error) + ")");
     return {wfx::FS_FILE_READERROR, wfx::ERROR_WRITE_FAULT};
   }
@@ -340,6 +345,7 @@ TCodeOutcome TKofTransfers::StoreLocal(int mode, const std::string& local, const
   const std::optional<std::int64_t> size = FileSizeOf(local);
   if (!size) return {wfx::FS_FILE_NOTFOUND};
   // Opened before anything reaches the server: a file that cannot be read creates or changes no record.
+  LogEntryFormat(false, "loadfil: \"%s\"", local.c_str());
   const TOpenedFile in = OpenFileForReading(local);
   if (!in.Handle.Valid()) {
     Tell("Error", ErrorNumberText("Cannot open file \"%s\" (error #%d).", local, in.Error));

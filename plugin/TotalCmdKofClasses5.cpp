@@ -8,6 +8,7 @@
 #include "sessions/PluginKofConfiguration5.h"
 #include "sessions/PluginKofSessions5.h"
 #include "platform/KofRegistry.h"
+#include "support/KofDebug.h"
 #include "support/KofText.h"
 
 namespace kof {
@@ -38,6 +39,7 @@ TTotalCmdKofPlugin::~TTotalCmdKofPlugin() {
   TKofHold hold(Lock());
   Disconnect();
   SetNumber(0);
+  SetLogWriter(nullptr);
 }
 
 void TTotalCmdKofPlugin::InitResources() {
@@ -50,9 +52,15 @@ bool TTotalCmdKofPlugin::Init(const std::string& moduleFileName) {
   InitResources();
   // An empty store (a new user, or a document moved aside as corrupt) is a
   // working start, not a failure: the user creates or imports sessions from it.
+  ReadConfiguration();
+  return true;
+}
+
+void TTotalCmdKofPlugin::ReadConfiguration() {
   Cfg().Init();
   for (const std::string& notice : TakeRegistryNotices()) ShowMessageDlg("Koffra configuration", notice, 0x10000);
-  return true;
+  if (const std::string problem = Cfg().ApplyDiagnosticLog(); !problem.empty())
+    ShowMessageDlg("Koffra configuration", problem, 0x10000);
 }
 
 TFindHandle TTotalCmdKofPlugin::GlobalPluginHandle() {
@@ -415,8 +423,7 @@ TCodeOutcome TTotalCmdKofPlugin::ExecuteCommandLine(uint64_t window, const TKofH
     // them), or the session's own profile. On FS_EXEC_OK Double Commander lists
     // the folder again, which reads it from the server.
     if (remote.InSessionsFolder()) {
-      Cfg().Init();
-      for (const std::string& notice : TakeRegistryNotices()) ShowMessageDlg("Koffra configuration", notice, 0x10000);
+      ReadConfiguration();
     } else if (auto* panel = dynamic_cast<TPluginKofPanel*>(RoutedPanel(remote))) {
       if (panel->CurrentSession()) panel->CurrentSession()->Reload();
     }

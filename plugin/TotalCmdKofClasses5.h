@@ -69,6 +69,8 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
 
  private:
   void InitResources();
+  // The stored configuration and sessions, the store's notices, and the diagnostic log as configured.
+  void ReadConfiguration() KOF_REQUIRES(Lock());
   bool SessionsFolderBusy() const;
   TFindHandle ListSessionsFolder(wfx::WIN32_FIND_DATAW& fd);
   TKofListing FindFirstInPanel(int mode, TPluginKofCommonPanel& panel, const TKofHostPath& path,

@@ -7,6 +7,7 @@
 #include "plugin/TotalCmdKofCommon5.h"
 #include "sessions/PluginKofConfiguration5.h"
 #include "sessions/PluginKofSessions5.h"
+#include "support/KofDebug.h"
 #include "support/KofText.h"
 
 namespace kof {
@@ -240,8 +241,11 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& rem
     return {wfx::FS_EXEC_OK};
   }
   if (SameText(entry, kServerInfoEntry)) {
-    Prompts().ShowMessage(std::string(kServerInfoEntry), ServerInfoText());
+    const std::string info = ServerInfoText();
+    LogEntryFormat(false, "Server information: %s", ReplaceAll(ReplaceAll(info, "\r\n\r\n", "; "), "\t", " ").c_str());
+    Prompts().ShowMessage(std::string(kServerInfoEntry), info);
   } else if (SameText(entry, kMappingOnEntry) || SameText(entry, kMappingOffEntry)) {
+    LogEntryFormat(false, "Mapping information: no mapping paths to external files");
     Prompts().ShowMessage("Mapping paths", "Mapping paths to external files is not set");
   } else if ((SameText(entry, kConfigurationEntry) || (entry == ".." && verb == vtProperties)) && FCurrentSession) {
     EditSessionSettings();

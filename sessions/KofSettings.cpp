@@ -17,7 +17,7 @@ constexpr TSettingRange kAccessCodeTimeoutRange{0, 7 * 24 * 3600};
 constexpr TSettingRange kBufferSizeRange{1, 64};
 
 // In the order of the session file's lines.
-const std::array<TSettingRow, 13> kSettings = {{
+const std::array<TSettingRow, 14> kSettings = {{
     {kAccessCodeTimeoutValue, "Access Code Timeout [sec]", &S::AccessCodeTimeout, nullptr, kAccessCodeTimeoutRange},
     {"Versions", "File Versioning Mode", &S::VersionType},
     {"Allowed Version Change", "Allow Change File Versioning", &S::AllowedVersionTypeChange, "OFF", {}, false},
@@ -31,6 +31,7 @@ const std::array<TSettingRow, 13> kSettings = {{
     {"Buffer Size MB", "Buffer Size [MB]", &S::BufferSize, nullptr, kBufferSizeRange},
     {"Panel Prefix", nullptr, &P::PanelPrefix},
     {"Keyboard Layout", nullptr, &P::KeyboardLayout},
+    {"Diagnostic Log", nullptr, &P::DiagnosticLog},
 }};
 
 template <class... F>

@@ -44,9 +44,12 @@ struct TSessionSettings {
 struct TPluginSettings {
   std::string PanelPrefix = "KOF";
   uint32_t KeyboardLayout = 0;
+  // Writes the diagnostic log, kDiagnosticLogFileName in the configuration folder.
+  bool DiagnosticLog = false;
   bool operator==(const TPluginSettings&) const = default;
 };
 
+inline constexpr char kDiagnosticLogFileName[] = "debug.log";
 // A store without it holds no configuration worth taking (see CriticalCharFullfilled).
 inline constexpr char kAccessCodeTimeoutValue[] = "AccessCodeTimeout";
 

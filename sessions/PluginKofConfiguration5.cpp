@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 
+#include "platform/KofFileIO.h"
+#include "platform/KofLogFile.h"
+#include "support/KofDebug.h"
+
 namespace kof {
 namespace {
 
@@ -116,6 +120,24 @@ std::unique_ptr<TKofSession> TKofPluginConfiguration::NewSession(std::string_vie
   return std::make_unique<TKofSession>(
       nullptr, name, std::string(), TSessionAddress{std::move(url), std::move(domain), std::move(username)},
       FDefaults);
+}
+
+std::string TKofPluginConfiguration::DiagnosticLogPath() {
+  return UserConfigFolder() + "/" + kDiagnosticLogFileName;
+}
+
+std::string TKofPluginConfiguration::ApplyDiagnosticLog() const {
+  if (!DiagnosticLog()) {
+    SetLogWriter(nullptr);
+    return {};
+  }
+  if (LogOpen()) return {};
+  const std::string path = DiagnosticLogPath();
+  ForceFolders(UserConfigFolder());
+  TLogFileOpen log = OpenLogFile(path);
+  if (!log.Writer) return "The diagnostic log \"" + path + "\" cannot be opened: " + SystemErrorText(log.Error) + ".";
+  SetLogWriter(std::move(log.Writer));
+  return {};
 }
 
 bool TKofPluginConfiguration::CriticalCharFullfilled() const {

@@ -71,6 +71,13 @@ class TKofPluginConfiguration {
   void SetStoreAllFiles(bool value) { FDefaults.StoreAllFiles = value; }
   int BufferSize() const { return FDefaults.BufferSize; }
   void SetBufferSize(int value) { FDefaults.BufferSize = value; }
+  bool DiagnosticLog() const { return FOwn.DiagnosticLog; }
+  void SetDiagnosticLog(bool value) { Change(FOwn.DiagnosticLog, value); }
+  // kDiagnosticLogFileName in the per-user configuration folder.
+  static std::string DiagnosticLogPath();
+  // Opens the diagnostic log, or closes it, as DiagnosticLog() says; the
+  // reason for the user when it cannot be opened, else "".
+  std::string ApplyDiagnosticLog() const;
   int ClipboardTimeoutSec() const { return FClipboardTimeoutSec; }
   // How long a request waits for the server's answer, in ms; 0: the request
   // layer's default. KOFFRA_READ_TIMEOUT_MS (tests, slow links) is read at

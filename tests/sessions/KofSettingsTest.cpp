@@ -23,7 +23,7 @@ const TSessionSettings kUnusual{.AccessCodeTimeout = 42,
                                 .EncryptingFiles = false,
                                 .StoreAllFiles = true,
                                 .BufferSize = 3};
-const TPluginSettings kUnusualOwn{.PanelPrefix = "XYZ", .KeyboardLayout = 0x0409};
+const TPluginSettings kUnusualOwn{.PanelPrefix = "XYZ", .KeyboardLayout = 0x0409, .DiagnosticLog = true};
 
 TEST(SettingsTable, NoTwoSettingsShareAName) {
   std::set<std::string> stored, inFiles;

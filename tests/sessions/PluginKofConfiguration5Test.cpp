@@ -109,7 +109,7 @@ TEST_F(ConfigurationTest, MachineWideValuesReachThePerUserKeyAtUnload) {
     EXPECT_TRUE(cfg.ReadOnly());
     EXPECT_TRUE(cfg.Modified());
   }
-  EXPECT_EQ(ValueNames(TRegRoot::CurrentUser, kPluginKey).size(), 13u);
+  EXPECT_EQ(ValueNames(TRegRoot::CurrentUser, kPluginKey).size(), SettingsTable().size());
   TKofRegistry reg(TRegRoot::CurrentUser);
   ASSERT_TRUE(reg.OpenKeyReadOnly(kPluginKey));
   EXPECT_EQ(reg.ReadInteger("AccessCodeTimeout"), 60u);
