@@ -376,6 +376,7 @@ void ReleaseHeldBox(std::vector<std::string>& heldBoxes, const std::string& pane
 }
 
 void OfferHeldBoxes(TTotalCmdKofPlugin& plugin) {
+  plugin.Lock().AssertHeld();  // reached from the end of a move, inside the export
   // Deepest first, so that a group can go once its boxes went.
   std::vector<std::string> held = std::move(plugin.HeldBoxes());
   plugin.HeldBoxes().clear();
