@@ -403,6 +403,10 @@ int TTotalCmdKofPlugin::ShowPluginProperties() {
                      "\r\nClipboard cleared after:\t" + std::to_string(cfg.ClipboardTimeoutSec()) +
                      " s\r\nAccessories folder shown:\t" + yesNo(cfg.DisplayHelpFolders()) +
                      "\r\nRecords editable:\t" + yesNo(cfg.EditableRecords()) +
+                     // Tells where the log goes, or how to switch it on, so a user can find it.
+                     "\r\nDiagnostic log:\t" +
+                     (cfg.DiagnosticLog() ? TKofPluginConfiguration::DiagnosticLogPath()
+                                          : std::string("off (setting \"Diagnostic Log\" in the settings file)")) +
                      "\r\n\r\nF7 in the sessions folder adds a session; Alt+Enter on a session changes its "
                      "connection.",
                  0x10000);
