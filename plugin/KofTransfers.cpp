@@ -386,9 +386,10 @@ TCodeOutcome TKofTransfers::StoreLocal(int mode, const std::string& local, const
   // An edit that could not be stored stays as it is, so that saving it again
   // loses nothing; only a stored one is wiped.
   if (result.Value != wfx::FS_FILE_OK) return result;
-  if (info.AsText && !std::exchange(FEditDeclined, false)) TransliterateFile(local);
-  // Only now is the content stored: the local file may go.
-  if ((flags & wfx::FS_COPYFLAGS_MOVE) && !info.AsText) {
+  const bool declined = std::exchange(FEditDeclined, false);
+  if (info.AsText && !declined) TransliterateFile(local);
+  // Only now is the content stored: the local file may go (not when the user declined storing it).
+  if ((flags & wfx::FS_COPYFLAGS_MOVE) && !info.AsText && !declined) {
     if (const int error = RemoveFile(local)) {
       Tell("Error", ErrorNumberText("Cannot delete file \"%s\" (error #%d).", local, error));
       return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};

@@ -487,6 +487,20 @@ TEST_F(CopyFlow, AnEditWhoseNameExistsIsStoredOverItOnlyWhenTheUserAgrees) {
   EXPECT_EQ(ReadFile(FLastEdited), "edit");
 }
 
+TEST_F(CopyFlow, AMoveOntoAnOpenedRecordThatTheUserDeclinesKeepsTheLocalFile) {
+  Open();
+  FReplies["File exists"] = "no";
+  ASSERT_EQ(Edit("Release notes.txt", "edit"), wfx::FS_FILE_OK);
+  WriteFile(Local("mine.txt"), "mine");
+  EXPECT_EQ(FPlugin.Put(Local("mine.txt"), Remote("Release notes.txt"),
+                        wfx::FS_COPYFLAGS_MOVE | wfx::FS_COPYFLAGS_OVERWRITE)
+                .Code,
+            wfx::FS_FILE_OK);
+  EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode("Koffra 5.0\n"));
+  // Nothing was stored, so the move must not take the user's file.
+  EXPECT_EQ(ReadFile(Local("mine.txt")), "mine");
+}
+
 TEST_F(CopyFlow, TheVersioningModeIsAskedWhenTheSessionAllowsAChange) {
   struct Case {
     std::string Answer;
