@@ -355,7 +355,8 @@ std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TKofHostPath
     Report(dopSaveRec, dir, entry, "The stored copy does not match the record", "");
     if (!existing) {
       // Nothing half-copied stays behind.
-      if (back) (void)Client().Delete(back.get());
+      copy->SetId(id);  // by its id: the read-back may have failed
+      (void)Client().Delete(copy.get());
     }
     return 0;
   }
