@@ -918,7 +918,7 @@ std::unique_ptr<TKofObject> ReadAnswer(std::string_view AStrm, const IKofClientE
   const bool isMarked = AList != nullptr && !IsValidUtf8(AStrm);
   TJSONObject document;
   if (isMarked) {
-    SecureString marked(ReplaceInvalidUtf8(AStrm, kUnreadableMark));
+    const SecureString marked = ReplaceInvalidUtf8(AStrm, kUnreadableMark);
     document = ParseKofJSON(marked.View());
   } else {
     document = ParseKofJSON(AStrm);

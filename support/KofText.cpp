@@ -116,17 +116,16 @@ bool IsValidUtf8(std::string_view text) {
   return ok;
 }
 
-std::string ReplaceInvalidUtf8(std::string_view text, std::string_view mark) {
-  std::string out;
-  out.reserve(text.size());
+SecureString ReplaceInvalidUtf8(std::string_view text, std::string_view mark) {
+  SecureString out;
   for (std::size_t pos = 0; pos < text.size();) {
     const std::size_t start = pos;
     bool ok = true;
     DecodeUtf8(text, pos, &ok);
     if (ok)
-      out.append(text.substr(start, pos - start));
+      out.Append(text.substr(start, pos - start));
     else
-      out.append(mark);
+      out.Append(mark);
   }
   return out;
 }

@@ -6,11 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "support/SecureString.h"
+
 namespace kof {
 
 bool IsValidUtf8(std::string_view text);
 // Every byte that does not belong to a valid UTF-8 sequence replaced by mark.
-std::string ReplaceInvalidUtf8(std::string_view text, std::string_view mark);
+// The copy is wiping storage: the text may be a listing that holds secret fields.
+SecureString ReplaceInvalidUtf8(std::string_view text, std::string_view mark);
 // Invalid sequences become U+FFFD; never throws on bad input.
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);

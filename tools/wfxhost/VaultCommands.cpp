@@ -56,11 +56,20 @@ class TSecretReader {
   TSecretReader(std::istream& AIn, std::ostream& AErr) : FIn(AIn), FErr(AErr) {}
   bool Read(const char* APrompt, SecureString& ASecret) {
     if (&FIn == &std::cin && isatty(STDIN_FILENO)) FErr << APrompt << ": " << std::flush;
-    std::string line;
-    const bool got = static_cast<bool>(std::getline(FIn, line));
-    if (got && !line.empty() && line.back() == '\r') line.pop_back();
-    ASecret.Assign(line);
-    kof::WipeString(line);
+    // Character by character into wiping storage: a growing std::string would
+    // leave copies of the secret in the buffers it frees.
+    ASecret.Clear();
+    char c = 0;
+    bool got = false;
+    while (FIn.get(c)) {
+      got = true;
+      if (c == '\n') break;
+      ASecret.PushBack(c);
+    }
+    if (!ASecret.Empty() && ASecret.View().back() == '\r') {
+      SecureString trimmed(ASecret.View().substr(0, ASecret.Size() - 1));
+      ASecret = std::move(trimmed);
+    }
     return got;
   }
 
