@@ -14,6 +14,7 @@ namespace kof {
 namespace {
 
 constexpr const char* kForeignInvitation = "The invitation link belongs to another server than this session's";
+constexpr const char* kInvitationWhileLoggedIn = "An invitation link is for a user who is not logged in";
 constexpr const char* kInvalidParameters = "Invalid parameters";
 
 std::string_view TypeText(TGenerationType AType) {
@@ -69,6 +70,13 @@ int CodeOf(std::string_view AField) {
 
 // --- invitations ---
 
+// No request is sent, but the caller learns why nothing happened.
+bool TKofPasswords::RefusedWhileConnected(bool AWithInvitation) {
+  if (!FClient.Connected() || !AWithInvitation) return false;
+  FClient.SetError(-1, kInvitationWhileLoggedIn, "");
+  return true;
+}
+
 bool TKofPasswords::TakeInvitation(std::string_view ALink, bool ACheckBase, TInvitation& AInvitation) {
   if (ALink.empty()) return true;
   if (ACheckBase && !InvitationHostMatches(FClient.FBaseURL, ALink)) {
@@ -85,7 +93,7 @@ bool TKofPasswords::TakeInvitation(std::string_view ALink, bool ACheckBase, TInv
 bool TKofPasswords::GeneratePasswordOrAccCode(TGenerationType AType, std::string_view AUserCodeInURL,
                                               SecureString& ANew, bool ACheckBase) {
   ANew.Clear();
-  if (FClient.Connected() && !AUserCodeInURL.empty()) return false;
+  if (RefusedWhileConnected(!AUserCodeInURL.empty())) return false;
   return FClient.Guarded([&] {
     FClient.CreateHTTP();
     TInvitation invitation;
@@ -115,7 +123,7 @@ bool TKofPasswords::CheckPasswordCorrectness(TGenerationType AType, std::string_
                                              std::string_view APassword, TCheckPasswordResult& AResult,
                                              bool ACheckBase) {
   AResult.Init();
-  if (FClient.Connected() && !AUserCodeInURL.empty()) return false;
+  if (RefusedWhileConnected(!AUserCodeInURL.empty())) return false;
   return FClient.Guarded([&] {
     FClient.CreateHTTP();
     TInvitation invitation;
@@ -158,7 +166,7 @@ void TKofPasswords::FillVerdict(const TJSONObject& AAnswer, TCheckPasswordResult
 
 bool TKofPasswords::SetPasswordToInvitedUser(std::string_view AUserCodeInURL, std::string_view ANewPassword,
                                              bool ACheckBase) {
-  if (FClient.Connected()) return false;
+  if (RefusedWhileConnected(true)) return false;
   return FClient.Guarded([&] {
     FClient.CreateHTTP();
     TInvitation invitation;

@@ -71,6 +71,8 @@ class TKofPasswords {
   [[nodiscard]] bool GetAbout(std::string* ADocument);
 
  private:
+  // True (with the error set) when the client is logged in and the call is an invitation's.
+  [[nodiscard]] bool RefusedWhileConnected(bool AWithInvitation);
   struct TInvitation {
     std::string Code;   // from the link's query
     std::string Query;  // the link's whole query

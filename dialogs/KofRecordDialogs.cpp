@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
-#include <type_traits>
 
+#include "model/KofFields.h"
 #include "model/KofRecordTypes.h"
 #include "support/KofText.h"
 
@@ -29,19 +29,18 @@ T& As(TKofRecord& r) {
   return dynamic_cast<T&>(r);
 }
 
-// A field read and written through a getter and a setter of one record class.
-template <class T, class V>
-TRecordField Field(std::string edit, std::string caption, const V& (T::*get)() const,
-                   void (T::*set)(std::string_view) = nullptr) {
+// A field of the kind's one description of its fields, shown in the control EDIT:
+// what it reads and writes, whether it is secret and has lines come from there.
+TRecordField Field(TKofObjectType kind, std::string edit, std::string caption, std::string_view name) {
+  const TKofFieldInfo* info = FindField(kind, name);
+  if (!info) throw std::logic_error("record dialog: no field " + std::string(name));
   TRecordField f;
   f.Edit = std::move(edit);
   f.Caption = std::move(caption);
-  f.Get = [get](const TKofRecord& r) {
-    const V& value = (As<T>(r).*get)();
-    if constexpr (std::is_same_v<V, SecureString>) return value;
-    else return SecureString(std::string_view(value));
-  };
-  if (set) f.Set = [set](TKofRecord& r, std::string_view v) { (As<T>(r).*set)(v); };
+  f.Secret = info->Secret;
+  if (info->MultiLine) f.Kind = TControlKind::Memo;
+  f.Get = info->Get;
+  f.Set = info->Set;
   return f;
 }
 
@@ -64,9 +63,8 @@ TRecordField Fixed(TRecordField f) {
   return f;
 }
 
-TRecordField SecNote() {
-  return Secret(Memo(Field<TKofRecord>("memSecNote", "Secret Note:", &TKofRecord::SecNote, &TKofRecord::SetSecNote),
-                     "SecNote"));
+TRecordField SecNote(TKofObjectType kind) {
+  return Memo(Field(kind, "memSecNote", "Secret Note:", "SecNote"), "SecNote");
 }
 
 TRecordField Launcher() {
@@ -119,46 +117,29 @@ TRecordField ExpirationPart(bool month) {
 std::vector<TRecordDialogKind> MakeKinds() {
   std::vector<TRecordDialogKind> kinds(kofExternalFile + 1);
   kinds[kofAccount] = {"Account", "sbShowPswd", "sbHidePswd",
-                       {Field<TKofAccount>("edtAddress", "Address:", &TKofAccount::ServerAddress,
-                                           &TKofAccount::SetServerAddress),
-                        Field<TKofAccountCommon>("edtSite", "Login Site:", &TKofAccountCommon::LoginSite,
-                                                 &TKofAccountCommon::SetLoginSite),
-                        Field<TKofAccount>("edtLogin", "Login:", &TKofAccount::LoginName, &TKofAccount::SetLoginName),
-                        Launcher(), Secret(Password("Password:"))}};
-  kinds[kofAccountSec] = {
-      "Secret Account", "sbShowSecureGroup", "sbHideSecureGroup",
-      {Field<TKofAccountCommon>("edtSite", "Login Site:", &TKofAccountCommon::LoginSite,
-                                &TKofAccountCommon::SetLoginSite),
-       Launcher(),
-       Secret(Field<TKofSecAccount>("edtAddress", "Address:", &TKofSecAccount::SecServerAddress,
-                                    &TKofSecAccount::SetSecServerAddress)),
-       Secret(Field<TKofSecAccount>("edtLogin", "Login:", &TKofSecAccount::SecLoginName,
-                                    &TKofSecAccount::SetSecLoginName)),
-       Secret(Password("Password:"), true, "Pswd"), SecNote()}};
-  kinds[kofCreditCard] = {
-      "Credit Card", "sbShowSecFields", "sbHideSecFields",
-      {Secret(Field<TKofCreditCard>("edtNumber", "Number:", &TKofCreditCard::Number, &TKofCreditCard::SetNumber)),
-       ExpirationPart(true), ExpirationPart(false),
-       Secret(Field<TKofCreditCard>("edtCVV", "CVV:", &TKofCreditCard::Cvv, &TKofCreditCard::SetCvv), true, "CVV"),
-       Secret(Field<TKofCreditCard>("edtPIN", "PIN:", &TKofCreditCard::Pin, &TKofCreditCard::SetPin), true, "PIN"),
-       SecNote()}};
-  TRecordField fileName;
-  fileName.Edit = "edtFile";
-  fileName.Caption = "File:";
-  fileName.Get = [](const TKofRecord& r) { return SecureString(As<TKofFile>(r).Filename()); };
-  kinds[kofFile] = {"File", "sbShowSecGroup", "sbHideSecGroup", {Secret(Fixed(fileName)), SecNote()}};
-  TRecordField certFile = fileName;
-  certFile.Edit = "edtCertificate";
-  certFile.Caption = "Certificate:";
-  kinds[kofCertificate] = {
-      "Certificate", "sbShowSecGroup", "sbHideSecGroup",
-      {Secret(Fixed(certFile)),
-       Secret(Field<TKofCertificate>("edtAlias", "Alias:", &TKofCertificate::Alias, &TKofCertificate::SetAlias)),
-       Secret(Password("Certif pswd:"), true, "Pswd"), SecNote()}};
-  kinds[kofExternalFile] = {
-      "External File", "sbShowSecureGroup", "sbHideSecureGroup",
-      {Secret(Fixed(Field<TKofExternalFile>("edtOrigFileName", "Original file:", &TKofExternalFile::efOrigFilename))),
-       Secret(Fixed(Field<TKofExternalFile>("edtStorageFileName", "Storage file:", &TKofExternalFile::efFilePath)))}};
+                       {Field(kofAccount, "edtAddress", "Address:", "ServerAddress"),
+                        Field(kofAccount, "edtSite", "Login Site:", "LoginSite"),
+                        Field(kofAccount, "edtLogin", "Login:", "LoginName"), Launcher(),
+                        Secret(Password("Password:"))}};
+  kinds[kofAccountSec] = {"Secret Account", "sbShowSecureGroup", "sbHideSecureGroup",
+                          {Field(kofAccountSec, "edtSite", "Login Site:", "LoginSite"), Launcher(),
+                           Field(kofAccountSec, "edtAddress", "Address:", "SecServerAddress"),
+                           Field(kofAccountSec, "edtLogin", "Login:", "SecLoginName"),
+                           Secret(Password("Password:"), true, "Pswd"), SecNote(kofAccountSec)}};
+  kinds[kofCreditCard] = {"Credit Card", "sbShowSecFields", "sbHideSecFields",
+                          {Field(kofCreditCard, "edtNumber", "Number:", "Number"), ExpirationPart(true),
+                           ExpirationPart(false), Secret(Field(kofCreditCard, "edtCVV", "CVV:", "Cvv"), true, "CVV"),
+                           Secret(Field(kofCreditCard, "edtPIN", "PIN:", "Pin"), true, "PIN"),
+                           SecNote(kofCreditCard)}};
+  kinds[kofFile] = {"File", "sbShowSecGroup", "sbHideSecGroup",
+                    {Fixed(Field(kofFile, "edtFile", "File:", "Filename")), SecNote(kofFile)}};
+  kinds[kofCertificate] = {"Certificate", "sbShowSecGroup", "sbHideSecGroup",
+                           {Fixed(Field(kofCertificate, "edtCertificate", "Certificate:", "Filename")),
+                            Field(kofCertificate, "edtAlias", "Alias:", "Alias"),
+                            Secret(Password("Certif pswd:"), true, "Pswd"), SecNote(kofCertificate)}};
+  kinds[kofExternalFile] = {"External File", "sbShowSecureGroup", "sbHideSecureGroup",
+                            {Fixed(Field(kofExternalFile, "edtOrigFileName", "Original file:", "Filename")),
+                             Fixed(Field(kofExternalFile, "edtStorageFileName", "Storage file:", "efFilePath"))}};
   return kinds;
 }
 
@@ -172,9 +153,9 @@ std::vector<TRecordField> CommonFields() {
   name.Edit = "edtName";
   name.Caption = "Name:";
   name.Get = [](const TKofRecord& r) { return SecureString(r.Name()); };
-  return {name,
-          Field<TKofRecord>("edtDescription", "Description:", &TKofRecord::Description, &TKofRecord::SetDescription),
-          tags, Memo(Field<TKofRecord>("memNote", "Note:", &TKofRecord::Note, &TKofRecord::SetNote))};
+  // Every record kind describes these alike; the account's description serves all.
+  return {name, Field(kofAccount, "edtDescription", "Description:", "Description"), tags,
+          Field(kofAccount, "memNote", "Note:", "Note")};
 }
 
 std::string Stem(const std::string& control) { return control.substr(3); }

@@ -119,7 +119,7 @@ void LogFormat(const char* format, ...) {
 void LogEntry(std::string_view text, bool isError) {
   TLogState& state = State();
   std::lock_guard guard(state.Lock);
-  if (state.Writer) WriteEntry(state, text, isError);
+  if (state.Writer && (isError || !state.InfoSuppressed)) WriteEntry(state, text, isError);
 }
 
 void LogEntryFormat(bool isError, const char* format, ...) {

@@ -36,9 +36,9 @@ std::string_view LogKindText(bool isError);
 void LogSeparator(bool errorMark, int width);
 void LogText(std::string_view text);
 void LogFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// The timestamp, "ERR" or "INF", and TEXT.
+// The timestamp, "ERR" or "INF", and TEXT; an information entry is dropped while suppressed.
 void LogEntry(std::string_view text, bool isError);
-// An entry formatted printf-style (after unescaping); an information entry is dropped while suppressed.
+// An entry formatted printf-style (after unescaping), dropped as LogEntry's.
 void LogEntryFormat(bool isError, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // A framed block naming ROUTINE and FUNC, the caller's step SRC (when above 0)
 // and ERRORCODE: above 0 an operating-system error (with its text), -1 none.

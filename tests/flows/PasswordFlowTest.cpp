@@ -102,17 +102,14 @@ TEST_F(VaultCommandFlow, SecretsReachStandardOutputOnlyWhenAsked) {
        "password of 9 characters", kTicketPassword, 9},
       {"generated password", {"--user", "john", "generate"}, std::string(kJohnPassword) + "\n",
        "password of 16 characters", "", 16},
-      {"generated access code for an invitation", {"--invitation", "", "generate", "access-code"}, "",
-       "access code of 8 characters", "", 8},
+      {"generated access code for an invitation", {"--invitation", "generate", "access-code"},
+       Url() + "static/inituser.page?code=INV-1\n", "access code of 8 characters", "", 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     std::vector<std::string> args = c.Args;
-    bool withUrl = true;
-    if (args[0] == "--invitation") {
-      args[1] = Url() + "static/inituser.page?code=INV-1";
-      withUrl = false;
-    }
+    // An invitation gives the server itself.
+    const bool withUrl = args[0] != "--invitation";
     const TRun hidden = Vault(args, c.Input, withUrl);
     EXPECT_EQ(hidden.Exit, 0) << hidden.Err;
     EXPECT_EQ(hidden.Out, c.Hidden + " (--show prints it)\n");
@@ -142,7 +139,7 @@ TEST_F(VaultCommandFlow, StrengthCheckAndFirstPasswordReadTheirSecretsFromStanda
   EXPECT_FALSE(verdict.Shows("ab c1&2="));
 
   const std::string link = Url() + "static/inituser.page?code=INV-1";
-  const TRun first = Vault({"--invitation", link, "set-first-password"}, "N3w-password\n", false);
+  const TRun first = Vault({"--invitation", "set-first-password"}, link + "\nN3w-password\n", false);
   EXPECT_EQ(first.Exit, 0) << first.Err;
   EXPECT_EQ(first.Out, "first password set for SYSTEM\\ivan\n");
   EXPECT_FALSE(first.Shows("N3w-password"));
@@ -169,8 +166,9 @@ TEST_F(VaultCommandFlow, FailuresAreToldOnStandardErrorInTheServersWords) {
        "ticket-password failed: Invalid parameters (code 403)"},
       {"a date that is none", {"station-password", "Office", "WINDOWS", "PC-1", "admin", "2024-02-30"}, "", 2,
        "usage: wfxhost vault"},
-      {"login and invitation at once", {"--user", "john", "--invitation", "https://x/?code=1", "generate"}, "", 2,
+      {"login and invitation at once", {"--user", "john", "--invitation", "generate"}, "", 2,
        "usage: wfxhost vault"},
+      {"invitation without its link", {"--invitation", "generate"}, "", 1, "no invitation link on standard input"},
       {"unknown command", {"frobnicate"}, "", 2, "usage: wfxhost vault"},
   };
   for (const auto& c : cases) {

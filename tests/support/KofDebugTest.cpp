@@ -68,9 +68,10 @@ TEST_F(DiagnosticLogTest, EntriesAreStampedAndKinded) {
 TEST_F(DiagnosticLogTest, SuppressedInformationLetsErrorsThrough) {
   SetLogInfoSuppressed(true);
   LogEntryFormat(false, "info");
+  LogEntry("plain info", false);
   LogEntryFormat(true, "error");
-  ASSERT_EQ(FLines.size(), 1u);
-  EXPECT_EQ(FLines[0], "2026-12-10 21:05:09 ERR error");
+  LogEntry("plain error", true);
+  EXPECT_EQ(FLines, (std::vector<std::string>{"2026-12-10 21:05:09 ERR error", "2026-12-10 21:05:09 ERR plain error"}));
 }
 
 TEST_F(DiagnosticLogTest, Separators) {

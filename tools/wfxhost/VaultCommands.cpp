@@ -24,7 +24,7 @@ using kof::TKofClient;
 using kof::TKofPasswords;
 
 const char* kVaultUsage =
-    "usage: wfxhost vault --url URL [--user NAME] [--domain NAME] [--ca FILE] [--invitation LINK] [--show]\n"
+    "usage: wfxhost vault --url URL [--user NAME] [--domain NAME] [--ca FILE] [--invitation] [--show]\n"
     "                     COMMAND [ARGS]\n"
     "commands:\n"
     "  generate [password|access-code]        a value the server's rules accept\n"
@@ -34,18 +34,19 @@ const char* kVaultUsage =
     "  station-password CONFIG PLATFORM STATION USER YYYY-MM-DD\n"
     "  ticket-password TICKET STATION PLATFORM USER\n"
     "  configs | stations CONFIG | about\n"
-    "--user logs in first; --invitation acts for an invited user without a login (and gives the\n"
-    "server when --url is missing). Secrets are read from standard input, one a line, in the order\n"
-    "they are needed: the login password, the access code when the server asks for it, then the\n"
-    "command's own (a candidate, a first password). Secrets are never taken from the command line,\n"
-    "and one that a command obtains is printed only with --show.\n";
+    "--user logs in first; --invitation acts for an invited user without a login: the invitation\n"
+    "link (it gives the server when --url is missing) is the first line of standard input.\n"
+    "Secrets are read from standard input, one a line, in the order they are needed: the link or\n"
+    "the login password, the access code when the server asks for it, then the command's own (a\n"
+    "candidate, a first password). Secrets are never taken from the command line, and one that a\n"
+    "command obtains is printed only with --show.\n";
 
 struct TVaultOptions {
   std::string Url;
   std::string User;
   std::string Domain = "SYSTEM";
   std::string CaFile;
-  std::string Invitation;
+  bool Invitation = false;  // the link itself is a secret: it comes on standard input
   bool Show = false;
   std::vector<std::string> Words;  // the command and its arguments
 };
@@ -83,8 +84,7 @@ std::optional<TVaultOptions> ParseOptions(int AArgc, char** AArgs) {
   const std::map<std::string, std::string TVaultOptions::*> valued = {{"--url", &TVaultOptions::Url},
                                                                       {"--user", &TVaultOptions::User},
                                                                       {"--domain", &TVaultOptions::Domain},
-                                                                      {"--ca", &TVaultOptions::CaFile},
-                                                                      {"--invitation", &TVaultOptions::Invitation}};
+                                                                      {"--ca", &TVaultOptions::CaFile}};
   for (int i = 0; i < AArgc; ++i) {
     const std::string word = AArgs[i];
     if (const auto it = valued.find(word); it != valued.end() && options.Words.empty()) {
@@ -92,20 +92,25 @@ std::optional<TVaultOptions> ParseOptions(int AArgc, char** AArgs) {
       options.*(it->second) = AArgs[i];
     } else if (word == "--show" && options.Words.empty()) {
       options.Show = true;
+    } else if (word == "--invitation" && options.Words.empty()) {
+      options.Invitation = true;
     } else if (word.rfind("--", 0) == 0 && options.Words.empty()) {
       return std::nullopt;
     } else {
       options.Words.push_back(word);
     }
   }
-  if (options.Words.empty() || (options.Url.empty() && options.Invitation.empty())) return std::nullopt;
+  if (options.Words.empty() || (options.Url.empty() && !options.Invitation)) return std::nullopt;
   // The invitation's services are for a user who cannot log in yet.
-  if (!options.User.empty() && !options.Invitation.empty()) return std::nullopt;
-  if (options.Url.empty()) {
-    const kof::TUrlParts link = kof::ParseURL(options.Invitation);
-    options.Url = kof::BaseURLFromParts(link.Protocol, link.Host, link.Port, link.Path);
-  }
+  if (!options.User.empty() && options.Invitation) return std::nullopt;
   return options;
+}
+
+// The server of an invitation link. Only the part before the query is parsed:
+// the query holds the invitation's code and must not be copied into plain strings.
+std::string ServerOfLink(std::string_view ALink) {
+  const kof::TUrlParts link = kof::ParseURL(ALink.substr(0, ALink.find('?')));
+  return kof::BaseURLFromParts(link.Protocol, link.Host, link.Port, link.Path);
 }
 
 std::optional<TGenerationType> GenerationType(const std::vector<std::string>& AWords) {
@@ -127,8 +132,10 @@ std::optional<std::chrono::year_month_day> ParseDate(const std::string& AText) {
 
 class TVaultSession {
  public:
-  TVaultSession(const TVaultOptions& AOptions, std::istream& AIn, std::ostream& AOut, std::ostream& AErr)
+  TVaultSession(const TVaultOptions& AOptions, const SecureString& AInvitation, std::istream& AIn, std::ostream& AOut,
+                std::ostream& AErr)
       : FOptions(AOptions),
+        FInvitation(AInvitation),
         FOut(AOut),
         FErr(AErr),
         FSecrets(AIn, AErr),
@@ -201,7 +208,7 @@ class TVaultSession {
     const auto type = GenerationType(FOptions.Words);
     if (!type) return Usage();
     SecureString value;
-    if (!FPasswords.GeneratePasswordOrAccCode(*type, FOptions.Invitation, value, true)) return Failed("generate");
+    if (!FPasswords.GeneratePasswordOrAccCode(*type, FInvitation.View(), value, true)) return Failed("generate");
     PrintSecret(*type == TGenerationType::gtAccessCode ? "access code" : "password", value);
     return 0;
   }
@@ -215,7 +222,7 @@ class TVaultSession {
       return 1;
     }
     kof::TCheckPasswordResult verdict;
-    if (!FPasswords.CheckPasswordCorrectness(*type, FOptions.Invitation, candidate.View(), verdict, true))
+    if (!FPasswords.CheckPasswordCorrectness(*type, FInvitation.View(), candidate.View(), verdict, true))
       return Failed("check-password");
     auto mark = [](bool ABad) { return ABad ? " (too few)" : ""; };
     FOut << "length " << verdict.Len << "\n"
@@ -230,13 +237,13 @@ class TVaultSession {
   }
 
   int SetFirstPassword() {
-    if (FOptions.Invitation.empty()) return Usage();
+    if (FInvitation.Empty()) return Usage();
     SecureString password;
     if (!FSecrets.Read("first password", password) || password.Empty()) {
       FErr << "wfxhost vault: no first password on standard input\n";
       return 1;
     }
-    if (!FPasswords.SetPasswordToInvitedUser(FOptions.Invitation, password.View(), true))
+    if (!FPasswords.SetPasswordToInvitedUser(FInvitation.View(), password.View(), true))
       return Failed("set-first-password");
     FOut << "first password set for " << FClient.Domain() << "\\" << FClient.UserName() << "\n";
     return 0;
@@ -289,6 +296,7 @@ class TVaultSession {
   }
 
   const TVaultOptions& FOptions;
+  const SecureString& FInvitation;
   std::ostream& FOut;
   std::ostream& FErr;
   TSecretReader FSecrets;
@@ -299,12 +307,20 @@ class TVaultSession {
 }  // namespace
 
 int RunVault(int AArgc, char** AArgs, std::istream& AIn, std::ostream& AOut, std::ostream& AErr) {
-  const auto options = ParseOptions(AArgc, AArgs);
+  auto options = ParseOptions(AArgc, AArgs);
   if (!options) {
     AErr << kVaultUsage;
     return 2;
   }
-  TVaultSession session(*options, AIn, AOut, AErr);
+  SecureString invitation;
+  if (options->Invitation) {
+    if (!TSecretReader(AIn, AErr).Read("invitation link", invitation) || invitation.Empty()) {
+      AErr << "wfxhost vault: no invitation link on standard input\n";
+      return 1;
+    }
+    if (options->Url.empty()) options->Url = ServerOfLink(invitation.View());
+  }
+  TVaultSession session(*options, invitation, AIn, AOut, AErr);
   return session.Run();
 }
 
