@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -72,6 +75,36 @@ inline json Seed(bool clientEncryption) {
   })");
   seed["server"]["clientEncryption"] = clientEncryption;
   return seed;
+}
+
+// Built with the address sanitizer, which keeps freed memory back for a while.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// A field of /proc/self/status in KiB.
+inline long StatusKiB(const char* field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  return -1;
+}
+
+// How much the test process's peak resident memory (the plugin's included) rose while CALL ran.
+template <class F>
+long PeakGrowthKiB(F&& call) {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  const long before = StatusKiB("VmRSS:");
+  call();
+  return StatusKiB("VmHWM:") - before;
 }
 
 inline bool IsReuseQuestion(const Request& r) {
