@@ -264,6 +264,37 @@ void TMappedBuffer::Release() noexcept {
   FSize = 0;
 }
 
+TOpenedFile CreateUnnamedTempFile() {
+  TOpenedFile file;
+  const std::string folder = TemporaryFolder();
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC | O_EXCL, 0600);
+  if (fd >= 0) {
+    file.Handle = TFileHandle(fd);
+    return file;
+  }
+  // A file system without unnamed files: a private one whose name goes at once.
+  std::string path;
+  TPrivateFile named = CreatePrivateTempFile(folder, ".kof-spool-", path);
+  if (!named.Handle.Valid()) {
+    file.Error = named.Error;
+    return file;
+  }
+  // Made for writing only: opened again for reading too, and only the file just made is taken.
+  const int again = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  file.Error = again < 0 ? errno : 0;
+  ::unlink(path.c_str());
+  if (again < 0) return file;
+  TFileHandle reopened(again);
+  struct stat made {}, opened {};
+  if (::fstat(named.Handle.Fd(), &made) != 0 || ::fstat(again, &opened) != 0 || made.st_dev != opened.st_dev ||
+      made.st_ino != opened.st_ino) {
+    file.Error = EEXIST;
+    return file;
+  }
+  file.Handle = std::move(reopened);
+  return file;
+}
+
 // ------------------------------------------------------------------ TReplacementFile
 
 TReplacementFile::TReplacementFile(const std::string& target) : FTarget(target) {

@@ -34,6 +34,10 @@ struct TFileTimes {
 };
 std::optional<TFileTimes> ReadFileTimes(int fd);
 void RestoreFileTimes(int fd, const TFileTimes& times);
+// A new private file (0600, reading and writing) in the temporary folder that
+// no name leads to: content on its way between two transfers waits there, and
+// the file is gone once its handle closes, whatever ended the work.
+TOpenedFile CreateUnnamedTempFile();
 // Opens PATH for appending, created private (0600) when missing, never through
 // a link; an existing file must be a regular file and is made private too.
 TOpenedFile OpenPrivateFileForAppending(const std::string& path);

@@ -45,7 +45,6 @@ class TCopyDetails {
 struct TKofOperationCounts {
   int AllCreatedBoxes = 0;
   int OKCreatedBoxes = 0;
-  int OKRemovedBoxes = 0;
   int AllCopiedRecords = 0;
   int OKCopiedRecords = 0;
   int OKDeletedRecords = 0;

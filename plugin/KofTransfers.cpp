@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -172,7 +173,7 @@ TCodeOutcome TKofTransfers::GetFile(int mode, const TKofHostPath& remote, const 
   }
   plugin.OperationLog().LastCopyInter = plugin.InTemporary(local);
   return Counted(dopReadRec, remote, local,
-                 [&] { return CopyOut(mode, *object, remote, local, info, flags & wfx::FS_COPYFLAGS_MOVE); });
+                 [&] { return GetFileItemsByLevel(mode, *object, remote, local, info, flags & wfx::FS_COPYFLAGS_MOVE); });
 }
 
 TCodeOutcome TKofTransfers::Counted(TDetailOperations operation, const TKofHostPath& remote,
@@ -195,8 +196,8 @@ TCodeOutcome TKofTransfers::Counted(TDetailOperations operation, const TKofHostP
   return result;
 }
 
-TCodeOutcome TKofTransfers::CopyOut(int mode, const TKofObject& object, const TKofHostPath& remote,
-                                    const std::string& local, const TCopyInfo& info, bool move) {
+TCodeOutcome TKofTransfers::GetFileItemsByLevel(int mode, const TKofObject& object, const TKofHostPath& remote,
+                                                const std::string& local, const TCopyInfo& info, bool move) {
   FPanel.CheckAccessCode();
   FEditedInfo = {};
   FOpenedCopy.clear();
@@ -337,10 +338,10 @@ TCodeOutcome TKofTransfers::PutFile(int mode, const std::string& local, const TK
       remote.Kind() == TPathKind::Bin || remote.Kind() == TPathKind::BinItem)
     return {wfx::FS_FILE_NOTSUPPORTED};
   if (FPanel.Owner().Progress(local, remote.Full(), 0)) return {wfx::FS_FILE_USERABORT};
-  return Counted(dopSaveRec, remote, local, [&] { return StoreLocal(mode, local, remote, flags); });
+  return Counted(dopSaveRec, remote, local, [&] { return PutFileItems(mode, local, remote, flags); });
 }
 
-TCodeOutcome TKofTransfers::StoreLocal(int mode, const std::string& local, const TKofHostPath& remote, int flags) {
+TCodeOutcome TKofTransfers::PutFileItems(int mode, const std::string& local, const TKofHostPath& remote, int flags) {
   TCommonKofPlugin& plugin = FPanel.Owner();
   const std::optional<std::int64_t> size = FileSizeOf(local);
   if (!size) return {wfx::FS_FILE_NOTFOUND};
@@ -545,22 +546,30 @@ TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, int fd, const std::string
 bool TKofTransfers::Upload(TKofFile& record, int fd, const std::string& local, const std::string& remote,
                            std::int64_t size, bool& aborted) {
   TTransferProgress progress(FPanel.Owner(), local, remote, size);
-  // Each upload reads FD from its start.
-  std::int64_t position = -1;
-  const TUploadSource source{size, [&](std::int64_t offset, char* buffer, std::size_t length) -> std::int64_t {
-                               // A repeated request reads the file from its start again.
-                               if (offset != position) {
-                                 if (SeekFile(fd, offset, SEEK_SET) != offset) return -1;
-                                 if (offset == 0) progress.Restart();
-                                 position = offset;
-                               }
-                               const std::int64_t n = ReadSome(fd, buffer, length);
-                               if (n <= 0) return -1;
-                               position += n;
-                               aborted = progress.Moved(static_cast<std::size_t>(n));
-                               return aborted ? -1 : n;
-                             }};
+  const TUploadSource source = FileUploadSource(fd, size, [&](std::int64_t offset, std::size_t length) {
+    if (offset == 0) progress.Restart();
+    aborted = progress.Moved(length);
+    return !aborted;
+  });
   return Client().UploadFileFrom(&record, source);
+}
+
+TUploadSource FileUploadSource(int fd, std::int64_t size,
+                               std::function<bool(std::int64_t offset, std::size_t length)> piece) {
+  // Where the file stands: pieces follow each other, so only a new start seeks.
+  auto position = std::make_shared<std::int64_t>(-1);
+  return {size, [fd, position, piece = std::move(piece)](std::int64_t offset, char* buffer,
+                                                         std::size_t length) -> std::int64_t {
+            if (offset != *position) {
+              if (SeekFile(fd, offset, SEEK_SET) != offset) return -1;
+              *position = offset;
+            }
+            const std::int64_t n = ReadSome(fd, buffer, length);
+            if (n <= 0) return -1;
+            *position += n;
+            if (piece && !piece(offset, static_cast<std::size_t>(n))) return -1;
+            return n;
+          }};
 }
 
 TCodeOutcome TKofTransfers::StoreFailed(const std::string& item, bool aborted) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "client/KofRESTsend.h"
 #include "model/KofObjects.h"
 #include "plugin/KofCopyReport.h"
 #include "plugin/KofHostPaths.h"
@@ -73,10 +74,11 @@ class TKofTransfers {
   void AddDetail(TDetailOperations operation, const TKofHostPath& remote);
   // Shows a failure of the plugin itself and keeps its text for the report.
   void Tell(std::string_view title, const std::string& text);
-  TCodeOutcome CopyOut(int mode, const TKofObject& object, const TKofHostPath& remote, const std::string& local,
-                       const TCopyInfo& info, bool move);
-  // PutFile after the host's progress was told: everything but the counting.
-  TCodeOutcome StoreLocal(int mode, const std::string& local, const TKofHostPath& remote, int flags);
+  // The record of the current level copied out to LOCAL (its file, or its text for a view).
+  TCodeOutcome GetFileItemsByLevel(int mode, const TKofObject& object, const TKofHostPath& remote,
+                                   const std::string& local, const TCopyInfo& info, bool move);
+  // PutFile after the host's progress was told: the local file stored in the current level, all but the counting.
+  TCodeOutcome PutFileItems(int mode, const std::string& local, const TKofHostPath& remote, int flags);
   TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
   TCodeOutcome DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local, bool encrypt);
   // A certificate or file record with PASSWORD as its secret note (and the certificate's password).
@@ -132,6 +134,13 @@ class TKofTransfers {
 // record: servers from version 5 on, when the session stores every file there
 // or the file exceeds the server's limit.
 bool NeedsExternalStorage(int serverMajorVersion, bool storeAllFiles, std::int64_t sizeLimit, std::int64_t size);
+
+// The content of the open file FD (SIZE bytes) for an upload, read from the
+// offsets the transfer asks for (a request repeated after a relogin reads it
+// from its start again). PIECE hears of each piece read (its offset and
+// length) and stops the transfer by answering false.
+TUploadSource FileUploadSource(int fd, std::int64_t size,
+                               std::function<bool(std::int64_t offset, std::size_t length)> piece = {});
 
 // Overwrites a file's whole content with 0x55 bytes, so that no plaintext of a
 // temporary copy remains; a missing file is left alone. False when it could not.

@@ -23,6 +23,12 @@ constexpr const char* kNoExternalFiles = "External files in the Storage are not 
 
 bool IsBox(const TKofObject& object) { return kofBoxKinds.Contains(object.ObjType()); }
 
+// A file or certificate record whose file the server keeps with it.
+bool HasRecordFile(const TKofRecord& record) {
+  const auto* file = dynamic_cast<const TKofFile*>(&record);
+  return file && record.ObjType() != kofExternalFile && !file->Filename().empty();
+}
+
 // The member a host entry names, reading the level again once when the name
 // is not there (it may have been created since the level was read).
 TKofObject* FindMember(TTotalCmdKofPanel& panel, const std::string& entry) {
@@ -33,10 +39,18 @@ TKofObject* FindMember(TTotalCmdKofPanel& panel, const std::string& entry) {
   return panel.GetLevelData(panel.Level()).Find(entry);
 }
 
-std::int64_t ContentSize(const TKofRecord& record) {
-  const auto* file = dynamic_cast<const TKofFile*>(&record);
-  return file && file->Stream() ? static_cast<std::int64_t>(file->Stream()->size()) : -1;
-}
+// Wipes an object's secrets when it goes out of scope, whichever way the copy ends.
+class TWipedObject {
+ public:
+  explicit TWipedObject(TKofObject& object) : FObject(object) {}
+  TWipedObject(const TWipedObject&) = delete;
+  TWipedObject& operator=(const TWipedObject&) = delete;
+  ~TWipedObject() { FObject.WipeStrings(); }
+
+ private:
+  TKofObject& FObject;
+};
+
 
 }  // namespace
 
@@ -48,14 +62,48 @@ std::string RecordNameFromEntry(std::string_view entry) {
   return std::string(entry.substr(0, entry.size() - ext.size()));
 }
 
+// --- file content between sessions
+
+TDownloadSink TKofSpooledContent::Sink() {
+  const int fd = FFile.Handle.Fd();
+  return {[this, fd] {
+            FSize = 0;
+            if (SeekFile(fd, 0, SEEK_SET) == 0 && TruncateFile(fd, 0)) return true;
+            FFile.Error = errno;
+            return false;
+          },
+          [this, fd](const char* data, std::size_t length) {
+            if (!WriteAll(fd, data, length)) {
+              FFile.Error = errno;
+              return false;
+            }
+            FSize += static_cast<std::int64_t>(length);
+            return true;
+          }};
+}
+
+TUploadSource TKofSpooledContent::Source() const { return FileUploadSource(FFile.Handle.Fd(), FSize); }
+
+std::optional<std::string> TKofSpooledContent::Small(std::size_t maxBytes) const {
+  if (FSize > static_cast<std::int64_t>(maxBytes) || SeekFile(FFile.Handle.Fd(), 0, SEEK_SET) != 0) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(FSize), '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::int64_t n = ReadSome(FFile.Handle.Fd(), bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
 TKofClient& TKofTreeOps::Client() const { return *FPanel.KofClient(); }
 TTotalCmdKofPlugin& TKofTreeOps::Plugin() const { return FPanel.Plugin(); }
 TKofOperationCounts& TKofTreeOps::Counters() const { return Plugin().OperationLog().Counts; }
 bool TKofTreeOps::CollectingDetails() const { return Plugin().OperationLog().AddingDetailsAllowed(); }
 
-void TKofTreeOps::ClearCounters() {
-  Plugin().OperationLog().ClearCounters();
-  Plugin().OperationLog().Details.Clear();
+void TKofTreeOps::ReadLevelAgain() {
+  TPluginPanelItemList items;
+  (void)FPanel.GetFileItemsByParent(kModeFsNames, items, true);
 }
 
 void TKofTreeOps::Report(TDetailOperations operation, const std::string& dir, const std::string& name,
@@ -125,8 +173,7 @@ TDoneOutcome TKofTreeOps::CreateBox(const TKofHostPath& dir, const TNewBox& box)
   // A box that was there before the move is the user's, whatever the move leaves in it.
   if (Plugin().RenMovOp() && !reused) Plugin().HeldBoxes().push_back(dir.Canonical());
   // The parent as it is now, so that the new box can be entered at once.
-  TPluginPanelItemList items;
-  (void)FPanel.GetFileItemsByParent(kModeFsNames, items, true);
+  ReadLevelAgain();
   return {true};
 }
 
@@ -141,22 +188,24 @@ bool TKofTreeOps::BoxEmptyForMove(const TKofObject& box) {
 TDoneOutcome TKofTreeOps::RemoveDir(int mode, const TKofHostPath& dir) {
   if (dir.Kind() == TPathKind::Accessories || dir.Kind() == TPathKind::Accessory) return {true};
   if (dir.Parts().size() < 2) return {false};
+  // The host's listings of the folders below moved the stack on.
+  FPanel.RestoreDeleteLevel();
   if (!FPanel.MatchLevelTo(mode, dir.Parent(), fsoDelete).Ok) return {false, wfx::ERROR_PATH_NOT_FOUND};
-  const TKofObject* box = FindMember(FPanel, dir.Name());
+  TKofObject* box = FindMember(FPanel, dir.Name());
   if (!box || !IsBox(*box)) return {false};
   // A move removes a source folder only once everything in it went over.
   if (Plugin().RenMovOp()) {
     Plugin().SetMoving(true);
     if (!BoxEmptyForMove(*box)) return {false};
   }
+  const TPluginKofLevel parent = FPanel.Level();
+  const std::int32_t id = box->Id();
   if (!DeleteBox(*box, dir)) return {false};
-  ++Counters().OKRemovedBoxes;
-  TPluginPanelItemList items;
-  (void)FPanel.GetFileItemsByParent(kModeFsNames, items, true);
+  FPanel.GetLevelData(parent).Forget(id);
   return {true};
 }
 
-bool TKofTreeOps::DeleteBox(const TKofObject& box, const TKofHostPath& dir) {
+bool TKofTreeOps::DeleteBox(TKofObject& box, const TKofHostPath& dir) {
   if (DeleteFileItems({&box}, dir.Full())) return true;
   if (Client().ErrorKey() != kKeyHasExternalFiles) return false;
   const std::string name = TKofFileSysList::ReplaceFsNameBack(box.Name());
@@ -177,15 +226,11 @@ bool TKofTreeOps::DeleteExternalFiles(const TKofObject& box, const TKofHostPath&
 
 // --- deleting records
 
-bool TKofTreeOps::DeleteFileItems(const std::vector<const TKofObject*>& items, const std::string& dir) {
+bool TKofTreeOps::DeleteFileItems(const std::vector<TKofObject*>& items, const std::string& dir) {
   bool all = true;
-  for (const TKofObject* item : items) {
-    std::unique_ptr<TKofObject> fresh;
-    if (IsBox(*item))
-      fresh = Client().GetSafeBox(item->Id());
-    else
-      fresh = Client().GetRecord(item->Id(), false, false);
-    if (fresh && Client().Delete(fresh.get())) continue;
+  // The server deletes by kind and id, which the listing holds: nothing is read first.
+  for (TKofObject* item : items) {
+    if (Client().Delete(item)) continue;
     all = false;
     // The question about a box's external files comes first.
     if (IsBox(*item) && Client().ErrorKey() == kKeyHasExternalFiles) continue;
@@ -196,6 +241,14 @@ bool TKofTreeOps::DeleteFileItems(const std::vector<const TKofObject*>& items, c
 }
 
 int TKofTreeOps::DeleteRecord(TKofObject& object) { return Client().Delete(&object) ? 0 : wfx::FS_FILE_NOTFOUND; }
+
+void TKofTreeOps::DeleteMovedSource(TKofObject& record, const TKofHostPath& oldName) {
+  if (DeleteRecord(record) == 0) {
+    CountDeleted();
+    return;
+  }
+  Report(dopDeleteRec, oldName.Parent().Full(), oldName.Name(), Client().ErrorMsg(), Client().ErrorKey());
+}
 
 bool TKofTreeOps::DeleteExternalRecord(const TKofObject& record, const TKofHostPath& remote) {
   // Deleting only the record would leave its stored file behind for good.
@@ -214,13 +267,15 @@ TDoneOutcome TKofTreeOps::DeleteFile(int mode, const TKofHostPath& remote) {
   }
   if (remote.Parts().size() < 2) return {false, kNone};
   if (!FPanel.MatchLevelTo(mode, remote.Parent(), fsoDelete).Ok) return {false, kNone};
-  const TKofObject* object = FindMember(FPanel, remote.Name());
+  TKofObject* object = FindMember(FPanel, remote.Name());
   if (!object) return {false, kNone};
+  const std::int32_t id = object->Id();
   const bool ok = object->ObjType() == kofExternalFile ? DeleteExternalRecord(*object, remote)
                                                         : DeleteFileItems({object}, remote.Parent().Full());
   if (!ok) return {false, kNone};
-  TPluginPanelItemList items;
-  (void)FPanel.GetFileItemsByParent(kModeFsNames, items, true);
+  // The other members keep the names the host listed them under: a multi-file
+  // delete names them so, and a listing read now could rename a duplicate.
+  FPanel.GetLevelData(FPanel.Level()).Forget(id);
   return {true};
 }
 
@@ -267,8 +322,7 @@ TCodeOutcome TKofTreeOps::RenameObject(const TKofObject& listed, const std::stri
     if (Client().Update(fresh.get(), false)) {
       CountCopied();
       CountDeleted();
-      TPluginPanelItemList items;
-      (void)FPanel.GetFileItemsByParent(kModeFsNames, items, true);
+      ReadLevelAgain();
       return {wfx::FS_FILE_OK};
     }
     if (IsDuplicateKey(Client().ErrorKey())) {
@@ -282,22 +336,35 @@ TCodeOutcome TKofTreeOps::RenameObject(const TKofObject& listed, const std::stri
 
 // --- copies between folders
 
-std::unique_ptr<TKofRecord> TKofTreeOps::ReadForCopy(const TKofHostPath& oldName, TKofObject*& listed) {
+std::unique_ptr<TKofRecord> TKofTreeOps::ReadForCopy(const TKofHostPath& oldName, TKofObject*& listed,
+                                                     TKofSpooledContent& content) {
   listed = nullptr;
   if (oldName.Parts().size() < 2 || !FPanel.MatchLevelTo(0, oldName.Parent(), fsoRenMovSingle).Ok) return nullptr;
   listed = FindMember(FPanel, oldName.Name());
   if (!listed || IsBox(*listed)) return nullptr;
   FPanel.CheckAccessCode();
   std::unique_ptr<TKofRecord> record;
-  if (FPanel.AskAccessCode("Copying record(-s)")) record = Client().GetRecord(listed->Id(), true, true);
+  if (FPanel.AskAccessCode("Copying record(-s)")) record = Client().GetRecord(listed->Id(), true, false);
+  if (record && HasRecordFile(*record)) {
+    // The file goes to a private temporary file, not into memory.
+    const bool spooled = content.Valid() && Client().DownloadFileTo(static_cast<TKofFile*>(record.get()), content.Sink());
+    if (!spooled) {
+      const std::string reason = !content.Valid() || Client().ErrorMsg().empty()
+                                     ? "The file could not be kept for the copy: " + SystemErrorText(content.Error())
+                                     : Client().ErrorMsg();
+      Report(dopReadRec, oldName.Parent().Full(), oldName.Name(), reason, Client().ErrorKey());
+      record->WipeStrings();
+      return nullptr;
+    }
+  }
   if (!record)
     Report(dopReadRec, oldName.Parent().Full(), oldName.Name(),
            Client().ErrorMsg().empty() ? "The record could not be read" : Client().ErrorMsg(), Client().ErrorKey());
   return record;
 }
 
-std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TKofHostPath& newName, bool overwrite,
-                                    const std::string& recordName) {
+std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TUploadSource* content,
+                                    const TKofHostPath& newName, bool overwrite, const std::string& recordName) {
   const std::string dir = newName.Parent().Full();
   const std::string entry = newName.Name();
   if (newName.Parts().size() < 2 || !FPanel.MatchLevelTo(0, newName.Parent(), fsoRenMovSingle).Ok ||
@@ -305,64 +372,90 @@ std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TKofHostPath
     Report(dopSaveRec, dir, entry, "Records are stored in safe boxes only", "");
     return 0;
   }
-  const std::int32_t boxId = FPanel.GetLevelData(FPanel.Level()).FParentBoxId;
-  const TKofObject* existing = FindMember(FPanel, entry);
+  const TLevelData& level = FPanel.GetLevelData(FPanel.Level());
+  const std::int32_t boxId = level.FParentBoxId;
+  // The level as the stack read it; a record of that name made since shows in the server's duplicate answer.
+  std::optional<TExistingRecord> existing;
+  if (const TKofObject* listed = level.Find(entry)) existing = TExistingRecord{listed->Id(), listed->ObjType()};
   if (existing && !overwrite) return -1;
   if (!FPanel.AskAccessCode("Putting record(-s)")) {
     Report(dopSaveRec, dir, entry, "No access code", "");
     return 0;
   }
-  TJSONObject json = ParseKofJSON(record.SaveTo(false, true).View());
+  // Every field but the file, which goes up from CONTENT.
+  TJSONObject json = ParseKofJSON(record.SaveTo(false, false).View());
   const TJSONWiper wiper(json);
   std::unique_ptr<TKofObject> copy = TKofObject::CreateObject(json, &Client());
   if (!copy || copy->ObjType() != record.ObjType()) {
     Report(dopSaveRec, dir, entry, "The record could not be copied", "");
     return 0;
   }
+  const TWipedObject wiped(*copy);
   const std::string name =
       recordName.empty() ? TKofFileSysList::ReplaceFsNameBack(RecordNameFromEntry(entry)) : recordName;
   copy->SetName(name);
+  if (auto* file = dynamic_cast<TKofFile*>(copy.get()); file && content) file->SetFileSizeApprox(content->Size);
   std::int32_t id = 0;
-  bool ok;
-  if (existing) {
-    // Written over in place: the target keeps its record until the new content is stored.
-    if (existing->ObjType() != copy->ObjType()) {
-      Report(dopSaveRec, dir, entry, "A record of another kind has this name", "");
-      copy->WipeStrings();
+  if (!existing) {
+    copy->SetId(0);
+    if (!Client().Add(boxId, copy.get(), id, true) && IsDuplicateKey(Client().ErrorKey())) {
+      if (!overwrite) return -1;
+      existing = ReadExisting(Client().RecordId());
+      if (!existing) {
+        Report(dopSaveRec, dir, entry, Client().ErrorMsg(), Client().ErrorKey());
+        return 0;
+      }
+    } else if (id <= 0) {
+      Report(dopSaveRec, dir, entry, Client().ErrorMsg(), Client().ErrorKey());
       return 0;
     }
-    id = existing->Id();
-    copy->SetId(id);
-    ok = Client().Update(copy.get(), true);
-  } else {
-    copy->SetId(0);
-    ok = Client().Add(boxId, copy.get(), id, true);
   }
-  copy->WipeStrings();
-  if (!ok) {
-    if (!existing && IsDuplicateKey(Client().ErrorKey())) return -1;
-    Report(dopSaveRec, dir, entry, Client().ErrorMsg(), Client().ErrorKey());
+  if (existing && existing->Kind != copy->ObjType()) {
+    Report(dopSaveRec, dir, entry, "A record of another kind has this name", "");
     return 0;
   }
-  // What the source may be deleted for: the target holds a record of that
-  // kind and name, with all of its file.
-  const std::unique_ptr<TKofRecord> back = Client().GetRecord(id, false, false);
-  const auto* file = dynamic_cast<const TKofFile*>(back.get());
-  const std::int64_t size = ContentSize(record);
-  const bool same = back && back->Id() == id && back->ObjType() == record.ObjType() &&
-                    back->Name() == name && (size < 0 || (file && file->FileSizeApprox() == size));
-  if (!same) {
-    Report(dopSaveRec, dir, entry, "The stored copy does not match the record", "");
-    if (!existing) {
+  const bool stored = Store(*copy, content, existing, id);
+  if (!stored || !StoredAsSent(record, id, name, content ? content->Size : -1)) {
+    if (stored) Report(dopSaveRec, dir, entry, "The stored copy does not match the record", "");
+    else Report(dopSaveRec, dir, entry, Client().ErrorMsg(), Client().ErrorKey());
+    if (!existing && id > 0) {
       // Nothing half-copied stays behind.
       copy->SetId(id);  // by its id: the read-back may have failed
       (void)Client().Delete(copy.get());
     }
     return 0;
   }
-  TPluginPanelItemList items;
-  (void)FPanel.GetFileItemsByParent(kModeFsNames, items, true);
+  ReadLevelAgain();
   return id;
+}
+
+bool TKofTreeOps::Store(TKofObject& copy, const TUploadSource* content, const std::optional<TExistingRecord>& existing,
+                        std::int32_t& id) {
+  if (existing) {
+    // Written over in place: the target keeps its record until the new content is stored.
+    id = existing->Id;
+    copy.SetId(id);
+    if (!Client().Update(&copy, true)) return false;
+  }
+  auto* file = dynamic_cast<TKofFile*>(&copy);
+  return !content || !file || Client().UploadFileFrom(file, *content);
+}
+
+std::optional<TKofTreeOps::TExistingRecord> TKofTreeOps::ReadExisting(std::int32_t id) {
+  if (id <= 0) return std::nullopt;
+  const std::unique_ptr<TKofRecord> record = Client().GetRecord(id, false, false);
+  if (!record) return std::nullopt;
+  return TExistingRecord{id, record->ObjType()};
+}
+
+bool TKofTreeOps::StoredAsSent(const TKofRecord& record, std::int32_t id, const std::string& name,
+                               std::int64_t size) {
+  // What the source may be deleted for: the target holds a record of that
+  // kind and name, with all of its file.
+  const std::unique_ptr<TKofRecord> back = Client().GetRecord(id, false, false);
+  const auto* file = dynamic_cast<const TKofFile*>(back.get());
+  return back && back->Id() == id && back->ObjType() == record.ObjType() && back->Name() == name &&
+         (size < 0 || (file && file->FileSizeApprox() == size));
 }
 
 // --- the plugin object's rename, copy and move
@@ -389,46 +482,37 @@ TCodeOutcome RenMovInSessions(TTotalCmdKofPlugin& plugin, TTotalCmdKofPanel& sou
   TKofTreeOps& from = source.Tree();
   TKofTreeOps& to = target.Tree();
   if (&source == &target && (!move || overwrite)) {
+    // The item is not counted; what failed before it in the operation is still reported.
     plugin.ShowMessageDlg(source.SessionName(), kSameSession, 0x10000);
-    from.ClearCounters();
     return {wfx::FS_FILE_USERABORT};
   }
   from.CountItem(1);
   if (&source == &target && SameText(oldName.Parent().Canonical(), newName.Parent().Canonical()))
     return from.Rename(oldName, newName, move, overwrite);
   TKofObject* listed = nullptr;
-  std::unique_ptr<TKofRecord> record = from.ReadForCopy(oldName, listed);
+  TKofSpooledContent content;
+  std::unique_ptr<TKofRecord> record = from.ReadForCopy(oldName, listed, content);
   if (!record) return {listed ? wfx::FS_FILE_READERROR : wfx::FS_FILE_NOTFOUND};
+  const TWipedObject wiped(*record);
   if (record->ObjType() == kofExternalFile) {
-    record->WipeStrings();
     from.Report(dopSaveRec, newName.Parent().Full(), newName.Name(), kNoExternalFiles, "");
     plugin.ShowMessageDlg("External File Error", kNoExternalFiles, 0x10000);
     return {wfx::FS_FILE_USERABORT};
   }
   // Under the entry it was listed as, the copy keeps the record's own name.
   const bool sameEntry = oldName.Name() == newName.Name();
-  const std::int32_t id = to.PutRecord(*record, newName, overwrite, sameEntry ? record->Name() : std::string());
+  const bool withFile = HasRecordFile(*record);
+  const TUploadSource file = content.Source();
+  const std::int32_t id =
+      to.PutRecord(*record, withFile ? &file : nullptr, newName, overwrite, sameEntry ? record->Name() : std::string());
   if (id < 0) {
-    record->WipeStrings();
     from.CountItem(-1);
     return {wfx::FS_FILE_EXISTS};
   }
-  if (id == 0) {
-    record->WipeStrings();
-    return {wfx::FS_FILE_WRITEERROR};
-  }
+  if (id == 0) return {wfx::FS_FILE_WRITEERROR};
   from.CountCopied();
-  TCodeOutcome result{wfx::FS_FILE_OK};
-  if (move) {
-    if (from.DeleteRecord(*record) == 0) {
-      from.CountDeleted();
-    } else {
-      from.Report(dopDeleteRec, oldName.Parent().Full(), oldName.Name(), source.KofClient()->ErrorMsg(),
-                  source.KofClient()->ErrorKey());
-    }
-  }
-  record->WipeStrings();
-  return result;
+  if (move) from.DeleteMovedSource(*record, oldName);
+  return {wfx::FS_FILE_OK};
 }
 
 // --- sessions and records
@@ -454,23 +538,34 @@ TCodeOutcome RecordToSession(TKofSessionsFolder& folder, TTotalCmdKofPanel& sour
   TKofTreeOps& from = source.Tree();
   const std::string entry = newName.Name();
   const std::string ext = ExtractFileExt(entry);
-  if (!TKofSession::ValidInputExt(ext)) return {wfx::FS_FILE_NOTFOUND};
+  from.CountItem(1);
+  if (!TKofSession::ValidInputExt(ext)) {
+    from.Report(dopSaveRec, "\\", entry, "A session needs the extension .KOF, .CFG or .INI", "");
+    return {wfx::FS_FILE_NOTFOUND};
+  }
   TKofObject* listed = nullptr;
-  std::unique_ptr<TKofRecord> record = from.ReadForCopy(oldName, listed);
+  TKofSpooledContent content;
+  std::unique_ptr<TKofRecord> record = from.ReadForCopy(oldName, listed, content);
   if (!record) return {listed ? wfx::FS_FILE_READERROR : wfx::FS_FILE_NOTFOUND};
-  const auto* file = record->ObjType() == kofFile ? static_cast<const TKofFile*>(record.get()) : nullptr;
-  TCodeOutcome result{wfx::FS_FILE_READERROR};
-  if (file && file->Stream()) {
-    const std::string bytes(file->Stream()->begin(), file->Stream()->end());
-    result = folder.ImportText(bytes, InFolder(newName, entry.substr(0, entry.size() - ext.size()) + ".KOF"), overwrite);
+  const TWipedObject wiped(*record);
+  const std::optional<std::string> bytes =
+      record->ObjType() == kofFile ? content.Small(kMaxSessionFileBytes) : std::nullopt;
+  if (!bytes) {
+    from.Report(dopSaveRec, "\\", entry, "Only a file record holding a session file becomes a session", "");
+    return {wfx::FS_FILE_READERROR};
   }
-  if (result.Value == wfx::FS_FILE_OK && move && from.DeleteRecord(*record) != 0) {
-    from.Report(dopDeleteRec, oldName.Parent().Full(), oldName.Name(), source.KofClient()->ErrorMsg(),
-                source.KofClient()->ErrorKey());
+  const TCodeOutcome result =
+      folder.ImportText(*bytes, InFolder(newName, entry.substr(0, entry.size() - ext.size()) + ".KOF"), overwrite);
+  if (result.Value == wfx::FS_FILE_EXISTS) {
+    from.CountItem(-1);
+    return result;
   }
-  record->WipeStrings();
-  // The sessions folder keeps no report.
-  from.ClearCounters();
+  if (result.Value != wfx::FS_FILE_OK) {
+    from.Report(dopSaveRec, "\\", entry, "The record holds no valid session file", "");
+    return result;
+  }
+  from.CountCopied();
+  if (move) from.DeleteMovedSource(*record, oldName);
   return result;
 }
 
@@ -481,9 +576,15 @@ TCodeOutcome SessionToRecord(TKofSessionsFolder& folder, TTotalCmdKofPanel& targ
   if (!text) return {wfx::FS_FILE_NOTFOUND};
   to.CountItem(1);
   const std::string entry = SessionRecordEntry(newName.Name());
-  const TKofFile record(entry, "", "", "", "", entry,
-                        TByteSpan(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
-  const std::int32_t id = to.PutRecord(record, TKofHostPath(InFolder(newName, entry), THostRole::Target), overwrite);
+  const TKofFile record(entry, "", "", "", "", entry, nullptr, false);
+  const TUploadSource file{static_cast<std::int64_t>(text->size()),
+                           [&](std::int64_t offset, char* buffer, std::size_t length) {
+                             const std::size_t n = std::min(length, text->size() - static_cast<std::size_t>(offset));
+                             std::copy_n(text->data() + offset, n, buffer);
+                             return static_cast<std::int64_t>(n);
+                           }};
+  const std::int32_t id =
+      to.PutRecord(record, &file, TKofHostPath(InFolder(newName, entry), THostRole::Target), overwrite);
   if (id < 0) {
     to.CountItem(-1);
     return {wfx::FS_FILE_EXISTS};

@@ -137,6 +137,23 @@ TKofObject* TLevelData::Find(std::string_view name, std::string* listedName) con
   return ById(id);
 }
 
+void TLevelData::Forget(std::int32_t id) {
+  const auto without = [id](const TKofNameList& list) {
+    std::vector<TKofNameList::TEntry> kept;
+    for (const TKofNameList::TEntry& entry : list.Entries())
+      if (entry.Id != id) kept.push_back(entry);
+    return kept;
+  };
+  FPopulatedList.Assign(without(FPopulatedList));
+  FFSList.Assign(without(FFSList));
+  FById.erase(id);
+  for (int i = 0; i < FKOFList.Count(); ++i) {
+    if (FKOFList[i]->Id() != id) continue;
+    FKOFList.Delete(i);
+    return;
+  }
+}
+
 TKofObject* TLevelData::ById(std::int32_t id) const {
   const auto hit = FById.find(id);
   return hit == FById.end() ? nullptr : hit->second;

@@ -50,6 +50,9 @@ class TLevelData {
   // The member listed (or displayed) under this name; the host may have cut it.
   TKofObject* Find(std::string_view name, std::string* listedName = nullptr) const;
   TKofObject* ById(std::int32_t id) const;
+  // Drops a member the server no longer holds; every other member keeps the
+  // name it was listed under (the host goes on naming it so).
+  void Forget(std::int32_t id);
 
   std::int32_t FParentBoxId = -1;
   TKofObjectType FTypeOf = kofSafeBox;

@@ -1,6 +1,7 @@
 #include "plugin/TotalCmdKofPanel5.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "plugin/KofDialogProperties.h"
 #include "plugin/TotalCmdKofClasses5.h"
@@ -352,7 +353,6 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
   // The download and upload that follow an open still serve it.
   if (!start && operation != fsoGetSingle && operation != fsoPutSingle && operation != fsoExec)
     FTransfers.SetOpened({});
-  FSearching = start && operation == fsoSearch;
   TKofOperationLog& log = Owner().OperationLog();
   switch (operation) {
     case fsoGetSingle:
@@ -362,8 +362,10 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
     case fsoGetMultiThread:
     case fsoPutMultiThread:
       if (start) {
+        BeginWalk();
         ClearCounters();
       } else {
+        EndWalk();
         const bool out = operation == fsoGetMulti || operation == fsoGetMultiThread;
         if (log.HasErrors(false)) ReportOperation(out ? TReportForm::CopyOut : TReportForm::Copy);
         ClearCounters();
@@ -373,8 +375,10 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
     case fsoRenMovSingle:
     case fsoRenMovMulti:
       if (start) {
+        BeginWalk();
         ClearCounters();
       } else {
+        EndWalk();
         const bool byDeletion = Plugin().Moving() || Plugin().Renaming();
         if (log.HasErrors(byDeletion))
           ReportOperation(Plugin().Renaming() ? TReportForm::Rename
@@ -382,8 +386,40 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
                                               : TReportForm::Copy);
       }
       break;
+    case fsoDelete: FDeleteStart = start && Connected() ? FsCurDir() : std::string(); break;
+    case fsoSearch:
+    case fsoSearchText:
+      if (start)
+        BeginWalk();
+      else
+        EndWalk();
+      break;
     default: break;
   }
+}
+
+void TTotalCmdKofPanel::BeginWalk() {
+  // The host walks the folders below the operation's own with listings of its
+  // own; the plugin's special folders are no part of what it collects.
+  FSearching = true;
+  FWalkStart = Connected() ? FsCurDir() : std::string();
+}
+
+void TTotalCmdKofPanel::EndWalk() {
+  FSearching = false;
+  const std::string start = std::exchange(FWalkStart, {});
+  // Back where the operation started, with that folder as the operation left it.
+  if (!start.empty() && !SameText(start, FsCurDir())) ReturnTo(start, true);
+}
+
+void TTotalCmdKofPanel::RestoreDeleteLevel() {
+  if (!FDeleteStart.empty()) ReturnTo(FDeleteStart, false);
+}
+
+void TTotalCmdKofPanel::ReturnTo(const std::string& dir, bool read) {
+  // Never a login: a panel that left its session stays where it is.
+  if (!Connected() || Level() == fslSessions) return;
+  (void)GoToPath(0, TKofHostPath(dir), read);
 }
 
 void TTotalCmdKofPanel::ClearCounters() {

@@ -33,6 +33,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   TDoneOutcome MakeDirectory(int mode, const TKofHostPath& dir) override { return FTree.MakeDirectory(mode, dir); }
   TDoneOutcome RemoveDir(int mode, const TKofHostPath& dir) override { return FTree.RemoveDir(mode, dir); }
   TKofTreeOps& Tree() { return FTree; }
+  // During a delete: the stack back in the folder the delete started in.
+  void RestoreDeleteLevel();
 
   // "__Logout Session__": the connection ends, the panel stays until the plugin frees it.
   void LogoutSession() override { Logout(); }
@@ -64,9 +66,18 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   // Zeroes what the operation log counted, before an operation and after one that needs no report.
   void ClearCounters();
   void ReportOperation(TReportForm form);
+  // The walk of a multi-file, rename/move or search operation: its start is
+  // remembered, and its end brings the stack back there.
+  void BeginWalk();
+  void EndWalk();
+  // Moves the stack to DIR of this session (READ: and reads it), never logging in.
+  void ReturnTo(const std::string& dir, bool read);
 
   TTotalCmdKofPlugin& FPlugin;
   bool FSearching = false;
+  // Where the running walk started, and where the running delete did.
+  std::string FWalkStart;
+  std::string FDeleteStart;
   // The records of the last listing and the next one FindNext returns.
   std::vector<wfx::WIN32_FIND_DATAW> FRecords;
   std::size_t FItemIdx = 0;

@@ -2,6 +2,7 @@
 // file manager does, against a kof-test-server child process.
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -285,6 +286,56 @@ TEST_F(CopyFlow, ANameThatExistsIsReplacedOnlyWithTheOverwriteFlag) {
   ASSERT_EQ(FPlugin.Put(Local("new.txt"), Remote("new.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK);
   EXPECT_EQ(StoredByName("new.txt").value("contentBase64", ""), Base64Encode("two"));
   EXPECT_EQ(CountByName("new.txt"), 1);
+}
+
+// A file manager's "overwrite older": after FS_FILE_EXISTS it compares the
+// time the plugin lists for the record with the local file's, and puts the
+// file again with the overwrite flag only when the local one is newer.
+TEST_F(CopyFlow, OnlyANewerLocalFileReplacesTheRecordWhenTheHostOverwritesOlderOnes) {
+  constexpr std::int64_t kStored = 1700000000;  // the record's time, seconds since 1970 UTC
+  json seed = Seed(false);
+  seed["boxes"][0]["boxes"][0]["records"][3]["modified"] = kStored * 1000;
+  Open(seed);
+  const auto listedTime = [&] {
+    for (const Entry& e : FPlugin.List(kServersPath))
+      if (e.Name == "Release notes.txt") {
+        const std::uint64_t ticks = (std::uint64_t{e.WriteTime.dwHighDateTime} << 32) | e.WriteTime.dwLowDateTime;
+        return static_cast<std::int64_t>((ticks - 116444736000000000ULL) / 10000000ULL);
+      }
+    return std::int64_t{-1};
+  };
+  const auto putOnlyNewer = [&](const std::string& local) {
+    const int first = FPlugin.Put(local, Remote("Release notes.txt"), 0).Code;
+    if (first != wfx::FS_FILE_EXISTS) return first;
+    const auto localTime = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::file_clock::to_sys(fs::last_write_time(local)).time_since_epoch());
+    if (localTime.count() <= listedTime()) return -1;  // skipped by the host
+    return FPlugin.Put(local, Remote("Release notes.txt"), wfx::FS_COPYFLAGS_OVERWRITE).Code;
+  };
+  // The listed time is the record's own, as the host compares it with local files.
+  EXPECT_EQ(listedTime(), kStored);
+
+  struct Case {
+    const char* Name;
+    std::int64_t LocalTime;
+    int Result;
+    std::string Stored;
+  };
+  const Case cases[] = {
+      {"older", kStored - 3600, -1, "Koffra 5.0\n"},
+      {"same", kStored, -1, "Koffra 5.0\n"},
+      {"newer", kStored + 3600, wfx::FS_FILE_OK, "newer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string local = Local(std::string(c.Name) + ".txt");
+    WriteFile(local, c.Name);
+    fs::last_write_time(local, std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(c.LocalTime))));
+    EXPECT_EQ(putOnlyNewer(local), c.Result) << AskedSoFar();
+    // Written over in place: the record keeps its id, and no second one appears.
+    EXPECT_EQ(StoredRecord(104).value("contentBase64", ""), Base64Encode(c.Stored));
+    EXPECT_EQ(CountByName("Release notes"), 1);
+  }
 }
 
 TEST_F(CopyFlow, AMoveDeletesTheLocalFileOnlyOnceTheRecordIsStored) {

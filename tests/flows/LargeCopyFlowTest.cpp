@@ -1,7 +1,6 @@
 // A gibibyte copied into a vault and out again through the exports: the
 // plugin's memory stays bounded whatever the file size. Labelled "slow".
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,33 +16,7 @@ namespace fs = std::filesystem;
 constexpr std::int64_t kSize = std::int64_t{1} << 30;
 // The address sanitizer keeps freed memory back (256 MiB by default) and
 // shadows what it keeps; a file held whole still crosses the wider bound.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr long kBoundKiB = 512 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr long kBoundKiB = 512 * 1024;
-#else
-constexpr long kBoundKiB = 32 * 1024;
-#endif
-#else
-constexpr long kBoundKiB = 32 * 1024;
-#endif
-
-long StatusKiB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-  return -1;
-}
-
-// How much the peak resident memory rose while CALL ran.
-template <class F>
-long PeakGrowthKiB(F&& call) {
-  std::ofstream("/proc/self/clear_refs") << "5";
-  const long before = StatusKiB("VmRSS:");
-  call();
-  return StatusKiB("VmHWM:") - before;
-}
+constexpr long kBoundKiB = kSanitized ? 512 * 1024 : 32 * 1024;
 
 // Sparse but for a mark at each end, so a shifted or cut copy shows.
 void WriteLargeFile(const std::string& path) {

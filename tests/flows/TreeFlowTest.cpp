@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "crypto/KofNaCL.h"
 #include "tests/flows/VaultFixture.h"
 
 namespace kof::test {
@@ -57,6 +58,14 @@ class TreeFlow : public VaultFlow {
     for (const auto& item : state["records"])
       if (item.value("id", 0) == id) return item;
     return nullptr;
+  }
+
+  // "METHOD /path" of every request the vault answered since the log was last cleared.
+  std::vector<std::string> Sent() {
+    std::vector<std::string> lines;
+    for (const auto& entry : Control("GET", "/__control/requests"))
+      lines.push_back(entry["method"].get<std::string>() + " " + entry["path"].get<std::string>());
+    return lines;
   }
 
   bool Asked(const std::string& text) {
@@ -149,6 +158,21 @@ TEST_F(TreeFlow, DeleteRemovesARecordAndRefusesWhatItCannotDelete) {
   const auto external = FPlugin.Delete("/Demo/Company/Servers/holiday.mp4");
   EXPECT_EQ(external.Code, 0);
   EXPECT_FALSE(Record("holiday.mp4").is_null());
+}
+
+TEST_F(TreeFlow, DeletingRecordsOneByOneSendsOnlyTheDeletesAndKeepsTheListedNames) {
+  json seed = Seed(false);
+  seed["boxes"][1]["records"].push_back(
+      {{"id", 112}, {"template", "account"}, {"name", "Mail"}, {"loginName", "other"}, {"password", "x"}});
+  Open(seed);
+  const NameList listed = Names("/Demo/Personal");
+  ASSERT_EQ(listed, (NameList{"Mail [112].account", "Mail.account", kAccessories}));
+  Control("DELETE", "/__control/requests");
+  // As a file manager deletes a selection: each entry by the name it was listed under.
+  EXPECT_NE(FPlugin.Delete("/Demo/Personal/Mail.account").Code, 0) << AskedSoFar();
+  EXPECT_NE(FPlugin.Delete("/Demo/Personal/Mail [112].account").Code, 0) << AskedSoFar();
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"DELETE /safe/records/111", "DELETE /safe/records/112"}));
+  EXPECT_TRUE(Record("Mail").is_null());
 }
 
 TEST_F(TreeFlow, DeleteInTheBinRemovesTheItemForGood) {
@@ -466,7 +490,78 @@ TEST_F(TwoSessionFlow, AMoveBetweenSessionsOfOneServerKeepsTheSourceWhenTheTarge
   EXPECT_EQ(moved["password"], before["password"]);
 }
 
+TEST_F(TwoSessionFlow, AFileRecordOfSomeMebibytesMovesWholeWithoutPassingThroughMemory) {
+  constexpr std::size_t kSize = 6u << 20;
+  std::string content(kSize, '\0');
+  for (std::size_t i = 0; i < kSize; ++i) content[i] = static_cast<char>('a' + (i * 7) % 23);
+  json seed = Seed(false);
+  seed["server"]["fileSizeLimit"] = -1;
+  seed["boxes"][1]["records"].push_back({{"id", 112},
+                                         {"template", "file"},
+                                         {"name", "big.bin"},
+                                         {"fileName", "big.bin"},
+                                         {"contentText", content},
+                                         {"attributes", {{"file", "big.bin"}}}});
+  OpenBoth(seed);
+  FPlugin.List("/Demo/Personal");
+  int moved = -1;
+  const long growth = PeakHeapGrowthKiB(
+      [&] { moved = FPlugin.RenMov("/Demo/Personal/big.bin", "/Other/Inbox/big.bin", true, false).Code; });
+  ASSERT_EQ(moved, wfx::FS_FILE_OK) << AskedSoFar();
+  const json copy = OtherLive("records", "big.bin");
+  ASSERT_FALSE(copy.is_null());
+  EXPECT_TRUE(copy.value("contentBase64", "") == Base64Encode(content)) << "the copy's content differs";
+  EXPECT_TRUE(Record("big.bin").is_null());
+  // The file went through a temporary file, not through the plugin's memory.
+  EXPECT_LT(growth, static_cast<long>(kSize / 1024 / 2));
+}
+
+TEST_F(TwoSessionFlow, ACopyToAnotherSessionListsTheTargetBoxOnce) {
+  OpenBoth(Seed(false));
+  FPlugin.List("/Other/Inbox");
+  testserver::flow::Control(*FOtherApi, "DELETE", "/__control/requests");
+  ASSERT_EQ(FPlugin.RenMov("/Demo/Personal/Mail.account", "/Other/Inbox/Mail.account", false, false).Code,
+            wfx::FS_FILE_OK)
+      << AskedSoFar();
+  int listings = 0;
+  for (const auto& entry : testserver::flow::Control(*FOtherApi, "GET", "/__control/requests"))
+    listings += entry["method"] == "GET" && entry["path"] == "/safe/boxes/1/records";
+  EXPECT_EQ(listings, 1);
+  EXPECT_EQ(Names("/Other/Inbox"), (NameList{"Mail.account", kAccessories}));
+}
+
 // --- sessions and records
+
+TEST_F(TreeFlow, ACopyOfSeveralRecordsIntoTheSessionsFolderReportsEveryFailure) {
+  Open();
+  ASSERT_EQ(FPlugin.RenMov("/Demo.<KOF>", "/Demo/Personal/Spare.<KOF>", false, false).Code, wfx::FS_FILE_OK)
+      << AskedSoFar();
+  WriteFile(Local("Broken.KOF"), "not a session file\n");
+  ASSERT_EQ(FPlugin.Put(Local("Broken.KOF"), "/Demo/Personal/Broken.KOF", 0).Code, wfx::FS_FILE_OK) << AskedSoFar();
+  FPlugin.GetAnswers().ClearAsked();
+  const std::vector<wfxhost::Result> results =
+      FPlugin.RenMovMany("/Demo/Personal", {"Broken.KOF", "Spare.KOF"}, "/", false, false);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_NE(results[0].Code, wfx::FS_FILE_OK);
+  EXPECT_EQ(results[1].Code, wfx::FS_FILE_OK) << AskedSoFar();
+  const NameList sessions = Names("/");
+  EXPECT_NE(std::find(sessions.begin(), sessions.end(), "Spare.<KOF>"), sessions.end());
+  // The stored session does not wipe what failed before it.
+  EXPECT_TRUE(NoticeShown("Copy/Move Result", "Broken.KOF")) << AskedSoFar();
+  EXPECT_TRUE(NoticeShown("Copy/Move Result", "Copied Files/Records:  1\r\nFile/Record Errors:  1")) << AskedSoFar();
+}
+
+TEST_F(TreeFlow, ACopyRefusedWithinOneSessionStillReportsWhatFailedBeforeIt) {
+  Open();
+  // The box cannot be made inside a box; the record then meets the refusal.
+  FPlugin.RenMovTree("/Demo/Personal", "/Demo/Company/Servers/Personal", false, false);
+  EXPECT_TRUE(NoticeShown("", "Cannot copy/move files in the same session.")) << AskedSoFar();
+  EXPECT_TRUE(NoticeShown("Copy/Move Result", "[CREATE] " + kNotThisType)) << AskedSoFar();
+  int boxes = 0;
+  const json state = State();
+  for (const auto& box : state["boxes"]) boxes += box["name"] == "Personal";
+  EXPECT_EQ(boxes, 1);
+}
 
 TEST_F(TreeFlow, ASessionBecomesAFileRecordAndBack) {
   Open();

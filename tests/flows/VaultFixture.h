@@ -6,6 +6,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <utility>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -72,6 +77,76 @@ inline json Seed(bool clientEncryption) {
   })");
   seed["server"]["clientEncryption"] = clientEncryption;
   return seed;
+}
+
+// Built with the address sanitizer, which keeps freed memory back for a while.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// A field of /proc/self/status in KiB.
+inline long StatusKiB(const char* field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  return -1;
+}
+
+// How much the test process's peak resident memory (the plugin's included) rose while CALL ran.
+template <class F>
+long PeakGrowthKiB(F&& call) {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  const long before = StatusKiB("VmRSS:");
+  call();
+  return StatusKiB("VmHWM:") - before;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, std::size_t),
+                                              void (*onFree)(const volatile void*));
+std::size_t __sanitizer_get_allocated_size(const volatile void* block);
+}
+
+// The heap bytes in use as the sanitizer's allocator counts them, and the
+// most they reached since the last reset: what was live, not what it keeps back.
+struct THeapPeak {
+  static inline std::atomic<long long> Live{0};
+  static inline std::atomic<long long> Peak{0};
+  static void OnMalloc(const volatile void*, std::size_t size) {
+    const long long now = Live += static_cast<long long>(size);
+    for (long long peak = Peak.load(); now > peak && !Peak.compare_exchange_weak(peak, now);) {
+    }
+  }
+  static void OnFree(const volatile void* block) {
+    Live -= static_cast<long long>(__sanitizer_get_allocated_size(block));
+  }
+};
+#endif
+
+// How much the test process's heap in use (the plugin's included) rose at its
+// highest while CALL ran; without the sanitizer, the peak resident memory.
+template <class F>
+long PeakHeapGrowthKiB(F&& call) {
+#if defined(__SANITIZE_ADDRESS__)
+  static const bool installed =
+      __sanitizer_install_malloc_and_free_hooks(&THeapPeak::OnMalloc, &THeapPeak::OnFree) != 0;
+  (void)installed;
+  const long long before = THeapPeak::Live.load();
+  THeapPeak::Peak = before;
+  call();
+  return static_cast<long>((THeapPeak::Peak.load() - before) / 1024);
+#else
+  return PeakGrowthKiB(std::forward<F>(call));
+#endif
 }
 
 inline bool IsReuseQuestion(const Request& r) {

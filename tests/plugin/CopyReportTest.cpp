@@ -36,7 +36,7 @@ TEST(CopyReport, GroupingShowsEachRunOfOneErrorKeyOnce) {
 
 TEST(CopyReport, TheFormSaysWhichCountIsDone) {
   TKofOperationLog log;
-  log.Counts = {3, 2, 0, 5, 4, 1};
+  log.Counts = {3, 2, 5, 4, 1};
   struct Case {
     TReportForm Form;
     std::string Text;
@@ -62,11 +62,11 @@ TEST(CopyReport, TheFormSaysWhichCountIsDone) {
 TEST(CopyReport, ErrorsAreCountedAgainstWhatTheOperationCompletes) {
   TKofOperationLog log;
   EXPECT_FALSE(log.HasErrors(false));
-  log.Counts = {0, 0, 0, 2, 2, 0};
+  log.Counts = {0, 0, 2, 2, 0};
   EXPECT_FALSE(log.HasErrors(false));
   // A move is done only once its source is deleted.
   EXPECT_TRUE(log.HasErrors(true));
-  log.Counts = {1, 0, 0, 0, 0, 0};
+  log.Counts = {1, 0, 0, 0, 0};
   EXPECT_TRUE(log.HasErrors(false));
 }
 

@@ -283,6 +283,15 @@ Result Plugin::RenMov(const std::string& from, const std::string& to, bool move,
   });
 }
 
+std::vector<Result> Plugin::RenMovMany(const std::string& fromDir, const std::vector<std::string>& names,
+                                       const std::string& toDir, bool move, bool overwrite) {
+  return Many(fromDir, 7 /* rename/move multi */, names, [&](const std::string& name) {
+    std::u16string f = ToWide(Joined(fromDir, name)), t = ToWide(Joined(toDir, name));
+    RemoteInfoStruct ri{};
+    return FRenMov(f.data(), t.data(), move ? kTrue : kFalse, overwrite ? kTrue : kFalse, &ri);
+  });
+}
+
 namespace {
 constexpr uint32_t kAttributeFolder = 0x10;
 }  // namespace

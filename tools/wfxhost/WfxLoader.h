@@ -103,6 +103,10 @@ class Plugin {
   Result MkDir(const std::string& path);
   Result RmDir(const std::string& path);
   Result RenMov(const std::string& from, const std::string& to, bool move, bool overwrite);
+  // Several entries of one folder renamed, copied or moved into another in one
+  // rename/move bracket, as a file manager does with a selection; one result per entry.
+  std::vector<Result> RenMovMany(const std::string& fromDir, const std::vector<std::string>& names,
+                                 const std::string& toDir, bool move, bool overwrite);
   // A folder copied or moved as a file manager does it: the folder's entries
   // are collected first (parents before children); then, in one rename/move
   // bracket, each folder is made in the target and each file copied or moved,
