@@ -208,9 +208,9 @@ TCodeOutcome TKofTransfers::GetFileItemsByLevel(int mode, const TKofObject& obje
   // The host shows this file in its viewer and removes it afterwards.
   if (info.AsText) return WriteJSONText(object, local);
   if (object.ObjType() == kofExternalFile) {
-    Tell("External File Error",
-                                 "Copying external files from the storage is not available in this version.");
-    return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
+    TKofSession* session = FPanel.CurrentSession();
+    const bool encrypt = session && session->EncryptingFiles() && FPanel.Owner().InTemporary(local);
+    return External(FPanel.ExternalFiles().CopyOut(id, local, info.Overwrite || opening, encrypt, move));
   }
   if (FileExists(local) && !opening && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
   std::unique_ptr<TKofRecord> record = Client().GetRecord(id, true, false);
@@ -371,14 +371,14 @@ TCodeOutcome TKofTransfers::PutFileItems(int mode, const std::string& local, con
   const TKofObject* edited = editing ? level.ById(FEditedInfo.Id) : nullptr;
   if (listed && !edited && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
   TKofSession* session = FPanel.CurrentSession();
-  if (NeedsExternalStorage(Client().KofVersionEncoded().Version, session && session->StoreAllFiles(),
-                           FPanel.FileSizeLimit(), *size)) {
-    Tell("External File Error",
-                                 "Storing files in the external storage is not available in this version, so \"" +
-                                     item + "\" was not stored.");
-    return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
-  }
+  const bool external = NeedsExternalStorage(Client().KofVersionEncoded().Version,
+                                             session && session->StoreAllFiles(), FPanel.FileSizeLimit(), *size);
   if (!FPanel.AskAccessCode("Putting record(-s)")) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
+  if (external) {
+    const TCodeOutcome stored = External(FPanel.ExternalFiles().Store(
+        local, TKofFileSysList::ReplaceFsNameBack(item), *size, listed ? listed->Id() : 0, info.Overwrite));
+    return stored.Value == wfx::FS_FILE_OK ? AfterStored(local, flags, info) : stored;
+  }
   // The entry the host asked to replace is that record, whatever name it is stored under.
   FEditDeclined = false;
   TCodeOutcome result = edited   ? StoreEdit(in.Handle.Fd(), local, remote, *size, *edited)
@@ -387,6 +387,10 @@ TCodeOutcome TKofTransfers::PutFileItems(int mode, const std::string& local, con
   // An edit that could not be stored stays as it is, so that saving it again
   // loses nothing; only a stored one is wiped.
   if (result.Value != wfx::FS_FILE_OK) return result;
+  return AfterStored(local, flags, info);
+}
+
+TCodeOutcome TKofTransfers::AfterStored(const std::string& local, int flags, const TCopyInfo& info) {
   const bool declined = std::exchange(FEditDeclined, false);
   if (info.AsText && !declined) TransliterateFile(local);
   // Only now is the content stored: the local file may go (not when the user declined storing it).
@@ -396,7 +400,13 @@ TCodeOutcome TKofTransfers::PutFileItems(int mode, const std::string& local, con
       return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
     }
   }
-  return result;
+  return {wfx::FS_FILE_OK};
+}
+
+TCodeOutcome TKofTransfers::External(const TExtTransfer& transfer) {
+  if (transfer.ServerError) RememberServerError();
+  if (!transfer.Failure.empty()) FLastPlugErrorStr = transfer.Failure;
+  return transfer.Outcome;
 }
 
 std::unique_ptr<TKofFile> TKofTransfers::NewFileRecord(bool certificate, const std::string& name,

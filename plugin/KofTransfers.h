@@ -15,6 +15,7 @@
 #include "client/KofRESTsend.h"
 #include "model/KofObjects.h"
 #include "plugin/KofCopyReport.h"
+#include "plugin/KofExternalFiles.h"
 #include "plugin/KofHostPaths.h"
 #include "plugin/KofOutcome.h"
 #include "support/SecureString.h"
@@ -79,6 +80,10 @@ class TKofTransfers {
                                    const std::string& local, const TCopyInfo& info, bool move);
   // PutFile after the host's progress was told: the local file stored in the current level, all but the counting.
   TCodeOutcome PutFileItems(int mode, const std::string& local, const TKofHostPath& remote, int flags);
+  // The local file's fate after its content was stored (wiped or removed for a move).
+  TCodeOutcome AfterStored(const std::string& local, int flags, const TCopyInfo& info);
+  // What an external file's transfer gave, with its failure kept for the report.
+  TCodeOutcome External(const TExtTransfer& transfer);
   TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
   TCodeOutcome DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local, bool encrypt);
   // A certificate or file record with PASSWORD as its secret note (and the certificate's password).

@@ -19,7 +19,7 @@ constexpr const char* kTooDeep = "Exceeded maximum level of Safe Boxes tree";
 constexpr const char* kKeyBoxDuplicate = "safebox.duplicate";
 constexpr const char* kKeyHasExternalFiles = "safebox.delete.hasexternalfiles";
 constexpr const char* kSameSession = "Cannot copy/move files in the same session. Use a different session that has the same URL.";
-constexpr const char* kNoExternalFiles = "External files in the Storage are not handled by this version.";
+constexpr const char* kExternalNotDeleted = "The external file was not deleted from the Storage";
 
 bool IsBox(const TKofObject& object) { return kofBoxKinds.Contains(object.ObjType()); }
 
@@ -220,7 +220,8 @@ bool TKofTreeOps::DeleteBox(TKofObject& box, const TKofHostPath& dir) {
 }
 
 bool TKofTreeOps::DeleteExternalFiles(const TKofObject& box, const TKofHostPath& dir) {
-  Report(dopRemoveBox, dir.Full(), TKofFileSysList::ReplaceFsNameBack(box.Name()), kNoExternalFiles, "");
+  if (FPanel.ExternalFiles().DeleteBoxExternalFiles(box.Id(), 0, false, true)) return true;
+  Report(dopRemoveBox, dir.Parent().Full(), TKofFileSysList::ReplaceFsNameBack(box.Name()), kExternalNotDeleted, "");
   return false;
 }
 
@@ -251,8 +252,13 @@ void TKofTreeOps::DeleteMovedSource(TKofObject& record, const TKofHostPath& oldN
 }
 
 bool TKofTreeOps::DeleteExternalRecord(const TKofObject& record, const TKofHostPath& remote) {
-  // Deleting only the record would leave its stored file behind for good.
-  Report(dopDeleteRec, remote.Parent().Full(), TKofFileSysList::ReplaceFsNameBack(record.Name()), kNoExternalFiles, "");
+  // The stored file goes first: the record alone would leave it behind for good.
+  const std::string name = TKofFileSysList::ReplaceFsNameBack(record.Name());
+  const int code = FPanel.ExternalFiles().DeleteExternalFileRecord(record.Id(), name);
+  if (code == 0) return true;
+  Report(dopDeleteRec, remote.Parent().Full(), name,
+         Client().ErrorCode() != 0 && Client().ErrorCode() != 200 ? Client().ErrorMsg() : kExternalNotDeleted,
+         Client().ErrorKey());
   return false;
 }
 
@@ -495,9 +501,8 @@ TCodeOutcome RenMovInSessions(TTotalCmdKofPlugin& plugin, TTotalCmdKofPanel& sou
   if (!record) return {listed ? wfx::FS_FILE_READERROR : wfx::FS_FILE_NOTFOUND};
   const TWipedObject wiped(*record);
   if (record->ObjType() == kofExternalFile) {
-    from.Report(dopSaveRec, newName.Parent().Full(), newName.Name(), kNoExternalFiles, "");
-    plugin.ShowMessageDlg("External File Error", kNoExternalFiles, 0x10000);
-    return {wfx::FS_FILE_USERABORT};
+    return TKofExternalFiles::CopyBetweenBoxes(plugin, source, target, static_cast<const TKofExternalFile&>(*record),
+                                               oldName, newName, move, overwrite);
   }
   // Under the entry it was listed as, the copy keeps the record's own name.
   const bool sameEntry = oldName.Name() == newName.Name();

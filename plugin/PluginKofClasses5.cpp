@@ -361,6 +361,7 @@ void TPluginKofPanel::AfterLogin(TKofSession& session) {
   FKofApiVersion = FKOFClient->KofApiVersion();
   FKofVersion = FKOFClient->KofVersion();
   SetSession(session, true);
+  Owner().ReloadSubstitutions();
 }
 
 void TPluginKofPanel::GotoRoot() {
@@ -542,10 +543,13 @@ TKofStep TPluginKofPanel::GetFileItemsByParent(int mode, TPluginPanelItemList& i
   return {true};
 }
 
-std::int64_t TPluginKofPanel::ExternalFileSize(const TKofObject& object) {
+std::int64_t TPluginKofPanel::ExternalFileSize(const TKofObject& object, int& recordReadsLeft) {
   const auto& external = static_cast<const TKofExternalFile&>(object);
   if (!external.FileSizeAsString().empty()) return external.FileSize();
-  // A server that does not give sizes in its listing: ask for the record.
+  // A server that does not give sizes in its listing: ask for the record,
+  // but only for so many of them, so that a box of thousands still lists at once.
+  if (recordReadsLeft <= 0) return 0;
+  --recordReadsLeft;
   const std::unique_ptr<TKofRecord> record = FKOFClient->GetRecord(object.Id(), false, false, nullptr);
   if (!record || record->ObjType() != kofExternalFile) return 0;
   return static_cast<const TKofExternalFile&>(*record).FileSize();
@@ -554,6 +558,7 @@ std::int64_t TPluginKofPanel::ExternalFileSize(const TKofObject& object) {
 void TPluginKofPanel::AppendItems(const TLevelData& level, int mode, TPluginPanelItemList& items) {
   const TKofNameList& names = (mode & (kModeSearching | kModeFsNames)) ? level.FFSList : level.FPopulatedList;
   items.reserve(static_cast<std::size_t>(names.Count()));
+  int sizeReadsLeft = kMaxSizeReadsPerListing;
   for (const auto& entry : names.Entries()) {
     const TKofObject* object = level.ById(entry.Id);
     if (!object) continue;
@@ -569,7 +574,7 @@ void TPluginKofPanel::AppendItems(const TLevelData& level, int mode, TPluginPane
       case kofCertificate:
         item.FFileSize = std::max<std::int64_t>(1, static_cast<const TKofFile&>(*object).FileSizeApprox());
         break;
-      case kofExternalFile: item.FFileSize = ExternalFileSize(*object); break;
+      case kofExternalFile: item.FFileSize = ExternalFileSize(*object, sizeReadsLeft); break;
       default: item.FFileSize = object->Size(); break;
     }
     items.push_back(std::move(item));

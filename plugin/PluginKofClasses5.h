@@ -34,6 +34,10 @@ struct TPluginPanelItem {
 };
 using TPluginPanelItemList = std::vector<TPluginPanelItem>;
 
+// A listing normally carries the sizes of its external files; without them at
+// most this many records are read for their sizes (the rest show 0).
+inline constexpr int kMaxSizeReadsPerListing = 32;
+
 // Names in the host's name buffer are cut to this many UTF-16 units.
 inline constexpr std::size_t kMaxListedUnits = 259;
 
@@ -154,7 +158,9 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   // Nothing when the level was read.
   std::optional<TKofFailure> ReadLevel(TLevelData& level, bool secretFields);
   void AppendItems(const TLevelData& level, int mode, TPluginPanelItemList& items);
-  std::int64_t ExternalFileSize(const TKofObject& object);
+  // The plain size of a listed external file; reads the record when the
+  // listing lacks it, while RECORDREADSLEFT allows.
+  std::int64_t ExternalFileSize(const TKofObject& object, int& recordReadsLeft);
   bool EnterChild(const std::string& name, bool reread);
   bool GoUp();
   int AccessCodeTimeout() const;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "extfiles/KofUtils.h"
 #include "platform/KofClipboard.h"
 #include "platform/KofTimer.h"
 #include "plugin/KofCopyReport.h"
@@ -173,6 +174,9 @@ class TCommonKofPlugin {
   void DeliverClipboardNotice() KOF_REQUIRES(Lock());
 
   bool InTemporary(std::string_view path) const;
+  // The path mapping of external files, read again from Koffra.subst.cfg by ReloadSubstitutions.
+  const TExtSubstitutions& Substitutions() const { return FSubstitutions; }
+  void ReloadSubstitutions() { LoadSubstitutions(FSubstitutions); }
   bool CopyFromToTempDir(std::string_view path, bool checkExtension) const;
   void FreePanels();
 
@@ -194,6 +198,7 @@ class TCommonKofPlugin {
   TPanelList FPanels;
   std::unique_ptr<TKofPrompts> FPrompts;
   TKofOperationLog FOperationLog;
+  TExtSubstitutions FSubstitutions;
   bool FInCredentialsPhase = false;
   std::string FAppVersion;
   TFsStatus FFsStatus = fsInit;

@@ -53,6 +53,7 @@ bool TTotalCmdKofPlugin::Init(const std::string& moduleFileName) {
   // An empty store (a new user, or a document moved aside as corrupt) is a
   // working start, not a failure: the user creates or imports sessions from it.
   ReadConfiguration();
+  ReloadSubstitutions();
   return true;
 }
 

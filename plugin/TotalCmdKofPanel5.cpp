@@ -168,8 +168,7 @@ TFindHandle TTotalCmdKofPanel::ListAccessories(wfx::WIN32_FIND_DATAW& fd) {
   const bool encrypted = KofClient() && KofClient()->DecryptNaCL();
   FillSpecialEntry(entry, encrypted ? kEncryptionOnEntry : kEncryptionOffEntry, 0);
   FKOFHelpList.push_back(entry);
-  // Path mapping for external files comes with the external-file layer; until then there are no rules.
-  FillSpecialEntry(entry, kMappingOffEntry, 999);
+  FillSpecialEntry(entry, Owner().Substitutions().Count() > 0 ? kMappingOnEntry : kMappingOffEntry, 999);
   FKOFHelpList.push_back(entry);
   FillHelpEntry(fd, Plugin().Help2().size());
   return PluginHandle();
@@ -246,12 +245,22 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& rem
     LogEntryFormat(false, "Server information: %s", ReplaceAll(ReplaceAll(info, "\r\n\r\n", "; "), "\t", " ").c_str());
     Prompts().ShowMessage(std::string(kServerInfoEntry), info);
   } else if (SameText(entry, kMappingOnEntry) || SameText(entry, kMappingOffEntry)) {
-    LogEntryFormat(false, "Mapping information: no mapping paths to external files");
-    Prompts().ShowMessage("Mapping paths", "Mapping paths to external files is not set");
+    return {ExecuteMapping(remote, newRemote)};
   } else if ((SameText(entry, kConfigurationEntry) || (entry == ".." && verb == vtProperties)) && FCurrentSession) {
     EditSessionSettings();
   }
   return {wfx::FS_EXEC_OK};
+}
+
+int TTotalCmdKofPanel::ExecuteMapping(const TKofHostPath& remote, std::string& newRemote) {
+  Owner().ReloadSubstitutions();
+  const TExtSubstitutions& rules = Owner().Substitutions();
+  LogEntryFormat(false, "Mapping information: %d mapping path(s) to external files", static_cast<int>(rules.Count()));
+  Prompts().ShowMessage("Mapping paths", MappingText(rules));
+  if (rules.Count() == 0) return wfx::FS_EXEC_OK;
+  // The accessories folder is read again, so that its entry says ENABLED or DISABLED as the rules are now.
+  newRemote = remote.Parent().Canonical() + "\\";
+  return wfx::FS_EXEC_SYMLINK;
 }
 
 TCodeOutcome TTotalCmdKofPanel::OpenPasswordRecord(std::int32_t id) {

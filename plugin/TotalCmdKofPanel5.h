@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/KofObjects.h"
+#include "plugin/KofExternalFiles.h"
 #include "plugin/KofTransfers.h"
 #include "plugin/KofTreeOps.h"
 #include "plugin/PluginKofClasses5.h"
@@ -35,6 +36,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   TKofTreeOps& Tree() { return FTree; }
   // During a delete: the stack back in the folder the delete started in.
   void RestoreDeleteLevel();
+  TKofExternalFiles& ExternalFiles() { return FExternal; }
 
   // "__Logout Session__": the connection ends, the panel stays until the plugin frees it.
   void LogoutSession() override { Logout(); }
@@ -44,6 +46,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   // The copies use the panel's level stack, prompts and clipboard.
   friend class TKofTransfers;
   friend class TKofTreeOps;
+  friend class TKofExternalFiles;
   TTotalCmdKofPlugin& Plugin() const { return FPlugin; }
   TFindHandle ListAccessories(wfx::WIN32_FIND_DATAW& fd);
   TKofListing ListBin(wfx::WIN32_FIND_DATAW& fd);
@@ -54,6 +57,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   const TDeletedItem* ListedBinItem(std::string_view entry) const;
   void FillBinEntry(wfx::WIN32_FIND_DATAW& fd, const TDeletedItem& item) const;
   int ExecuteBin(const std::string& entry, TVerbType verb, std::string& newRemote);
+  // The mapping entry: the rules read again and shown.
+  int ExecuteMapping(const TKofHostPath& remote, std::string& newRemote);
   TCodeOutcome OpenPasswordRecord(std::int32_t id);
   // The record's password to the clipboard, after the access code was asked with PROMPT.
   void CopyRecordPassword(std::int32_t id, const std::string& prompt);
@@ -85,6 +90,7 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   std::vector<wfx::WIN32_FIND_DATAW> FKOFHelpList;
   // The deleted items the bin showed last.
   TDeletedItemList FInfoKOFTrashList;
+  TKofExternalFiles FExternal{*this};
   TKofTransfers FTransfers{*this};
   TKofTreeOps FTree{*this};
 };

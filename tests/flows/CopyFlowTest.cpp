@@ -386,12 +386,13 @@ TEST_F(CopyFlow, AFileTooLargeForTheServerIsReportedAndLeavesNoRecord) {
   EXPECT_TRUE(fs::exists(Local("big.bin")));
 }
 
+// Without a mapping to the storage share the file cannot go there: told, and nothing is stored.
 TEST_F(CopyFlow, AFileForTheExternalStorageIsRefusedClearly) {
   Open();
   WriteFile(Local("big.bin"), std::string(1536 * 1024, 'x'));
   const auto r = FPlugin.Put(Local("big.bin"), Remote("big.bin"), 0);
   EXPECT_EQ(r.Code, wfx::FS_FILE_WRITEERROR);
-  EXPECT_TRUE(NoticeShown("External File Error", "not available")) << AskedSoFar();
+  EXPECT_TRUE(NoticeShown("External File Error", "not exists")) << AskedSoFar();
   EXPECT_EQ(CountByName("big.bin"), 0);
 }
 

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "support/KofText.h"
+#include "tests/server/KofTestExtStore.h"
 #include "tests/server/KofTestRecordWire.h"
 #include "tests/server/KofTestSeed.h"
 
@@ -31,7 +32,10 @@ void GetChildBoxes(TServerContext& ctx, TCaller&, const httplib::Request& req, h
 
 void GetBox(TServerContext& ctx, TCaller&, const httplib::Request& req, httplib::Response& res) {
   TBox* box = BoxOr404(ctx, PathId(req), res);
-  if (box) SendJson(res, {{"safebox", BoxToWire(ctx.State, *box, true, QueryFlag(req, "getExternalFilesPath"))}});
+  if (!box) return;
+  json wire = BoxToWire(ctx.State, *box, true, QueryFlag(req, "getExternalFilesPath"));
+  if (wire.contains("externalFilesPath")) wire["externalFilesPath"] = BoxStorageRoot(ctx.State.Settings, *box);
+  SendJson(res, {{"safebox", wire}});
 }
 
 std::optional<int> ParentForNewBox(TServerContext& ctx, int parentId, httplib::Response& res) {
@@ -91,6 +95,7 @@ void AddBox(TServerContext& ctx, TCaller& caller, const httplib::Request& req, h
               {"order", 0}};
   ApplyBoxFields(box.Data, *body);
   ctx.State.Boxes[id] = box;
+  if (!box.IsGroup()) MakeBoxStorageFolder(ctx.State.Settings, box);
   SendJson(res, {{"id", id}});
 }
 
@@ -196,22 +201,10 @@ void GetFileSizeLimit(TServerContext& ctx, TCaller&, const httplib::Request&, ht
   SendJson(res, limit >= 0 ? json{{"fileSizeLimit", limit}} : json::object());
 }
 
-std::string RandomHex(std::size_t bytes) {
-  std::string raw(bytes, '\0');
-  randombytes_buf(raw.data(), raw.size());
-  std::string hex(bytes * 2 + 1, '\0');
-  sodium_bin2hex(hex.data(), hex.size(), reinterpret_cast<const unsigned char*>(raw.data()), raw.size());
-  hex.pop_back();
-  for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  SecureZero(raw.data(), raw.size());
-  return hex;
-}
-
 void GetExternalFileParams(TServerContext& ctx, TCaller& caller, const httplib::Request& req, httplib::Response& res) {
   TBox* box = BoxOr404(ctx, PathId(req), res);
   if (!box) return;
-  const std::string path =
-      ctx.State.Settings.ExternalFilesRoot + "/" + std::to_string(box->Id()) + "/" + RandomHex(16) + ".kofx";
+  const std::string path = NewStoredFilePath(ctx.State.Settings, *box);
   std::string key = RandomHex(32);
   SendJson(res, {{"filePath", ForCaller(ctx, caller, path)},
                  {"key", ForCaller(ctx, caller, key)},

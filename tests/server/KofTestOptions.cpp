@@ -16,7 +16,8 @@ std::optional<int> ParsePort(const std::string& text) {
 
 std::string UsageText() {
   return "usage: kof-test-server [--port N] [--seed FILE] [--cert FILE --key FILE]\n"
-         "                       [--cert-out FILE] [--no-stdin-watch] [--issue-certificate USER:FOLDER]\n";
+         "                       [--cert-out FILE] [--no-stdin-watch] [--issue-certificate USER:FOLDER]\n"
+         "                       [--storage-dir FOLDER]\n";
 }
 
 TParseResult ParseOptions(const std::vector<std::string>& args) {
@@ -45,6 +46,8 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--issue-certificate") {
       if (value.find(':') == std::string::npos) return {std::nullopt, "--issue-certificate takes USER:FOLDER"};
       options.IssueCertificate = value;
+    } else if (arg == "--storage-dir") {
+      options.StorageDir = value;
     } else {
       return {std::nullopt, "unknown option: " + arg};
     }

@@ -16,6 +16,8 @@ struct TServerOptions {
   // USER:FOLDER: issue a client certificate for USER at start and write it as
   // FOLDER/user.pem and FOLDER/user.key (for the single-sign-on stand-in).
   std::string IssueCertificate;
+  // The local folder that stands for the server's external-files share.
+  std::string StorageDir;
 };
 
 struct TParseResult {

@@ -29,7 +29,8 @@ TRecord* RecordWithRight(TServerContext& ctx, int id, char right, const char* ac
 void GetRecords(TServerContext& ctx, TCaller& caller, const httplib::Request& req, httplib::Response& res) {
   const int boxId = PathId(req);
   if (!BoxOr404(ctx, boxId, res)) return;
-  const auto detail = QueryFlag(req, "fileInfo") ? TRecordDetail::ListingWithFileSizes : TRecordDetail::Listing;
+  const bool sizes = QueryFlag(req, "fileInfo") && ctx.State.Settings.ListingFileSizes;
+  const auto detail = sizes ? TRecordDetail::ListingWithFileSizes : TRecordDetail::Listing;
   json list = json::array();
   for (const auto& [id, record] : ctx.State.Records) {
     if (record.BoxId == boxId && !record.Deleted) list.push_back(RecordToWire(ctx, caller, record, detail));
@@ -43,7 +44,8 @@ void GetRecord(TServerContext& ctx, TCaller& caller, const httplib::Request& req
   TRecord* record = RecordOr404(ctx, PathId(req), res);
   if (!record) return;
   const bool withSecrets = HeaderAccessCode(ctx, req).Present;
-  auto detail = withSecrets ? TRecordDetail::WithSecrets : TRecordDetail::Listing;
+  // One record read always tells an external file's size, which is no secret.
+  auto detail = withSecrets ? TRecordDetail::WithSecrets : TRecordDetail::ListingWithFileSizes;
   SendJson(res, {{"record", RecordToWire(ctx, caller, *record, detail)}});
 }
 

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/server/KofTestExtStore.h"
 #include "tests/server/KofTestWire.h"
 
 namespace kof::testserver {
@@ -197,6 +198,7 @@ TVaultState LoadSeed(const json& seed) {
       if (tag.Id == 0) tag.Id = state.NewId();
     ReadBoxes(state, seed.value("boxes", json::array()), 0, "SYSTEM", 0);
     state.Agents = seed.value("agents", json::object());
+    WriteSeedStoredFiles(state);
   } catch (const json::exception& e) {
     throw SeedError(std::string("wrong member type: ") + e.what());
   }
@@ -234,6 +236,8 @@ void ReadSettings(TServerSettings& s, const json& in) {
   s.SessionTtlSeconds = in.value("sessionTtlSeconds", s.SessionTtlSeconds);
   s.AccessCodeMaxAttempts = in.value("accessCodeMaxAttempts", s.AccessCodeMaxAttempts);
   s.ExternalFilesRoot = in.value("externalFilesRoot", s.ExternalFilesRoot);
+  s.StorageDir = in.value("storageDir", s.StorageDir);
+  s.ListingFileSizes = in.value("listingFileSizes", s.ListingFileSizes);
 }
 
 }  // namespace kof::testserver

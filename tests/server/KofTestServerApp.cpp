@@ -187,6 +187,7 @@ int RunServer(const TServerOptions& options) {
   std::unique_ptr<httplib::SSLServer> server;
   try {
     ctx->Seed = options.SeedFile.empty() ? DefaultSeed() : ReadSeedFile(options.SeedFile);
+    if (!options.StorageDir.empty()) ctx->Seed["server"]["storageDir"] = options.StorageDir;
     ctx->State = LoadSeed(ctx->Seed);
     server = MakeServer(options, identity);
   } catch (const std::exception& e) {

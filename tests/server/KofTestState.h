@@ -21,7 +21,9 @@ struct TServerSettings {
   bool ClientEncryption = false;
   int SessionTtlSeconds = 0;                     // 0: sessions live until expired on demand
   int AccessCodeMaxAttempts = 0;                 // 0: never banned
-  std::string ExternalFilesRoot = "koffra-ext";  // folder part of generated external-file paths
+  std::string ExternalFilesRoot = "\\\\storage\\vault";  // the share below which boxes keep external files
+  std::string StorageDir;
+  bool ListingFileSizes = true;  // false: an older server, whose listings never carry external-file sizes  // the local folder the share stands for; empty: the server does not reach it
 };
 
 struct TUser {

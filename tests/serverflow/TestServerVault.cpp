@@ -1,6 +1,11 @@
 // Boxes, records, files, the bin, tags, search, watch flags and limits.
 #include <sodium.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "tests/server/KofTestSeed.h"
@@ -357,7 +362,8 @@ TEST_F(VaultTest, ExternalFileParametersNeedTheAccessCode) {
   EXPECT_EQ(params["key"].get<std::string>().size(), 64u);
   EXPECT_EQ(params["iv"].get<std::string>().size(), 24u);
   EXPECT_EQ(params["aad"].get<std::string>().size(), 32u);
-  EXPECT_NE(params["filePath"].get<std::string>().find("/2/"), std::string::npos);
+  // Below the box's storage root on the server's share.
+  EXPECT_EQ(params["filePath"].get<std::string>().rfind("\\\\storage\\vault\\box2\\", 0), 0u);
   EXPECT_NE(params["key"], JsonOf(api.Get("/safe/boxes/2/generateExternalFileParams"))["key"]);
 }
 
@@ -478,6 +484,29 @@ TEST(DemoVault, HoldsEveryRecordKindTwoGroupsAndTheBin) {
   EXPECT_EQ(bin, (std::set<std::string>{"Archive", "Old router"}));
   auto readOnly = api.PostJson("/safe/boxes/3/records", {{"template", "account"}, {"name", "x"}});
   EXPECT_EQ(ErrorKeyOf(readOnly), "err.access.denied") << "Finance is read-only in the demo";
+}
+
+// With a storage folder the demo's external file lies on the share, and
+// its box keeps it until the client removed it.
+TEST(DemoVault, ItsExternalFileIsStoredAtStart) {
+  const std::string storage = ::testing::TempDir() + "kof-demo-storage-" + std::to_string(::getpid());
+  std::filesystem::remove_all(storage);
+  TServerProcess server(ReadSeedFile(DemoVaultPath()), {"--storage-dir", storage});
+  TApi api(server);
+  ASSERT_EQ(api.Login("demo", "demo")->status, 200);
+  const json record = StateRecord(api, 123);
+  const std::string path = record["attributes"]["efFilePath"];
+  ASSERT_EQ(path.rfind("\\\\storage\\vault\\box5\\", 0), 0u) << path;
+  std::string local = path.substr(std::string("\\\\storage\\vault").size());
+  std::replace(local.begin(), local.end(), '\\', '/');
+  std::ifstream in(storage + local, std::ios::binary);
+  const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(stored.size(), record["attributes"]["fileSize"].get<std::size_t>() + 20);
+  EXPECT_EQ(stored.substr(0, 4), std::string("\xFA\xBD\xEC\x13"));
+  EXPECT_FALSE(record.contains("contentBase64"));
+  EXPECT_TRUE(std::filesystem::is_directory(storage + "/box2"));
+  EXPECT_EQ(ErrorKeyOf(api.Delete("/safe/boxes/5")), "safebox.delete.hasexternalfiles");
+  std::filesystem::remove_all(storage);
 }
 
 }  // namespace
