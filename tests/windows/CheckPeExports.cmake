@@ -1,3 +1,4 @@
+cmake_policy(SET CMP0057 NEW)
 # Reads the DLL's export and import tables (objdump -p) and fails unless it
 # exports exactly the names of the .def file and imports only system DLLs.
 execute_process(COMMAND ${OBJDUMP} -p ${PLUGIN} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
@@ -13,8 +14,8 @@ foreach(line ${def_lines})
 endforeach()
 list(SORT expected)
 
-# Export lines of the name-pointer table: "\t[   0] +base[   1] FsInitW".
-string(REGEX MATCHALL "\\[ *[0-9]+\\] \\+base\\[ *[0-9]+\\] +[A-Za-z0-9_]+" entries "${dump}")
+# Lines of the name-pointer table: "\t[   0] FsDeleteFileW" (the address table's have "+base").
+string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [A-Za-z][A-Za-z0-9_]*" entries "${dump}")
 set(exported "")
 foreach(entry ${entries})
   string(REGEX REPLACE ".* " "" name "${entry}")

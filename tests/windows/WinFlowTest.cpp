@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,22 @@ std::string Narrow(const WCHAR* text) {
   return text ? Utf16ToUtf8(std::u16string_view(text, std::char_traits<char16_t>::length(text))) : std::string();
 }
 
-// Answers in order; a question is answered "yes" (a certificate to trust) when it comes unasked for.
+// The demo user's login is answered by what is asked; anything else from the
+// queue, in order. Questions (the certificate to trust) are answered yes.
+std::optional<std::string> LoginAnswer(int type, const std::string& title, const std::string& text) {
+  if (text == "Domain") return "SYSTEM";
+  if (type == RT_UserName) return "demo";
+  if (type == RT_Password) return title.ends_with(" - Access Code") ? "1234" : "demo";
+  return std::nullopt;
+}
+
 BOOL OnRequest(int, int type, WCHAR* title, WCHAR* text, WCHAR* returned, int maxlen) {
   gAsked.push_back(std::to_string(type) + " " + Narrow(title) + ": " + Narrow(text));
-  if (type == RT_MsgYesNo && LowerCase(Narrow(text)).find("certificate") != std::string::npos) return kTrue;
   if (type == RT_MsgOK || type == RT_MsgYesNo || type == RT_MsgOKCancel) return kTrue;
-  if (gAnswers.empty()) return kFalse;
-  const std::u16string answer = Wide(gAnswers.front());
-  gAnswers.pop_front();
+  std::optional<std::string> login = gAnswers.empty() ? LoginAnswer(type, Narrow(title), Narrow(text)) : std::nullopt;
+  if (!login && gAnswers.empty()) return kFalse;
+  const std::u16string answer = Wide(login ? *login : gAnswers.front());
+  if (!login) gAnswers.pop_front();
   if (returned && maxlen > 0) {
     const std::size_t n = std::min<std::size_t>(answer.size(), static_cast<std::size_t>(maxlen - 1));
     std::copy_n(answer.data(), n, returned);
@@ -156,7 +165,6 @@ TEST_F(WinFlow, ASessionIsStoredInTheRegistryWithItsValueTypes) {
 
 TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
   NewDemoSession();
-  gAnswers = {"SYSTEM", "demo", "demo", "1234"};
   const auto root = List("\\Demo");
   ASSERT_TRUE(Has(root, "Projects")) << Asked();
   EXPECT_TRUE(Has(root, "Personal"));
