@@ -1,15 +1,19 @@
-find_package(PkgConfig REQUIRED)
-find_package(Threads REQUIRED)
-find_package(OpenSSL 3 REQUIRED)
-find_package(CURL REQUIRED)
-find_package(nlohmann_json 3 REQUIRED)
-pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/KofWindowsDeps.cmake)
+else()
+  find_package(PkgConfig REQUIRED)
+  find_package(Threads REQUIRED)
+  find_package(OpenSSL 3 REQUIRED)
+  find_package(CURL REQUIRED)
+  find_package(nlohmann_json 3 REQUIRED)
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+endif()
 
 # Warnings as errors for our own code only (not for third-party headers).
 add_library(kof_options INTERFACE)
-target_compile_options(kof_options INTERFACE -Wall -Wextra -Werror
+target_compile_options(kof_options INTERFACE "$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Werror>"
   # g++ 12 reports "may overlap" on string concatenation at -O3 (a known false positive).
-  $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
+  $<$<AND:$<COMPILE_LANGUAGE:CXX>,$<CXX_COMPILER_ID:GNU>>:-Wno-restrict>)
 target_include_directories(kof_options INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(kof_options INTERFACE
   KOF_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}

@@ -8,6 +8,7 @@
 
 #include "model/KofFields.h"
 #include "model/KofRecordTypes.h"
+#include "platform/KofCalendar.h"
 #include "support/KofText.h"
 
 namespace kof {
@@ -107,8 +108,7 @@ TRecordField ExpirationPart(bool month) {
     if (month) return SecureString(dated ? std::to_string(std::atoi(std::string(text.substr(5, 2)).c_str())) : "1");
     if (dated) return SecureString(text.substr(0, 4));
     const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
+    const std::tm parts = UtcCalendarTime(now).value_or(std::tm{});
     return SecureString(std::to_string(parts.tm_year + 1900));
   };
   return f;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/KofCalendar.h"
 #include "platform/KofFileIO.h"
 #include "platform/KofFolders.h"
 #include "platform/KofModulePath.h"
@@ -192,7 +193,7 @@ void AddSubstitutionsFromText(TExtSubstitutions& AList, std::string_view AText) 
 
 std::vector<std::string> SubstitutionFiles() {
   const std::string pluginFolder = Folder(OwnModuleFileName());
-  const std::string userFolder = Folder(RegistryFilePath(TRegRoot::CurrentUser));
+  const std::string userFolder = UserConfigFolder();
   return {pluginFolder + "/" + kSubstitutionFileName, userFolder + "/" + kSubstitutionFileName};
 }
 
@@ -234,8 +235,7 @@ std::string LocalStoredPath(const TExtSubstitutions& ARules, std::string_view AS
 
 std::string CurrentTimeText() {
   const std::time_t now = std::time(nullptr);
-  std::tm local {};
-  localtime_r(&now, &local);
+  const std::tm local = LocalCalendarTime(now).value_or(std::tm{});
   char text[80];
   std::snprintf(text, sizeof text, "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/KofCalendar.h"
+
 namespace kof {
 
 namespace {
@@ -72,19 +74,15 @@ std::int64_t DateTimeToUnix(TDateTime AValue) {
 
 TDateTime UnixToLocalDateTime(std::int64_t ASeconds) {
   const std::time_t t = static_cast<std::time_t>(ASeconds);
-  std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) return UnixToDateTime(ASeconds);
+  const std::optional<std::tm> parts = LocalCalendarTime(t);
+  if (!parts) return UnixToDateTime(ASeconds);
+  const std::tm& local = *parts;
   const std::int64_t days = DaysFromCivil(local.tm_year + 1900LL, local.tm_mon + 1, local.tm_mday);
   const std::int64_t secs = days * 86400 + local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
   return UnixToDateTime(secs);
 }
 
-long LocalUtcOffset(std::int64_t ASeconds) {
-  const std::time_t t = static_cast<std::time_t>(ASeconds);
-  std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) return 0;
-  return local.tm_gmtoff;
-}
+long LocalUtcOffset(std::int64_t ASeconds) { return ZoneOffsetAt(static_cast<std::time_t>(ASeconds)); }
 
 std::int64_t LocalDateTimeToUnix(TDateTime AValue) {
   // The wall-clock value read as UTC, corrected by the zone's offset at that instant.

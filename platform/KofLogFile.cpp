@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/KofCalendar.h"
 #include "platform/KofClock.h"
 #include "platform/KofFileIO.h"
 
@@ -22,8 +23,9 @@ class TLogFile : public TKofLogWriter {
 
   std::string Timestamp() override {
     const std::time_t now = std::chrono::system_clock::to_time_t(Clock().Now());
-    std::tm local{};
-    if (::localtime_r(&now, &local) == nullptr) return "0000-00-00 00:00:00";
+    const std::optional<std::tm> parts = LocalCalendarTime(now);
+    if (!parts) return "0000-00-00 00:00:00";
+    const std::tm& local = *parts;
     char text[80] = {};
     std::snprintf(text, sizeof text, "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);

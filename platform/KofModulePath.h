@@ -11,4 +11,10 @@ std::string OwnModuleFolder();
 // (nothing is loaded by asking).
 bool LibraryLoaded(const std::string& AFileName);
 
+// A library loaded from PATH, its symbols resolved now; null with ERROR set
+// when it cannot be loaded. Test programs load the plugin this way.
+void* OpenLibrary(const std::string& path, std::string& error);
+void* LibrarySymbol(void* library, const char* name);
+void CloseLibrary(void* library);
+
 }  // namespace kof

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/KofCalendar.h"
 #include "plugin/KofDialogProperties.h"
 #include "plugin/TotalCmdKofClasses5.h"
 #include "plugin/TotalCmdKofCommon5.h"
@@ -27,8 +28,7 @@ std::string Folder(std::string_view name) { return "\\" + std::string(name); }
 // "yyyy-mm-dd hh:nn:ss" of a point in time as the vault objects hold it.
 std::string DateTimeText(TDateTime value) {
   const std::time_t t = static_cast<std::time_t>(DateTimeToUnix(value));
-  std::tm parts{};
-  gmtime_r(&t, &parts);
+  const std::tm parts = UtcCalendarTime(t).value_or(std::tm{});
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
   return text;

@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
-// Marks one of the host functions the library exports. Windows exports it
-// from the DLL (Koffra5.def lists the same names, undecorated); elsewhere the
-// default visibility makes it public, and the version script Koffra5.map
-// keeps everything else local.
+// Marks one of the host functions the library exports. On Windows Koffra5.def
+// alone names the exports (the sixteen of the file system: the extension
+// interface is Double Commander's); elsewhere the default visibility makes it
+// public, and the version script Koffra5.map keeps everything else local.
 #if defined(_WIN32)
-#define KOF_EXPORT extern "C" __declspec(dllexport)
+#define KOF_EXPORT extern "C"
 #elif defined(__GNUC__) || defined(__clang__)
 #define KOF_EXPORT extern "C" __attribute__((visibility("default")))
 #else

@@ -8,6 +8,13 @@
 #include <string>
 #include <string_view>
 
+// The formats are C99's on every system (mingw-w64's own printf on Windows).
+#if defined(__MINGW32__)
+#define KOF_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define KOF_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
 namespace kof {
 
 // Where the log goes: the platform's log file, or a test's memory.
@@ -35,11 +42,11 @@ std::string_view LogKindText(bool isError);
 
 void LogSeparator(bool errorMark, int width);
 void LogText(std::string_view text);
-void LogFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogFormat(const char* format, ...) KOF_PRINTF_FORMAT(1, 2);
 // The timestamp, "ERR" or "INF", and TEXT; an information entry is dropped while suppressed.
 void LogEntry(std::string_view text, bool isError);
 // An entry formatted printf-style (after unescaping), dropped as LogEntry's.
-void LogEntryFormat(bool isError, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogEntryFormat(bool isError, const char* format, ...) KOF_PRINTF_FORMAT(2, 3);
 // A framed block naming ROUTINE and FUNC, the caller's step SRC (when above 0)
 // and ERRORCODE: above 0 an operating-system error (with its text), -1 none.
 void LogErrorBlock(std::string_view routine, std::string_view func, int src, int errorCode,

@@ -1,8 +1,6 @@
 #include "support/KofText.h"
 
-#include <clocale>
-#include <cwctype>
-#include <locale.h>
+#include "platform/KofCaseMap.h"
 
 namespace kof {
 namespace {
@@ -66,30 +64,6 @@ void EncodeUtf8(char32_t cp, std::string& out) {
   }
 }
 
-// The process locale belongs to the host; case mapping uses a private one,
-// freed when the library is unloaded (a host may load and unload it many times).
-class TUtf8Locale {
- public:
-  TUtf8Locale() {
-    FLocale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (!FLocale) FLocale = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
-  }
-  ~TUtf8Locale() {
-    if (FLocale) freelocale(FLocale);
-  }
-  TUtf8Locale(const TUtf8Locale&) = delete;
-  TUtf8Locale& operator=(const TUtf8Locale&) = delete;
-  locale_t Get() const { return FLocale; }
-
- private:
-  locale_t FLocale = static_cast<locale_t>(nullptr);
-};
-
-locale_t Utf8Locale() {
-  static const TUtf8Locale loc;
-  return loc.Get();
-}
-
 template <class Map>
 std::string MapCase(std::string_view text, Map map) {
   std::string out;
@@ -100,12 +74,12 @@ std::string MapCase(std::string_view text, Map map) {
 
 char32_t Lower(char32_t c) {
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), Utf8Locale()));
+  return LowerCodePoint(c);
 }
 
 char32_t Upper(char32_t c) {
   if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 32 : c;
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), Utf8Locale()));
+  return UpperCodePoint(c);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/KofCalendar.h"
 #include "support/KofText.h"
 #include "support/VarnokCommonCode.h"
 
@@ -99,8 +100,7 @@ std::string Shortened(const std::string& AText) {
 
 TVersionDate TVersionEngine::Today() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalCalendarTime(now).value_or(std::tm{});
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 

@@ -28,4 +28,16 @@ bool LibraryLoaded(const std::string& AFileName) {
   return true;
 }
 
+void* OpenLibrary(const std::string& path, std::string& error) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) error = dlerror();
+  return library;
+}
+
+void* LibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void CloseLibrary(void* library) {
+  if (library) dlclose(library);
+}
+
 }  // namespace kof

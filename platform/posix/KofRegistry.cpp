@@ -307,12 +307,6 @@ std::vector<std::string> TakeRegistryNotices() {
   return std::exchange(gNotices, {});
 }
 
-bool ValidRegistryKeyName(std::string_view name) {
-  if (name.empty() || !IsValidUtf8(name) || Utf16Units(name) > 255) return false;
-  return std::none_of(name.begin(), name.end(),
-                      [](char c) { return c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
 // ---------------------------------------------------------------------------
 
 struct TKofRegistry::TState {

@@ -1,0 +1,41 @@
+cmake_policy(SET CMP0057 NEW)
+# Reads the DLL's export and import tables (objdump -p) and fails unless it
+# exports exactly the names of the .def file and imports only system DLLs.
+execute_process(COMMAND ${OBJDUMP} -p ${PLUGIN} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} failed on ${PLUGIN}")
+endif()
+
+file(STRINGS ${DEF} def_lines REGEX "^  [A-Za-z]")
+set(expected "")
+foreach(line ${def_lines})
+  string(STRIP "${line}" name)
+  list(APPEND expected ${name})
+endforeach()
+list(SORT expected)
+
+# Lines of the name-pointer table: "\t[   0] FsDeleteFileW" (the address table's have "+base").
+string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [A-Za-z][A-Za-z0-9_]*" entries "${dump}")
+set(exported "")
+foreach(entry ${entries})
+  string(REGEX REPLACE ".* " "" name "${entry}")
+  list(APPEND exported ${name})
+endforeach()
+list(SORT exported)
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "exports differ from the .def file:\n  exported: ${exported}\n  expected: ${expected}")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+set(allowed kernel32.dll user32.dll advapi32.dll shell32.dll ole32.dll ws2_32.dll crypt32.dll bcrypt.dll
+            wldap32.dll msvcrt.dll gdi32.dll comctl32.dll comdlg32.dll shlwapi.dll)
+foreach(line ${dlls})
+  string(REGEX REPLACE "DLL Name: *" "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST allowed AND NOT dll MATCHES "^api-ms-win-")
+    message(FATAL_ERROR "the plugin imports ${dll}, which is not a system DLL")
+  endif()
+endforeach()
+list(LENGTH exported count)
+message(STATUS "${count} exports; imports: ${dlls}")
