@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <stdexcept>
 #include <type_traits>
 
@@ -97,7 +96,8 @@ TRecordField Password(const char* caption) {
   return f;
 }
 
-// The expiration as month and year; written back together by Apply.
+// The expiration as month and year; written back together by Apply. A card
+// without one shows both fields empty, so that OK keeps it without a date.
 TRecordField ExpirationPart(bool month) {
   TRecordField f;
   f.Edit = month ? "edtExpirationMonth" : "edtExpirationYear";
@@ -105,13 +105,9 @@ TRecordField ExpirationPart(bool month) {
   f.Secret = true;
   f.Get = [month](const TKofRecord& r) {
     const std::string_view text = As<TKofCreditCard>(r).Expiration().View();
-    const bool dated = text.size() >= 7 && text[4] == '-';
-    if (month) return SecureString(dated ? std::to_string(std::atoi(std::string(text.substr(5, 2)).c_str())) : "1");
-    if (dated) return SecureString(text.substr(0, 4));
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    return SecureString(std::to_string(parts.tm_year + 1900));
+    if (text.size() < 7 || text[4] != '-') return SecureString();
+    if (month) return SecureString(std::to_string(std::atoi(std::string(text.substr(5, 2)).c_str())));
+    return SecureString(text.substr(0, 4));
   };
   return f;
 }
