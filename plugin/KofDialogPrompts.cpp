@@ -33,6 +33,16 @@ bool TKofDialogPrompts::ChooseVersionMode(TVersionType& mode) {
   return *result == mrOK;
 }
 
+bool TKofDialogPrompts::AskNewSafeBox(std::string_view title, std::string_view name, bool& group, bool& isPrivate) {
+  TNewSafeBoxDialog dialog(name, false);
+  const auto result = Show(dialog);
+  if (!result) return FFallback.AskNewSafeBox(title, name, group, isPrivate);
+  if (*result != mrOK) return false;
+  group = dialog.Kind() == 1;
+  isPrivate = dialog.Private();
+  return true;
+}
+
 bool TKofDialogPrompts::AskFilePassword(const std::string& name, SecureString& password) {
   TSetPasswordDialog dialog(false, name, password.View());
   const auto result = Show(dialog);

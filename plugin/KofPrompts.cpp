@@ -112,4 +112,10 @@ bool TKofPrompts::EditSession(TSessionConfigValues& values, const TSessionConfig
   return true;
 }
 
+bool TKofPrompts::AskNewSafeBox(std::string_view title, std::string_view, bool& group, bool& isPrivate) {
+  group = AskYesNo(title, "Create Safe Box Group? (Choose No for Safe Box)");
+  isPrivate = AskYesNo(title, "Create Private Safe Box? (Choose No for Shared one)");
+  return true;
+}
+
 }  // namespace kof
