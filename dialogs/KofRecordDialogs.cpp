@@ -212,6 +212,9 @@ void TPropertiesDialog::SetEditing(bool editableRecords, bool modifiable) {
   if (!FReadOnly) SetCaption("Edit " + FBaseCaption);
   Control("btnClose").Visible = FReadOnly;
   Control("btnOK").Visible = Control("btnCancel").Visible = !FReadOnly;
+  // Enter presses the one default button that shows: the host takes the last one it reads.
+  Control("btnClose").Default = FReadOnly;
+  Control("btnOK").Default = !FReadOnly;
   Control("stInfo").Caption = !FReadOnly        ? ""
                               : !editableRecords ? "Editing records is disabled in the configuration"
                                                  : "User does not have the right to edit the record";
@@ -262,7 +265,6 @@ void TPropertiesDialog::AddBottom(int top) {
   Add(std::move(balloon));
   AddButtons({MakeButton("btnOK", "O&K", mrOK), MakeButton("btnCancel", "Cancel", mrCancel),
               MakeButton("btnClose", "&Close", mrClose)});
-  Control("btnClose").Default = true;
 }
 
 void TPropertiesDialog::ApplyName(TKofObject& object, std::string_view typed) {
