@@ -33,6 +33,11 @@ bool TKofDialogPrompts::ChooseVersionMode(TVersionType& mode) {
   return *result == mrOK;
 }
 
+void TKofDialogPrompts::ShowLoggedUser(std::string_view title, std::string_view user) {
+  TLoggedUserDialog dialog(user);
+  if (!Show(dialog)) FFallback.ShowLoggedUser(title, user);
+}
+
 bool TKofDialogPrompts::AskNewSafeBox(std::string_view title, std::string_view name, bool& group, bool& isPrivate) {
   TNewSafeBoxDialog dialog(name, false);
   const auto result = Show(dialog);

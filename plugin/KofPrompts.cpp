@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "dialogs/KofSmallDialogs.h"
 #include "plugin/PluginKofCommon5.h"
 #include "support/KofText.h"
 
@@ -110,6 +111,10 @@ bool TKofPrompts::EditSession(TSessionConfigValues& values, const TSessionConfig
   if (!AskConnection(values.Name, url, domain, user)) return false;
   values.Address = {Trim(url.View()), Trim(domain.View()), Trim(user.View())};
   return true;
+}
+
+void TKofPrompts::ShowLoggedUser(std::string_view title, std::string_view user) {
+  ShowMessage(title, LoggedUserText(user));
 }
 
 bool TKofPrompts::AskNewSafeBox(std::string_view title, std::string_view, bool& group, bool& isPrivate) {

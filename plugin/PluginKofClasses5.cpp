@@ -241,7 +241,7 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
     return false;
   }
   FSessionName = bySso ? ssoName : session.Name();
-  if (bySso && !silent) Prompts().ShowMessage(FSessionName, "User " + FSessionName + " authenticated by Gatewarden SSO");
+  if (bySso && !silent) Prompts().ShowLoggedUser(FSessionName, FSessionName);
   if (!RunSecondFactor()) {
     FKOFClient.reset();
     return false;
