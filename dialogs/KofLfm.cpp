@@ -27,6 +27,22 @@ const char* ClassOf(const TDialogControl& c) {
 }
 
 // The event property a kind's handler is assigned to.
+// A list or combo box shows its items as written: the accelerator marks that
+// the items share with radio buttons ("&Private") are taken out ("&&" stays "&").
+std::vector<std::string> Unmarked(const std::vector<std::string>& items) {
+  std::vector<std::string> out;
+  for (const std::string& item : items) {
+    std::string text;
+    for (std::size_t i = 0; i < item.size(); ++i) {
+      if (item[i] == '&' && i + 1 < item.size() && item[i + 1] == '&') ++i;
+      else if (item[i] == '&') continue;
+      text += item[i];
+    }
+    out.push_back(std::move(text));
+  }
+  return out;
+}
+
 std::string_view EventOf(TControlKind kind) {
   switch (kind) {
     case TControlKind::Button: return "OnClick";
@@ -137,7 +153,7 @@ void WriteControl(TWriter& w, const TDialogControl& c, int& tabOrder) {
     case TControlKind::ListBox:
     case TControlKind::RadioGroup:
       if (c.Kind == TControlKind::ComboBox) w.Word("Style", "csDropDownList");
-      if (!c.Items.empty()) w.List("Items.Strings", c.Items);
+      if (!c.Items.empty()) w.List("Items.Strings", c.Kind == TControlKind::RadioGroup ? c.Items : Unmarked(c.Items));
       if (c.ItemIndex >= 0) w.Int("ItemIndex", c.ItemIndex);
       break;
     case TControlKind::ProgressBar:

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <stdexcept>
 
 #include "model/KofFields.h"
 #include "model/KofRecordTypes.h"
-#include "platform/KofCalendar.h"
 #include "support/KofText.h"
 
 namespace kof {
@@ -96,7 +94,8 @@ TRecordField Password(const char* caption) {
   return f;
 }
 
-// The expiration as month and year; written back together by Apply.
+// The expiration as month and year; written back together by Apply. A card
+// without one shows both fields empty, so that OK keeps it without a date.
 TRecordField ExpirationPart(bool month) {
   TRecordField f;
   f.Edit = month ? "edtExpirationMonth" : "edtExpirationYear";
@@ -104,12 +103,9 @@ TRecordField ExpirationPart(bool month) {
   f.Secret = true;
   f.Get = [month](const TKofRecord& r) {
     const std::string_view text = As<TKofCreditCard>(r).Expiration().View();
-    const bool dated = text.size() >= 7 && text[4] == '-';
-    if (month) return SecureString(dated ? std::to_string(std::atoi(std::string(text.substr(5, 2)).c_str())) : "1");
-    if (dated) return SecureString(text.substr(0, 4));
-    const std::time_t now = std::time(nullptr);
-    const std::tm parts = UtcCalendarTime(now).value_or(std::tm{});
-    return SecureString(std::to_string(parts.tm_year + 1900));
+    if (text.size() < 7 || text[4] != '-') return SecureString();
+    if (month) return SecureString(std::to_string(std::atoi(std::string(text.substr(5, 2)).c_str())));
+    return SecureString(text.substr(0, 4));
   };
   return f;
 }
@@ -197,6 +193,9 @@ void TPropertiesDialog::SetEditing(bool editableRecords, bool modifiable) {
   if (!FReadOnly) SetCaption("Edit " + FBaseCaption);
   Control("btnClose").Visible = FReadOnly;
   Control("btnOK").Visible = Control("btnCancel").Visible = !FReadOnly;
+  // Enter presses the one default button that shows: the host takes the last one it reads.
+  Control("btnClose").Default = FReadOnly;
+  Control("btnOK").Default = !FReadOnly;
   Control("stInfo").Caption = !FReadOnly        ? ""
                               : !editableRecords ? "Editing records is disabled in the configuration"
                                                  : "User does not have the right to edit the record";
@@ -247,7 +246,6 @@ void TPropertiesDialog::AddBottom(int top) {
   Add(std::move(balloon));
   AddButtons({MakeButton("btnOK", "O&K", mrOK), MakeButton("btnCancel", "Cancel", mrCancel),
               MakeButton("btnClose", "&Close", mrClose)});
-  Control("btnClose").Default = true;
 }
 
 void TPropertiesDialog::ApplyName(TKofObject& object, std::string_view typed) {

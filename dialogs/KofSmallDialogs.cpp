@@ -199,10 +199,12 @@ TModalResult TMappingPathsDialog::Clicked(const std::string& name) {
 
 // ---- TLoggedUserDialog
 
+std::string LoggedUserText(std::string_view user) {
+  return user.empty() ? "User authenticated by Gatewarden SSO" : "User " + std::string(user) + " authenticated by Gatewarden SSO";
+}
+
 TLoggedUserDialog::TLoggedUserDialog(std::string_view user) : TKofDialog("", 360, 110) {
-  const std::string text =
-      user.empty() ? "User authenticated by Gatewarden SSO" : "User " + std::string(user) + " authenticated by Gatewarden SSO";
-  AddLabel("stInfo", text, kMargin, kMargin, Width() - 2 * kMargin).Height = 34;
+  AddLabel("stInfo", LoggedUserText(user), kMargin, kMargin, Width() - 2 * kMargin).Height = 34;
   AddButtons({MakeButton("btnClose", "Close", mrClose)});
   Control("btnClose").Default = true;
   SetFocus("btnClose");

@@ -77,6 +77,9 @@ class TMappingPathsDialog final : public TKofDialog {
   std::function<std::vector<TMappingRule>()> FRefresh;
 };
 
+// "User NAME authenticated by Gatewarden SSO" (without NAME when it is empty).
+std::string LoggedUserText(std::string_view user);
+
 // The host has no timer, so this notice cannot close itself after a second:
 // it waits for Close.
 class TLoggedUserDialog final : public TKofDialog {

@@ -33,6 +33,21 @@ bool TKofDialogPrompts::ChooseVersionMode(TVersionType& mode) {
   return *result == mrOK;
 }
 
+void TKofDialogPrompts::ShowLoggedUser(std::string_view title, std::string_view user) {
+  TLoggedUserDialog dialog(user);
+  if (!Show(dialog)) FFallback.ShowLoggedUser(title, user);
+}
+
+bool TKofDialogPrompts::AskNewSafeBox(std::string_view title, std::string_view name, bool& group, bool& isPrivate) {
+  TNewSafeBoxDialog dialog(name, false);
+  const auto result = Show(dialog);
+  if (!result) return FFallback.AskNewSafeBox(title, name, group, isPrivate);
+  if (*result != mrOK) return false;
+  group = dialog.Kind() == 1;
+  isPrivate = dialog.Private();
+  return true;
+}
+
 bool TKofDialogPrompts::AskFilePassword(const std::string& name, SecureString& password) {
   TSetPasswordDialog dialog(false, name, password.View());
   const auto result = Show(dialog);

@@ -32,6 +32,9 @@ class TKofDialogPrompts final : public TKofPrompts {
   void ShowCopyResult(const TCopyReport& report) override;
   std::optional<int> ShowDialog(TKofDialog& dialog) override;
   bool EditSession(TSessionConfigValues& values, const TSessionConfigOptions& options) override;
+  bool AskNewSafeBox(std::string_view title, std::string_view name, bool& group, bool& isPrivate) override;
+  // The notice closes with its button: the host has no timer to close it after a second.
+  void ShowLoggedUser(std::string_view title, std::string_view user) override;
 
   // Shows any dialog of the plugin inside the prompt bracket; nullopt when it cannot be shown.
   std::optional<TModalResult> Show(TKofDialog& dialog);

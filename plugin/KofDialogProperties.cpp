@@ -1,8 +1,10 @@
 #include "plugin/KofDialogProperties.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
+#include "client/GWardenAPI.h"
 #include "dialogs/KofRecordDialogs.h"
 #include "plugin/PluginKofCommon5.h"
 #include "support/KofText.h"
@@ -105,6 +107,12 @@ TSessionConfigOptions SessionDialogOptions(TCommonKofPlugin& plugin) {
     return client.Status() ? std::pair<std::string, std::string>{"Information", "Success!"}
                            : std::pair<std::string, std::string>{"Error", "Koffra not found."};
   };
+  // Only the state is shown; without a single-sign-on client the query ends at once.
+  TGWardenCertInfo info;
+  TGWardenStatus status = TGWardenStatus::gwDisconnected;
+  options.SsoStatus = GWardenQuery(nullptr, info, status, true, {std::chrono::milliseconds(2000)})
+                          ? static_cast<int>(status)
+                          : -1;
   return options;
 }
 

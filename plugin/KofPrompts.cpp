@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "dialogs/KofSmallDialogs.h"
 #include "plugin/PluginKofCommon5.h"
 #include "support/KofText.h"
 
@@ -109,6 +110,16 @@ bool TKofPrompts::EditSession(TSessionConfigValues& values, const TSessionConfig
   SecureString url(values.Address.URL), domain(values.Address.Domain), user(values.Address.Username);
   if (!AskConnection(values.Name, url, domain, user)) return false;
   values.Address = {Trim(url.View()), Trim(domain.View()), Trim(user.View())};
+  return true;
+}
+
+void TKofPrompts::ShowLoggedUser(std::string_view title, std::string_view user) {
+  ShowMessage(title, LoggedUserText(user));
+}
+
+bool TKofPrompts::AskNewSafeBox(std::string_view title, std::string_view, bool& group, bool& isPrivate) {
+  group = AskYesNo(title, "Create Safe Box Group? (Choose No for Safe Box)");
+  isPrivate = AskYesNo(title, "Create Private Safe Box? (Choose No for Shared one)");
   return true;
 }
 

@@ -56,6 +56,11 @@ class TKofPrompts {
   // A session's connection and settings; the default asks for the connection
   // only, and nothing where it could not be changed. False when cancelled.
   virtual bool EditSession(TSessionConfigValues& values, const TSessionConfigOptions& options);
+  // The kind and type of a new safe box named NAME at a session's root; the
+  // default asks two yes-or-no questions titled TITLE. False when cancelled.
+  virtual bool AskNewSafeBox(std::string_view title, std::string_view name, bool& group, bool& isPrivate);
+  // That USER logged in by single sign-on; the default is a message titled TITLE.
+  virtual void ShowLoggedUser(std::string_view title, std::string_view user);
   virtual std::optional<int> ShowDialog(TKofDialog& dialog) {
     (void)dialog;
     return std::nullopt;

@@ -130,8 +130,8 @@ TDoneOutcome TKofTreeOps::MakeDirectory(int mode, const TKofHostPath& dir) {
               FPanel.GetLevelData(FPanel.Level()).FParentBoxId};
   switch (FPanel.Level()) {
     case fslRoot:
-      box.Group = FPanel.Prompts().AskYesNo(dir.Full(), "Create Safe Box Group? (Choose No for Safe Box)");
-      box.Private = FPanel.Prompts().AskYesNo(dir.Full(), "Create Private Safe Box? (Choose No for Shared one)");
+      if (!FPanel.Prompts().AskNewSafeBox(dir.Full(), box.Name, box.Group, box.Private))
+        return {false, wfx::ERROR_CANCELLED};
       ++counters.AllCreatedBoxes;
       return CreateBox(dir, box);
     case fslBox:

@@ -9,6 +9,7 @@
 
 #include "client/GWardenAPI.h"
 #include "platform/KofClock.h"
+#include "plugin/KofIconChoice.h"
 #include "plugin/KofServerTrust.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "resources/KofResources.h"
@@ -257,7 +258,7 @@ bool TPluginKofPanel::LoginToServer(TKofSession& session, int mode, bool silent)
     return false;
   }
   FSessionName = bySso ? ssoName : session.Name();
-  if (bySso && !silent) Prompts().ShowMessage(FSessionName, "User " + FSessionName + " authenticated by Gatewarden SSO");
+  if (bySso && !silent) Prompts().ShowLoggedUser(FSessionName, FSessionName);
   if (!RunSecondFactor()) {
     FKOFClient.reset();
     return false;
@@ -614,6 +615,15 @@ TKofStep TPluginKofPanel::MatchLevelTo(int mode, const TKofHostPath& path, TFile
   if (dest.Parts().empty() || current.empty() || !SameText(dest.Parts()[0], current[0]))
     throw std::runtime_error("Source[0] <> Dest[0]");
   return GoToPath(mode, dest, operation != fsoList);
+}
+
+// Asked while the host lists a folder: only the folder listed now is looked
+// at, so that an icon never costs a request to the server.
+std::string TPluginKofPanel::IconName(const TKofHostPath& remote, int flags) {
+  if (flags != wfx::FS_ICONFLAG_SMALL || remote.Name() == ".." || !Connected()) return {};
+  if (!SameParts(remote.Parent().Parts(), TKofHostPath(FsCurDir()).Parts())) return {};
+  const TKofObject* object = GetLevelData(Level()).Find(remote.Name());
+  return object ? VaultIconName(Level(), AmInBoxGroup(), *object) : std::string();
 }
 
 bool TPluginKofPanel::MatchLevelBack(int mode) {

@@ -90,6 +90,7 @@ class TPluginKofPanel : public TPluginKofCommonPanel {
   void SetLevel(TPluginKofLevel level) override { FLevel = level; }
   TKofStep MatchLevelTo(int mode, const TKofHostPath& path, TFileSysStatus operation) override;
   bool MatchLevelBack(int mode);
+  std::string IconName(const TKofHostPath& remote, int flags) override;
 
   // One step in the level stack: a child's name or "..".
   bool SetDirectory(int mode, const std::string& dir);

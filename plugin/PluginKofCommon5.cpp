@@ -45,7 +45,7 @@ TCodeOutcome TPluginKofCommonPanel::Execute(uint64_t, const TKofHostPath&, TVerb
   return {wfx::FS_EXEC_ERROR, wfx::ERROR_NO_MORE_FILES};
 }
 
-int TPluginKofCommonPanel::GetIcon(const TKofHostPath&, int) { return wfx::FS_ICON_USEDEFAULT; }
+std::string TPluginKofCommonPanel::IconName(const TKofHostPath&, int) { return {}; }
 void TPluginKofCommonPanel::StatusInfo(const TKofHostPath&, TFileSysStatus, bool) {}
 
 // ---------------------------------------------------------------------------

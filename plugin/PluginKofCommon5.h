@@ -60,7 +60,8 @@ class TPluginKofCommonPanel {
   virtual TDoneOutcome MakeDirectory(int mode, const TKofHostPath& dir);
   virtual TDoneOutcome RemoveDir(int mode, const TKofHostPath& dir);
   virtual TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote);
-  virtual int GetIcon(const TKofHostPath& remote, int flags);
+  // The icon of an entry by resource name; empty: the host's default.
+  virtual std::string IconName(const TKofHostPath& remote, int flags);
   virtual void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start);
 
  private:

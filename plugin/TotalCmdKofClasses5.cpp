@@ -1,5 +1,6 @@
 #include "plugin/TotalCmdKofClasses5.h"
 
+#include "plugin/KofIconChoice.h"
 #include "plugin/KofSessionsFolder.h"
 #include "plugin/KofTreeOps.h"
 #include "plugin/TotalCmdKofCommon5.h"
@@ -438,11 +439,11 @@ TCodeOutcome TTotalCmdKofPlugin::ExecuteCommandLine(uint64_t window, const TKofH
   return {wfx::FS_EXEC_OK};
 }
 
-int TTotalCmdKofPlugin::GetIcon(const TKofHostPath& remote, int flags) {
-  if (remote.InSessionsFolder()) return wfx::FS_ICON_USEDEFAULT;  // icons come with the resources of a later version
+std::string TTotalCmdKofPlugin::IconName(const TKofHostPath& remote, int flags) {
+  if (std::string name = SpecialIconName(remote); !name.empty()) return name;
   TPluginKofCommonPanel* panel = RoutedPanel(remote);
-  if (!panel || panel->NoneAction()) return wfx::FS_ICON_USEDEFAULT;
-  return panel->GetIcon(remote, flags);
+  if (!panel || panel->NoneAction()) return {};
+  return panel->IconName(remote, flags);
 }
 
 void TTotalCmdKofPlugin::StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) {

@@ -38,7 +38,8 @@ class TTotalCmdKofPlugin : public TCommonKofPlugin {
   // remote is the folder it was typed in.
   TCodeOutcome ExecuteCommandLine(uint64_t window, const TKofHostPath& remote, std::string_view text,
                                   std::string& newRemote) KOF_REQUIRES(Lock());
-  int GetIcon(const TKofHostPath& remote, int flags) KOF_REQUIRES(Lock());
+  // The icon of an entry by resource name; empty: the host's default.
+  std::string IconName(const TKofHostPath& remote, int flags) KOF_REQUIRES(Lock());
   void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) KOF_REQUIRES(Lock());
 
   std::unique_ptr<TPluginKofCommonPanel> CreatePanel(const std::string& panelName) override;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/KofIcons.h"
 #include "platform/KofLastError.h"
 #include "platform/KofModulePath.h"
 #include "plugin/KofDialogPrompts.h"
@@ -227,7 +228,11 @@ KOF_EXPORT int FsExtractCustomIconW(WCHAR* RemoteName, int ExtractFlags, HICON* 
   return Guarded(static_cast<int>(FS_ICON_USEDEFAULT), [&](TTotalCmdKofPlugin& p) {
     p.Lock().AssertHeld();
     if (TheIcon) *TheIcon = nullptr;
-    return p.GetIcon(TKofHostPath::FromHost(RemoteName, THostRole::Source), ExtractFlags);
+    const std::string name = p.IconName(TKofHostPath::FromHost(RemoteName, THostRole::Source), ExtractFlags);
+    void* icon = name.empty() ? nullptr : IconSource().Load(name, (ExtractFlags & FS_ICONFLAG_SMALL) == 0);
+    if (!icon) return static_cast<int>(FS_ICON_USEDEFAULT);
+    if (TheIcon) *TheIcon = static_cast<HICON>(icon);
+    return static_cast<int>(FS_ICON_EXTRACTED);
   });
 }
 

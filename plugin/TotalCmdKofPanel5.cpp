@@ -355,8 +355,6 @@ int TTotalCmdKofPanel::ExecuteBin(const std::string& entry, TVerbType verb, std:
   return wfx::FS_EXEC_SYMLINK;
 }
 
-int TTotalCmdKofPanel::GetIcon(const TKofHostPath&, int) { return wfx::FS_ICON_USEDEFAULT; }
-
 void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation, bool start) {
   FOperation = start ? operation : fsoNone;
   // The download and upload that follow an open still serve it.

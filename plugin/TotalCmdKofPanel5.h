@@ -28,7 +28,6 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
                        wfx::RemoteInfoStruct* info) override;
   TCodeOutcome PutFile(int mode, const std::string& local, const TKofHostPath& remote, int flags) override;
   TCodeOutcome Execute(uint64_t window, const TKofHostPath& remote, TVerbType verb, std::string& newRemote) override;
-  int GetIcon(const TKofHostPath& remote, int flags) override;
   void StatusInfo(const TKofHostPath& dir, TFileSysStatus operation, bool start) override;
   TDoneOutcome DeleteFile(int mode, const TKofHostPath& remote) override { return FTree.DeleteFile(mode, remote); }
   TDoneOutcome MakeDirectory(int mode, const TKofHostPath& dir) override { return FTree.MakeDirectory(mode, dir); }

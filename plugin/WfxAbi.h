@@ -146,6 +146,7 @@ enum LastError : int {
   ERROR_WRITE_FAULT = 29,
   ERROR_READ_FAULT = 30,
   ERROR_INVALID_LEVEL = 124,
+  ERROR_CANCELLED = 1223,
 };
 
 // ---- The host's extension interface (dialogs). Strings are UTF-8.

@@ -1,4 +1,5 @@
 #include "platform/KofFolders.h"
+#include "platform/KofFileIO.h"
 
 #include <io.h>
 #include <shlobj.h>
@@ -111,6 +112,18 @@ TPrivateFile CreatePrivateTempFile(const std::string& folder, std::string_view p
   }
   if (!file.Handle.Valid()) path.clear();
   return {std::move(file.Handle), file.Error};
+}
+
+TOpenedFile CreateUnnamedTempFile() {
+  // No unnamed files here: a new one in the temporary folder that goes when its handle closes.
+  TOpenedFile file;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = WithSeparator(TemporaryFolder()) + ".kof-spool-" + RandomSuffix();
+    file = win::OpenPath(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
+    if (file.Handle.Valid() || file.Error != EEXIST) break;
+  }
+  return file;
 }
 
 bool ForceFolders(const std::string& folder, unsigned /*mode: the folder's ACL comes from its parent*/) {

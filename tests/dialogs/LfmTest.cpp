@@ -27,13 +27,32 @@ TEST(Lfm, EveryDialogRendersToAFormTheHostAccepts) {
     collect(*root);
     for (const auto& c : dialog->Controls()) {
       ASSERT_TRUE(objects.count(c.Name)) << c.Name;
-      // The items of a list come back one by one, as the host reads them.
+      // The items of a list come back one by one, as the host reads them; a
+      // list or combo box would show accelerator marks as they are.
       if (const TLfmProperty* items = objects[c.Name]->Find("Items.Strings")) {
-        EXPECT_EQ(items->List, c.Items) << c.Name;
+        ASSERT_EQ(items->List.size(), c.Items.size()) << c.Name;
+        for (std::size_t i = 0; i < c.Items.size(); ++i) {
+          std::string expected = c.Items[i];
+          if (c.Kind != TControlKind::RadioGroup) std::erase(expected, '&');
+          EXPECT_EQ(items->List[i], expected) << c.Name;
+        }
       }
     }
     EXPECT_EQ(names.size(), dialog->Controls().size());
   }
+}
+
+TEST(Lfm, ListItemsLoseTheirAcceleratorMarks) {
+  TKofDialog dialog("Marks", 300, 200);
+  TDialogControl list;
+  list.Name = "cbxMarks";
+  list.Kind = TControlKind::ComboBox;
+  list.Items = {"  &Private", "Salt && pepper", "plain"};
+  dialog.Add(list);
+  std::string error;
+  const auto root = ParseLfm(RenderLfm(dialog), error);
+  ASSERT_TRUE(root) << error;
+  EXPECT_EQ(root->Children.at(0).Find("Items.Strings")->List, (std::vector<std::string>{"  Private", "Salt & pepper", "plain"}));
 }
 
 TEST(Lfm, NoTextOfAnEditIsWrittenIntoTheForm) {

@@ -217,6 +217,53 @@ TEST_F(DialogFlow, SessionConfigurationDialogCreatesAndChangesASession) {
   EXPECT_NE(file.find("URL=" + VaultURL()), std::string::npos) << file;
 }
 
+TEST_F(DialogFlow, NewSafeBoxDialogChoosesKindAndTypeAtTheSessionRoot) {
+  const struct {
+    const char* Name;
+    const char* Script;
+    const char* Type;  // of the box made; none when cancelled
+    bool Private;
+  } cases[] = {
+      {"Team", "choose rgKindOfSafeBox 1; choose rgTypeOfSafeBox 0; click btOK", "SAFEBOX_GROUP", true},
+      {"Shared", "click btOK", "SAFEBOX", false},
+      {"Never", "choose rgKindOfSafeBox 1; click btCancel", nullptr, false},
+  };
+  StartVault();
+  LogIn();
+  FPlugin.List("/Demo");
+  FPlugin.GetAnswers().ClearAsked();
+  const auto live = [this](const std::string& name) {
+    const json state = Control("GET", "/__control/state");
+    for (const auto& box : state["boxes"])
+      if (box.value("name", "") == name && !box.value("deleted", false)) return box;
+    return json();
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FPlugin.Dialogs().Clear();
+    FScripts["New Safe Box"] = {c.Script};
+    const auto r = FPlugin.MkDir("/Demo/" + std::string(c.Name));
+    EXPECT_EQ(r.Code != 0, c.Type != nullptr);
+    ASSERT_EQ(Captions(), std::vector<std::string>{"New Safe Box"}) << AskedSoFar();
+    EXPECT_EQ(FPlugin.Dialogs().Shown()[0].Find("ledSafeBoxName")->Text, c.Name);
+    EXPECT_EQ(Faults(), "");
+    const json box = live(c.Name);
+    if (!c.Type) {
+      EXPECT_TRUE(box.is_null()) << box.dump();
+      EXPECT_EQ(r.LastError, wfx::ERROR_CANCELLED);
+      continue;
+    }
+    ASSERT_FALSE(box.is_null());
+    EXPECT_EQ(box["type"], c.Type);
+    EXPECT_EQ(box["privateBox"], c.Private);
+  }
+  EXPECT_EQ(CountAsked([](const Request& r) { return r.Type == wfx::RT_MsgYesNo; }), 0) << AskedSoFar();
+  // In a group the kind is given: no dialog.
+  FPlugin.Dialogs().Clear();
+  EXPECT_NE(FPlugin.MkDir("/Demo/Company/Web").Code, 0) << AskedSoFar();
+  EXPECT_TRUE(Captions().empty());
+}
+
 TEST_F(DialogFlow, AnEditedFileAsksItsVersioningModeAndPasswordInDialogs) {
   StartVault(false, "Allow Change File Versioning=ON\r\nSave File Password=ON\r\n");
   LogIn();
@@ -308,6 +355,30 @@ TEST_F(DialogFlow, LoginDialogOutcomes) {
   Enter();
   ASSERT_FALSE(FPlugin.Dialogs().Shown().empty());
   EXPECT_EQ(FPlugin.Dialogs().Shown().front().Find("edtKofUsername")->Text, "alice");
+}
+
+TEST_F(DialogFlow, AnExpiredLoginIsRenewedInTheReloginDialog) {
+  StartVault();
+  LogIn();
+  FPlugin.List("/Demo");
+  Control("POST", "/__control/expire-sessions");
+  FScripts["Relogin to Koffra"] = {"set edtKofPswd demo; click btnConnect"};
+  const NameList group = Names("/Demo/Company");
+  EXPECT_NE(std::find(group.begin(), group.end(), "Servers"), group.end()) << Faults() << AskedSoFar();
+  ASSERT_EQ(Captions(), std::vector<std::string>{"Relogin to Koffra"}) << AskedSoFar();
+  const ShownDialog& d = FPlugin.Dialogs().Shown().front();
+  EXPECT_EQ(d.Find("stKofUsername")->Caption, "demo");
+  EXPECT_EQ(d.Find("stKofDomain")->Caption, "SYSTEM");
+  EXPECT_EQ(d.Find("edtKofPswd")->Text, "") << "the host's copy of the password was not wiped";
+  EXPECT_EQ(Faults(), "");
+  // Cancelled, the folder cannot be read; nothing is asked another way.
+  Control("POST", "/__control/expire-sessions");
+  FPlugin.Dialogs().Clear();
+  FScripts["Relogin to Koffra"] = {"cancel"};
+  const NameList personal = Names("/Demo/Personal");
+  EXPECT_EQ(std::find(personal.begin(), personal.end(), "Mail.account"), personal.end());
+  EXPECT_EQ(Captions(), std::vector<std::string>{"Relogin to Koffra"});
+  EXPECT_EQ(CountAsked(IsLoginPrompt), 0) << AskedSoFar();
 }
 
 TEST_F(DialogFlow, SecondFactorDialog) {

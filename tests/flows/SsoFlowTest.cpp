@@ -44,6 +44,29 @@ TEST_F(SsoFlow, TheSignedInUserEntersWithoutAPassword) {
   EXPECT_TRUE(askedAsSsoUser) << AskedSoFar();
 }
 
+TEST_F(SsoFlow, WithTheHostsDialogsTheLoginIsNoticedInADialogOfItsOwn) {
+  FPlugin.EnableDialogs();
+  RestartHost();
+  FPlugin.Dialogs().Push("click btnClose");
+  HoldDemoCertificate();
+  ASSERT_TRUE(Enter()) << AskedSoFar();
+  ASSERT_EQ(FPlugin.Dialogs().Shown().size(), 1u) << AskedSoFar();
+  const auto& notice = FPlugin.Dialogs().Shown().front();
+  EXPECT_EQ(notice.Find("stInfo")->Caption, "User GWarden-demo authenticated by Gatewarden SSO");
+  EXPECT_TRUE(FPlugin.Dialogs().Faults().empty());
+  EXPECT_FALSE(NoticeShown("GWarden-demo", "authenticated by Gatewarden SSO")) << AskedSoFar();
+  // The session's configuration shows the single-sign-on client's state.
+  FPlugin.Dialogs().Push("cancel");
+  FPlugin.Exec("properties", "/Demo.<KOF>");
+  ASSERT_EQ(FPlugin.Dialogs().Shown().size(), 2u) << AskedSoFar();
+  EXPECT_EQ(FPlugin.Dialogs().Shown().back().Find("panIcons")->Caption, "Gatewarden SSO: authenticated");
+  FStandIn->Answer({{"status", 0}});
+  FPlugin.Dialogs().Push("cancel");
+  FPlugin.Exec("properties", "/Demo.<KOF>");
+  ASSERT_EQ(FPlugin.Dialogs().Shown().size(), 3u);
+  EXPECT_EQ(FPlugin.Dialogs().Shown().back().Find("panIcons")->Caption, "Gatewarden SSO: disconnected");
+}
+
 TEST_F(SsoFlow, EachFailureOfSingleSignOnTellsWhyAndFallsBackToThePassword) {
   struct Case {
     const char* name;
