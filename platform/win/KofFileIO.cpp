@@ -240,20 +240,6 @@ TMappedBuffer::TMappedBuffer(std::size_t size) {
   FSize = size;
 }
 
-TMappedBuffer::TMappedBuffer(TMappedBuffer&& other) noexcept
-    : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)) {}
-
-TMappedBuffer& TMappedBuffer::operator=(TMappedBuffer&& other) noexcept {
-  if (this != &other) {
-    Release();
-    FData = std::exchange(other.FData, nullptr);
-    FSize = std::exchange(other.FSize, 0);
-  }
-  return *this;
-}
-
-TMappedBuffer::~TMappedBuffer() { Release(); }
-
 void TMappedBuffer::Release() noexcept {
   if (FData) ::VirtualFree(FData, 0, MEM_RELEASE);
   FData = nullptr;

@@ -74,22 +74,6 @@ std::vector<std::string> TemporaryFolders() {
   return folders;
 }
 
-TFileHandle& TFileHandle::operator=(TFileHandle&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    FFd = other.Release();
-  }
-  return *this;
-}
-
-TFileHandle::~TFileHandle() { Reset(); }
-
-int TFileHandle::Release() {
-  const int fd = FFd;
-  FFd = -1;
-  return fd;
-}
-
 void TFileHandle::Reset() {
   if (FFd >= 0) ::_close(FFd);
   FFd = -1;
