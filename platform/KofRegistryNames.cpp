@@ -12,4 +12,15 @@ bool ValidRegistryKeyName(std::string_view name) {
                       [](char c) { return c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
+// The throwing reads are the same over every store: only the Try reads differ.
+uint32_t TKofRegistry::ReadInteger(std::string_view name) const {
+  if (auto value = TryReadInteger(name)) return *value;
+  throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
+}
+
+std::string TKofRegistry::ReadString(std::string_view name) const {
+  if (auto value = TryReadString(name)) return *value;
+  throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
+}
+
 }  // namespace kof

@@ -84,16 +84,22 @@ TDownloadSink TKofSpooledContent::Sink() {
 
 TUploadSource TKofSpooledContent::Source() const { return FileUploadSource(FFile.Handle.Fd(), FSize); }
 
-std::optional<std::string> TKofSpooledContent::Small(std::size_t maxBytes) const {
+std::optional<SecureString> TKofSpooledContent::Small(std::size_t maxBytes) const {
   if (FSize > static_cast<std::int64_t>(maxBytes) || SeekFile(FFile.Handle.Fd(), 0, SEEK_SET) != 0) return std::nullopt;
+  // A session file may hold credentials: no plain copy of it outlives this call.
   std::string bytes(static_cast<std::size_t>(FSize), '\0');
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::int64_t n = ReadSome(FFile.Handle.Fd(), bytes.data() + done, bytes.size() - done);
-    if (n <= 0) return std::nullopt;
+    if (n <= 0) {
+      WipeString(bytes);
+      return std::nullopt;
+    }
     done += static_cast<std::size_t>(n);
   }
-  return bytes;
+  SecureString result(bytes);
+  WipeString(bytes);
+  return result;
 }
 
 TKofClient& TKofTreeOps::Client() const { return *FPanel.KofClient(); }
@@ -553,14 +559,14 @@ TCodeOutcome RecordToSession(TKofSessionsFolder& folder, TTotalCmdKofPanel& sour
   std::unique_ptr<TKofRecord> record = from.ReadForCopy(oldName, listed, content);
   if (!record) return {listed ? wfx::FS_FILE_READERROR : wfx::FS_FILE_NOTFOUND};
   const TWipedObject wiped(*record);
-  const std::optional<std::string> bytes =
+  const std::optional<SecureString> bytes =
       record->ObjType() == kofFile ? content.Small(kMaxSessionFileBytes) : std::nullopt;
   if (!bytes) {
     from.Report(dopSaveRec, "\\", entry, "Only a file record holding a session file becomes a session", "");
     return {wfx::FS_FILE_READERROR};
   }
   const TCodeOutcome result =
-      folder.ImportText(*bytes, InFolder(newName, entry.substr(0, entry.size() - ext.size()) + ".KOF"), overwrite);
+      folder.ImportText(bytes->View(), InFolder(newName, entry.substr(0, entry.size() - ext.size()) + ".KOF"), overwrite);
   if (result.Value == wfx::FS_FILE_EXISTS) {
     from.CountItem(-1);
     return result;

@@ -15,6 +15,7 @@
 #include "plugin/KofCopyReport.h"
 #include "plugin/KofHostPaths.h"
 #include "plugin/KofOutcome.h"
+#include "support/SecureString.h"
 
 namespace kof {
 
@@ -38,7 +39,7 @@ class TKofSpooledContent {
   // What an upload reads.
   TUploadSource Source() const;
   // The whole content when it has at most MAXBYTES, else nothing.
-  std::optional<std::string> Small(std::size_t maxBytes) const;
+  std::optional<SecureString> Small(std::size_t maxBytes) const;
 
  private:
   TOpenedFile FFile;

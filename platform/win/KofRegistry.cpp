@@ -201,16 +201,6 @@ std::optional<std::string> TKofRegistry::TryReadString(std::string_view name) co
   return std::nullopt;
 }
 
-uint32_t TKofRegistry::ReadInteger(std::string_view name) const {
-  if (auto value = TryReadInteger(name)) return *value;
-  throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
-}
-
-std::string TKofRegistry::ReadString(std::string_view name) const {
-  if (auto value = TryReadString(name)) return *value;
-  throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
-}
-
 void TKofRegistry::WriteInteger(std::string_view name, uint32_t value) {
   const DWORD data = value;
   const LSTATUS status =

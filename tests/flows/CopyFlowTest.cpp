@@ -20,14 +20,6 @@ const std::string kServersPath = "/Demo/Company/Servers";
 
 class CopyFlow : public VaultFlow {
  protected:
-  void SetUp() override {
-    VaultFlow::SetUp();
-    FPlugin.GetAnswers().SetFallback([this](const Request& r) -> std::optional<std::string> {
-      if (const auto reply = FReplies.find(r.Title); reply != FReplies.end()) return reply->second;
-      return Answer(r);
-    });
-  }
-
   // Enter on the entry with the host's round trip, "the editor" writing
   // CONTENT into the host's copy; the host's result of the upload.
   int Edit(const std::string& entry, const std::string& content) {
@@ -96,7 +88,6 @@ class CopyFlow : public VaultFlow {
   }
 
   // Answers to the questions with these titles; the rest as the vault fixture answers them.
-  std::map<std::string, std::string> FReplies;
 
   bool Asked(const std::string& text) {
     for (const auto& r : FPlugin.GetAnswers().Asked())

@@ -59,10 +59,6 @@ class ExtFileFlow : public VaultFlow {
  protected:
   void SetUp() override {
     VaultFlow::SetUp();
-    FPlugin.GetAnswers().SetFallback([this](const Request& r) -> std::optional<std::string> {
-      if (const auto reply = FReplies.find(r.Title); reply != FReplies.end()) return reply->second;
-      return Answer(r);
-    });
     fs::create_directories(Storage());
     // The plugin reaches the server's share where the server itself keeps it.
     WriteFile((FDir / "user" / "Koffra.subst.cfg").string(),
@@ -128,7 +124,6 @@ class ExtFileFlow : public VaultFlow {
     return FPlugin.Put(Local(name), "/Demo/" + box + "/" + name, 0).Code;
   }
 
-  std::map<std::string, std::string> FReplies;
 };
 
 TEST_F(ExtFileFlow, AFileOverTheLimitIsStoredEncryptedAndComesBackByteForByte) {

@@ -3,6 +3,7 @@
 // seeded vault) and the fixture that logs in to it through the exports, as a
 // file manager without plugin dialogs does: every question arrives through
 // RequestProc.
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -103,6 +105,8 @@ inline long StatusKiB(const char* field) {
 // How much the test process's peak resident memory (the plugin's included) rose while CALL ran.
 template <class F>
 long PeakGrowthKiB(F&& call) {
+  // Freed pages the heap keeps would hide a plugin that buffers a whole file.
+  malloc_trim(0);
   std::ofstream("/proc/self/clear_refs") << "5";
   const long before = StatusKiB("VmRSS:");
   call();
@@ -169,8 +173,15 @@ class VaultFlow : public PluginFlow {
                         "' 2>/dev/null ;;\nesac\n");
     ::chmod(clip.c_str(), 0755);
     ::setenv("KOFFRA_CLIPBOARD_CMD", clip.c_str(), 1);
-    FPlugin.GetAnswers().SetFallback([this](const Request& r) { return Answer(r); });
+    // A test's own reply to a title comes before the usual answers.
+    FPlugin.GetAnswers().SetFallback([this](const Request& r) -> std::optional<std::string> {
+      if (const auto reply = FReplies.find(r.Title); reply != FReplies.end()) return reply->second;
+      return Answer(r);
+    });
   }
+
+  // Replies by prompt title, answered before the usual answers.
+  std::map<std::string, std::string> FReplies;
 
   void TearDown() override {
     UnloadPlugin();  // it clears its clipboard text on the way out
