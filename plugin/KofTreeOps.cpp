@@ -388,7 +388,11 @@ std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TUploadSourc
   const std::int32_t boxId = level.FParentBoxId;
   // The level as the stack read it; a record of that name made since shows in the server's duplicate answer.
   std::optional<TExistingRecord> existing;
-  if (const TKofObject* listed = level.Find(entry)) existing = TExistingRecord{listed->Id(), listed->ObjType()};
+  std::string listedName;  // what an overwrite keeps: the entry may carry the file's extension
+  if (const TKofObject* listed = level.Find(entry)) {
+    existing = TExistingRecord{listed->Id(), listed->ObjType()};
+    listedName = listed->Name();
+  }
   if (existing && !overwrite) return -1;
   if (!FPanel.AskAccessCode("Putting record(-s)")) {
     Report(dopSaveRec, dir, entry, "No access code", "");
@@ -403,8 +407,9 @@ std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TUploadSourc
     return 0;
   }
   const TWipedObject wiped(*copy);
-  const std::string name =
-      recordName.empty() ? TKofFileSysList::ReplaceFsNameBack(RecordNameFromEntry(entry)) : recordName;
+  const std::string name = !recordName.empty() ? recordName
+                           : !listedName.empty() ? listedName
+                                                 : TKofFileSysList::ReplaceFsNameBack(RecordNameFromEntry(entry));
   copy->SetName(name);
   if (auto* file = dynamic_cast<TKofFile*>(copy.get()); file && content) file->SetFileSizeApprox(content->Size);
   std::int32_t id = 0;
@@ -443,14 +448,14 @@ std::int32_t TKofTreeOps::PutRecord(const TKofRecord& record, const TUploadSourc
 
 bool TKofTreeOps::Store(TKofObject& copy, const TUploadSource* content, const std::optional<TExistingRecord>& existing,
                         std::int32_t& id) {
-  if (existing) {
-    // Written over in place: the target keeps its record until the new content is stored.
-    id = existing->Id;
-    copy.SetId(id);
-    if (!Client().Update(&copy, true)) return false;
-  }
   auto* file = dynamic_cast<TKofFile*>(&copy);
-  return !content || !file || Client().UploadFileFrom(file, *content);
+  const auto upload = [&] { return !content || !file || Client().UploadFileFrom(file, *content); };
+  if (!existing) return upload();
+  // Written over in place, content first: a failed upload leaves the target's
+  // fields describing the content it still holds.
+  id = existing->Id;
+  copy.SetId(id);
+  return upload() && Client().Update(&copy, true);
 }
 
 std::optional<TKofTreeOps::TExistingRecord> TKofTreeOps::ReadExisting(std::int32_t id) {

@@ -420,6 +420,39 @@ TEST_F(TwoSessionFlow, ATreeCopyIntoAnExistingBoxFillsIt) {
   EXPECT_FALSE(Box("Personal").is_null());
 }
 
+TEST_F(TwoSessionFlow, AnOverwriteWhoseUploadFailsLeavesTheTargetRecordAsItWas) {
+  json seed = Seed(false);
+  seed["boxes"][1]["records"].push_back({{"id", 112},
+                                         {"template", "file"},
+                                         {"name", "Notes"},
+                                         {"fileName", "notes.txt"},
+                                         {"contentText", "a longer text than the release notes hold\n"},
+                                         {"attributes", {{"file", "notes.txt"}}}});
+  OpenBoth(seed);
+  ASSERT_EQ(FPlugin.RenMov("/Demo/Company/Servers/Release notes.txt", "/Other/Inbox/Release notes.txt", false, false).Code,
+            wfx::FS_FILE_OK);
+  const json before = OtherLive("records", "Release notes");
+  ASSERT_FALSE(before.is_null());
+  const std::string upload = "/safe/records/" + std::to_string(before["id"].get<int>()) + "/upload/file";
+  testserver::flow::Control(*FOtherApi, "POST", "/__control/faults",
+                            {{"path", upload}, {"method", "POST"}, {"times", 1}, {"status", 500}});
+  FPlugin.List("/Demo/Personal");
+  EXPECT_NE(FPlugin.RenMov("/Demo/Personal/Notes.txt", "/Other/Inbox/Release notes.txt", true, true).Code,
+            wfx::FS_FILE_OK);
+  EXPECT_EQ(OtherLive("records", "Release notes"), before);
+  EXPECT_FALSE(Record("Notes").is_null());
+  // Once the target takes the content, the fields follow it.
+  ASSERT_EQ(FPlugin.RenMov("/Demo/Personal/Notes.txt", "/Other/Inbox/Release notes.txt", true, true).Code,
+            wfx::FS_FILE_OK)
+      << AskedSoFar();
+  const json after = OtherLive("records", "Release notes");
+  ASSERT_FALSE(after.is_null()) << "the overwrite renamed the target";
+  EXPECT_EQ(after["id"], before["id"]);
+  EXPECT_EQ(after["fileName"], "notes.txt");
+  EXPECT_EQ(after.value("contentBase64", ""), Base64Encode("a longer text than the release notes hold\n"));
+  EXPECT_TRUE(Record("Notes").is_null());
+}
+
 TEST_F(TwoSessionFlow, AMoveThatFailsOnItsThirdItemLeavesTheRestInTheSource) {
   OpenBoth(SeedWithFullBox());
   testserver::flow::Control(*FOtherApi, "POST", "/__control/faults",
