@@ -223,6 +223,13 @@ class TOpenSSLGcmCrypto {
   std::string LastErrorMsg() const;
   bool CopyingHasBeenInterrupted() const { return FCopyingHasBeenInterrupted; }
   void SetCopyingHasBeenInterrupted(bool AValue) { FCopyingHasBeenInterrupted = AValue; }
+  // Forgets the last operation's outcome, so that a step that fails before
+  // any cipher operation runs is not taken for that operation's failure.
+  void ClearLastError() {
+    FLastError = 0;
+    FErrorMsg.clear();
+    FCopyingHasBeenInterrupted = false;
+  }
 
   // The message of a code with the files named as in the last operation.
   std::string ErrorText(int ACode) const;

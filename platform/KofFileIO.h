@@ -62,6 +62,9 @@ bool FileExists(const std::string& path);    // a file, not a folder
 bool PathExists(const std::string& path);    // anything, a dangling link included
 // Removes a file (not a folder); 0, or the errno of the failure.
 int RemoveFile(const std::string& path);
+// Gives the file FROM the name TO in the same file system, replacing a file
+// there; 0, or the errno of the failure.
+int RenameFile(const std::string& from, const std::string& to);
 bool FolderExists(const std::string& path);
 // True when the file lies on a network file system (NFS, SMB/CIFS, AFS, ...).
 bool IsOnNetworkFileSystem(int fd);

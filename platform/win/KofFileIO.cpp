@@ -169,6 +169,11 @@ bool PathExists(const std::string& path) { return Attributes(path).has_value(); 
 
 int RemoveFile(const std::string& path) { return ::DeleteFileW(win::WidePath(path).c_str()) ? 0 : win::LastErrno(); }
 
+int RenameFile(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0
+                                                                                                       : win::LastErrno();
+}
+
 bool FolderExists(const std::string& path) {
   const auto data = Attributes(path);
   return data && IsFolder(*data);

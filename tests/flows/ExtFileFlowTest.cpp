@@ -290,6 +290,34 @@ TEST_F(ExtFileFlow, AMissingStoredFileKeepsTheRecordUnlessTheUserAgreesTwice) {
   EXPECT_TRUE(Stored("video.bin").is_null());
 }
 
+// The record goes before its stored file: one the server would not delete,
+// or would not let go from the bin (where it can be restored), keeps its file.
+TEST_F(ExtFileFlow, ARecordThatStaysKeepsItsStoredFile) {
+  Open();
+  const struct {
+    const char* Name;
+    const char* Refused;
+    bool InBin;
+  } cases[] = {{"kept.bin", "/safe/records/*", false}, {"binned.bin", "/safe/deleted", true}};
+  std::size_t stored = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string bytes = Pattern(2 * kLimit, c.Name[0]);
+    ASSERT_EQ(PutNew(c.Name, bytes), wfx::FS_FILE_OK) << AskedSoFar();
+    ++stored;
+    const json record = Stored(c.Name);
+    Control("POST", "/__control/faults",
+            {{"path", c.Refused}, {"method", "DELETE"}, {"kind", "fail"}, {"status", 500}, {"times", 1}});
+    EXPECT_EQ(FPlugin.Delete("/Demo/Media/" + std::string(c.Name)).Code, 0);
+    Control("DELETE", "/__control/faults");
+    EXPECT_TRUE(Kept(record.value("id", 0)));
+    EXPECT_EQ(Stored(c.Name).is_null(), c.InBin);
+    EXPECT_EQ(OpenStored(ReadFile(LocalOf(record).string()), record["attributes"]), bytes);
+    // Nothing set aside on the way stays behind.
+    EXPECT_EQ(FilesIn(Storage()).size(), stored);
+  }
+}
+
 TEST_F(ExtFileFlow, RemovingABoxWithExternalFilesDeletesThemWhenTheUserAgrees) {
   Open();
   ASSERT_EQ(PutNew("video.bin", Pattern(2 * kLimit, 'r'), "Group/Inner"), wfx::FS_FILE_OK) << AskedSoFar();
@@ -316,6 +344,24 @@ TEST_F(ExtFileFlow, ATamperedStoredFileIsRefusedAndLeavesNoPlaintext) {
   EXPECT_EQ(FPlugin.Get("/Demo/Media/video.bin", Local("back.bin"), 0).Code, wfx::FS_FILE_READERROR);
   EXPECT_TRUE(NoticeShown("External File Error", "#5014: Tag verify failed")) << AskedSoFar();
   EXPECT_EQ(FilesIn(FDir / "local"), before);
+}
+
+TEST_F(ExtFileFlow, AStoredFileThatIsNotThereIsToldAsSuchEvenAfterACipherFailure) {
+  Open();
+  ASSERT_EQ(PutNew("tampered.bin", Pattern(2 * kLimit, 'p')), wfx::FS_FILE_OK);
+  ASSERT_EQ(PutNew("gone.bin", Pattern(2 * kLimit, 'q')), wfx::FS_FILE_OK);
+  const fs::path tampered = LocalOf(Stored("tampered.bin"));
+  std::string bytes = ReadFile(tampered.string());
+  bytes[50] = static_cast<char>(bytes[50] ^ 0x10);
+  WriteFile(tampered.string(), bytes);
+  fs::remove(LocalOf(Stored("gone.bin")));
+  FPlugin.List("/Demo/Media");
+  EXPECT_EQ(FPlugin.Get("/Demo/Media/tampered.bin", Local("t.bin"), 0).Code, wfx::FS_FILE_READERROR);
+  ASSERT_TRUE(NoticeShown("External File Error", "#5014")) << AskedSoFar();
+  FPlugin.GetAnswers().ClearAsked();
+  EXPECT_EQ(FPlugin.Get("/Demo/Media/gone.bin", Local("g.bin"), 0).Code, wfx::FS_FILE_READERROR);
+  EXPECT_TRUE(NoticeShown("External File Error", "not exists.")) << AskedSoFar();
+  EXPECT_FALSE(NoticeShown("External File Error", "#5014")) << AskedSoFar();
 }
 
 TEST_F(ExtFileFlow, AnAbortedStoreLeavesNothingHalfWritten) {
