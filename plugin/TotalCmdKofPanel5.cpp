@@ -234,7 +234,7 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& rem
     const TKofObjectType kind = object->ObjType();
     if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(object->Id());
     // The host downloads the file, opens it, and brings a changed file back through PutFile.
-    if (kind == kofFile || kind == kofCertificate) {
+    if (kind == kofFile || kind == kofCertificate || kind == kofExternalFile) {
       FTransfers.SetOpened(remote.Full());
       return {wfx::FS_EXEC_YOURSELF};
     }
