@@ -56,6 +56,11 @@ bool TruncateFile(int fd, std::int64_t size);
 // Asks the system to start writing a written range to its device now, without
 // waiting, so that a later sync has little left to do; errors are ignored.
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t length);
+// Whether writes to FD bypass the system's file cache (each then needs an
+// aligned buffer, offset and length: kUncachedAlignment); false when the file
+// system cannot do that, and the writes stay cached.
+bool SetUncachedWrites(int fd, bool uncached);
+inline constexpr std::size_t kUncachedAlignment = 4096;
 std::optional<std::int64_t> FileSize(int fd);
 std::optional<std::int64_t> FileSizeOf(const std::string& path);
 bool FileExists(const std::string& path);    // a file, not a folder
