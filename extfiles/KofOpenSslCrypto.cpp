@@ -717,6 +717,25 @@ class TWorkBlock {
   TMappedBuffer FBuffer;
 };
 
+// The GOT bytes read into the block after its first AHEAD bytes, chunk by
+// chunk: ASTEP(at, n, out) processes N bytes at AT in place and advances OUT
+// (which starts at AHEAD) by what came out. Each chunk is logged (its end in
+// the input: AREADTO is where the block's read ended) and counted for progress
+// (AWRITTEN: the output written before the block).
+template <class TStep>
+int WalkChunks(std::size_t AHead, std::size_t AGot, std::int64_t AReadTo, const char* AOperation, const char* AFile,
+               TProgressMeter& AMeter, std::int64_t AWritten, std::size_t& AOut, TStep AStep) {
+  AOut = AHead;
+  for (std::size_t at = AHead; at < AHead + AGot; at += kCryptoChunkSize) {
+    const std::size_t n = std::min(kCryptoChunkSize, AHead + AGot - at);
+    LogEntryFormat(false, "%s Text \"%s\"; pos = %llx; size = %zu", AOperation, AFile,
+                   static_cast<unsigned long long>(AReadTo - static_cast<std::int64_t>(AHead + AGot - at - n)), n);
+    if (const int code = AStep(at, n, AOut)) return code;
+    AMeter.AfterChunk(AWritten + static_cast<std::int64_t>(AOut));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int TOpenSSLGcmCrypto::EncryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
@@ -736,17 +755,16 @@ int TOpenSSLGcmCrypto::EncryptStreams(TKofStream& AInput, TKofStream& AOutput, c
   for (bool more = true; more;) {
     const std::size_t got = block.Fill(AInput, head, block.Size() - head);
     more = got == block.Size() - head;
-    const std::int64_t readTo = AInput.Position();
-    std::size_t sealed = head;
-    for (std::size_t at = head; at < head + got; at += kCryptoChunkSize) {
-      const std::size_t n = std::min(kCryptoChunkSize, head + got - at);
-      LogEntryFormat(false, "Encrypt Text \"%s\"; pos = %llx; size = %zu", file,
-                     static_cast<unsigned long long>(readTo - static_cast<std::int64_t>(head + got - at - n)), n);
-      std::size_t outLen = 0;
-      if (const int code = cipher.Update(block.At(at), n, block.At(sealed), block.RoomAt(sealed), outLen)) return code;
-      sealed += outLen;
-      meter.AfterChunk(written + static_cast<std::int64_t>(sealed));
-    }
+    std::size_t sealed = 0;
+    const int code = WalkChunks(head, got, AInput.Position(), "Encrypt", file, meter, written, sealed,
+                                [&](std::size_t at, std::size_t n, std::size_t& out) {
+                                  std::size_t outLen = 0;
+                                  const int failed =
+                                      cipher.Update(block.At(at), n, block.At(out), block.RoomAt(out), outLen);
+                                  out += outLen;
+                                  return failed;
+                                });
+    if (code != 0) return code;
     if (sealed > 0) AOutput.Write(block.At(0), sealed);
     written += static_cast<std::int64_t>(sealed);
     head = 0;
@@ -812,15 +830,9 @@ int TOpenSSLGcmCrypto::OpenStreams(TKofStream& AInput, TKofStream& AOutput, cons
     const std::size_t got = block.Fill(
         AInput, head, static_cast<std::size_t>(std::min<std::int64_t>(left, block.Size() - head)));
     left -= static_cast<std::int64_t>(got);
-    const std::int64_t readTo = AInput.Position();
-    std::size_t out = head;
-    for (std::size_t at = head; at < head + got; at += kCryptoChunkSize) {
-      const std::size_t n = std::min(kCryptoChunkSize, head + got - at);
-      LogEntryFormat(false, "Decrypt Text \"%s\"; pos = %llx; size = %zu", file,
-                     static_cast<unsigned long long>(readTo - static_cast<std::int64_t>(head + got - at - n)), n);
-      if (const int code = process(at, n, out)) return code;
-      meter.AfterChunk(written + static_cast<std::int64_t>(out));
-    }
+    std::size_t out = 0;
+    if (const int code = WalkChunks(head, got, AInput.Position(), "Decrypt", file, meter, written, out, process))
+      return code;
     if (out > 0) AOutput.Write(block.At(0), out);
     written += static_cast<std::int64_t>(out);
     head = 0;
