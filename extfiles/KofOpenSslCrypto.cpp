@@ -50,6 +50,8 @@ constexpr std::uint8_t kSignatureBytes[kStoredFileHeaderSize] = {0xFA, 0xBD, 0xE
 static_assert(kSignatureBytes[0] == (kStoredFileSignature & 0xFF) && kSignatureBytes[3] == kStoredFileSignature >> 24);
 
 constexpr std::size_t kBufferStep = 0x8000;
+// The work block of the stream operations, which know no buffer size.
+constexpr std::size_t kStreamBlockSize = std::size_t{1} << 20;
 constexpr int kStepCount = 100;
 // Without a rise in percent the callback still hears from us this often, so a
 // cancel is seen and a progress window repainted on a slow share.
@@ -174,28 +176,30 @@ class TOpenSSLGcmCrypto::TCipher {
 
   std::size_t KeyLength() const { return static_cast<std::size_t>(EVP_CIPHER_CTX_key_length(FCtx.get())); }
 
-  int Update(const std::uint8_t* AIn, std::size_t AInLen, SecureBytes& AOut, std::size_t& AOutLen) {
-    if (AOut.size() + 1 < AInLen + KeyLength()) return ceOutputBufferSize;
+  // AOUT may be AIN itself: GCM works in place.
+  int Update(const std::uint8_t* AIn, std::size_t AInLen, std::uint8_t* AOut, std::size_t AOutCapacity,
+             std::size_t& AOutLen) {
+    if (AOutCapacity + 1 < AInLen + KeyLength()) return ceOutputBufferSize;
     int outLen = 0;
-    if (UpdateEx(AOut.data(), &outLen, AIn, AInLen) != 1) return FEncrypt ? ceEncryptUpdate : ceDecryptUpdate;
+    if (UpdateEx(AOut, &outLen, AIn, AInLen) != 1) return FEncrypt ? ceEncryptUpdate : ceDecryptUpdate;
     AOutLen = static_cast<std::size_t>(outLen);
     return 0;
   }
 
-  int FinishEncrypt(SecureBytes& AOut, std::size_t& AOutLen, TTag& ATag) {
+  int FinishEncrypt(std::uint8_t* AOut, std::size_t& AOutLen, TTag& ATag) {
     int outLen = 0;
-    if (EVP_EncryptFinal_ex(FCtx.get(), AOut.data(), &outLen) != 1) return ceEncryptFinal;
+    if (EVP_EncryptFinal_ex(FCtx.get(), AOut, &outLen) != 1) return ceEncryptFinal;
     if (EVP_CIPHER_CTX_ctrl(FCtx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(ATag.size()), ATag.data()) != 1)
       return ceGetTag;
     AOutLen = static_cast<std::size_t>(outLen);
     return 0;
   }
 
-  int FinishDecrypt(TTag& ATag, SecureBytes& AOut, std::size_t& AOutLen) {
+  int FinishDecrypt(TTag& ATag, std::uint8_t* AOut, std::size_t& AOutLen) {
     if (EVP_CIPHER_CTX_ctrl(FCtx.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(ATag.size()), ATag.data()) != 1)
       return ceSetTag;
     int outLen = 0;
-    if (EVP_DecryptFinal_ex(FCtx.get(), AOut.data(), &outLen) != 1) return ceTagVerify;
+    if (EVP_DecryptFinal_ex(FCtx.get(), AOut, &outLen) != 1) return ceTagVerify;
     AOutLen = static_cast<std::size_t>(outLen);
     return 0;
   }
@@ -329,9 +333,17 @@ std::size_t TBufferedFileStreamEx::ReadDirect(void* ABuffer, std::size_t ACount)
 
 std::size_t TBufferedFileStreamEx::Read(void* ABuffer, std::size_t ACount) {
   FlushBuffer();
-  if (!FBuffered || ACount >= FBufferSize) return ReadDirect(ABuffer, ACount);
   auto* data = static_cast<std::uint8_t*>(ABuffer);
   std::size_t done = 0;
+  if (!FBuffered || ACount >= FBufferSize) {
+    // What the window already holds is not read from the file again.
+    if (InWindow(FFilePos)) {
+      done = std::min(ACount, static_cast<std::size_t>(FBufEndPos - FFilePos));
+      std::memcpy(data, FBuffer.data() + (FFilePos - FBufStartPos), done);
+      FFilePos += static_cast<std::int64_t>(done);
+    }
+    return done < ACount ? done + ReadDirect(data + done, ACount - done) : done;
+  }
   while (done < ACount) {
     if (!InWindow(FFilePos)) {
       FillBuffer();
@@ -345,9 +357,28 @@ std::size_t TBufferedFileStreamEx::Read(void* ABuffer, std::size_t ACount) {
   return done;
 }
 
+void TBufferedFileStreamEx::UseUncached(bool AUncached) {
+  if (AUncached == FUncached || (AUncached && FUncachedRefused)) return;
+  if (SetUncachedWrites(FHandle.Fd(), AUncached))
+    FUncached = AUncached;
+  else if (AUncached)
+    FUncachedRefused = true;
+}
+
 void TBufferedFileStreamEx::WriteDirect(const void* ABuffer, std::size_t ACount) {
   PlaceHandle(FFilePos);
-  if (!WriteAll(FHandle.Fd(), ABuffer, ACount)) Fail(ceWriteError, errno);
+  const auto aligned = [](std::uint64_t AValue) { return AValue % kUncachedAlignment == 0; };
+  UseUncached(aligned(reinterpret_cast<std::uintptr_t>(ABuffer)) && aligned(ACount) &&
+              aligned(static_cast<std::uint64_t>(FFilePos)));
+  bool written = WriteAll(FHandle.Fd(), ABuffer, ACount);
+  if (!written && FUncached && errno == EINVAL) {
+    // Refused after all: cached writes, from where the file stands now.
+    UseUncached(false);
+    FUncachedRefused = true;
+    written = SeekFile(FHandle.Fd(), FFilePos, SEEK_SET) == FFilePos && WriteAll(FHandle.Fd(), ABuffer, ACount);
+  }
+  if (!written) Fail(ceWriteError, errno);
+  if (!FUncached) StartWriteBack(FHandle.Fd(), FHandlePos, static_cast<std::int64_t>(ACount));
   FHandlePos += static_cast<std::int64_t>(ACount);
   FFilePos = FHandlePos;
 }
@@ -378,6 +409,7 @@ void TBufferedFileStreamEx::Write(const void* ABuffer, std::size_t ACount) {
 
 void TBufferedFileStreamEx::FlushBuffer() {
   if (!FModified) return;
+  UseUncached(false);
   PlaceHandle(FBufStartPos);
   const std::size_t length = static_cast<std::size_t>(FBufEndPos - FBufStartPos);
   for (std::size_t done = 0; done < length;) {
@@ -561,11 +593,11 @@ int TOpenSSLGcmCrypto::RunStreams(TOperation AOp, TKofStream& AInput, TKofStream
   SetFileNames(AOp, {}, {});
   return Guarded(AOp, [&] {
     switch (AOp) {
-      case TOperation::Encrypt: return EncryptStreams(AInput, AOutput, AStatus);
-      case TOperation::Decrypt: return DecryptStreams(AInput, AOutput, AStatus);
+      case TOperation::Encrypt: return EncryptStreams(AInput, AOutput, AStatus, kStreamBlockSize);
+      case TOperation::Decrypt: return DecryptStreams(AInput, AOutput, AStatus, kStreamBlockSize);
       case TOperation::Recrypt: break;
     }
-    return RecryptStreams(AInput, AOutput, AStatus);
+    return RecryptStreams(AInput, AOutput, AStatus, kStreamBlockSize);
   });
 }
 
@@ -607,9 +639,9 @@ int TOpenSSLGcmCrypto::RunFileJob(TFileJob& AJob) {
   try {
     int code = 0;
     switch (AJob.Op) {
-      case TOperation::Encrypt: code = EncryptStreams(input, output, AJob.Status); break;
-      case TOperation::Decrypt: code = DecryptStreams(input, output, AJob.Status); break;
-      case TOperation::Recrypt: code = RecryptStreams(input, output, AJob.Status); break;
+      case TOperation::Encrypt: code = EncryptStreams(input, output, AJob.Status, AJob.BufferSize); break;
+      case TOperation::Decrypt: code = DecryptStreams(input, output, AJob.Status, AJob.BufferSize); break;
+      case TOperation::Recrypt: code = RecryptStreams(input, output, AJob.Status, AJob.BufferSize); break;
     }
     if (code != 0) {
       output.DropBuffer();
@@ -660,54 +692,109 @@ bool ReadSignature(TKofStream& AInput) {
   return AInput.Read(header, sizeof header) == sizeof header && std::memcmp(header, kSignatureBytes, sizeof header) == 0;
 }
 
-void WriteSome(TKofStream& AOutput, const SecureBytes& ABlock, std::size_t ALength) {
-  if (ALength > 0) AOutput.Write(ABlock.data(), ALength);
+// Whole chunks; the slack lets a chunk at the block's end meet the cipher's
+// output-size check in place. A block is written whole (the signature, when
+// it comes first, in its first bytes), so that every write but the last starts
+// and ends on a multiple of the block size.
+class TWorkBlock {
+ public:
+  explicit TWorkBlock(std::size_t ASize)
+      : FSize(RoundUp(std::clamp(ASize, kCryptoChunkSize, kMaxWorkBlock), kCryptoChunkSize)),
+        FBuffer(FSize + kCryptoKeyLength) {}
+  std::size_t Size() const { return FSize; }
+  std::uint8_t* At(std::size_t AOffset) const { return FBuffer.data() + AOffset; }
+  std::size_t RoomAt(std::size_t AOffset) const { return FBuffer.size() - AOffset; }
+  // Up to AMAX bytes of the input from AFROM on, fewer only at its end.
+  std::size_t Fill(TKofStream& AInput, std::size_t AFrom, std::size_t AMax) const {
+    std::size_t got = 0;
+    for (std::size_t n; got < AMax && (n = AInput.Read(At(AFrom + got), AMax - got)) > 0;) got += n;
+    return got;
+  }
+
+ private:
+  static constexpr std::size_t kMaxWorkBlock = std::size_t{64} << 20;
+  std::size_t FSize;
+  TMappedBuffer FBuffer;
+};
+
+// The GOT bytes read into the block after its first AHEAD bytes, chunk by
+// chunk: ASTEP(at, n, out) processes N bytes at AT in place and advances OUT
+// (which starts at AHEAD) by what came out. Each chunk is logged (its end in
+// the input: AREADTO is where the block's read ended) and counted for progress
+// (AWRITTEN: the output written before the block).
+template <class TStep>
+int WalkChunks(std::size_t AHead, std::size_t AGot, std::int64_t AReadTo, const char* AOperation, const char* AFile,
+               TProgressMeter& AMeter, std::int64_t AWritten, std::size_t& AOut, TStep AStep) {
+  AOut = AHead;
+  for (std::size_t at = AHead; at < AHead + AGot; at += kCryptoChunkSize) {
+    const std::size_t n = std::min(kCryptoChunkSize, AHead + AGot - at);
+    LogEntryFormat(false, "%s Text \"%s\"; pos = %llx; size = %zu", AOperation, AFile,
+                   static_cast<unsigned long long>(AReadTo - static_cast<std::int64_t>(AHead + AGot - at - n)), n);
+    if (const int code = AStep(at, n, AOut)) return code;
+    AMeter.AfterChunk(AWritten + static_cast<std::int64_t>(AOut));
+  }
+  return 0;
 }
 
 }  // namespace
 
-int TOpenSSLGcmCrypto::EncryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus) {
+int TOpenSSLGcmCrypto::EncryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
+                                      std::size_t ABlockSize) {
   if (!KeySetUsable(0)) return ceKeyLength;
-  AOutput.Write(kSignatureBytes, sizeof kSignatureBytes);
   TCipher cipher(true);
   const char* file = FInputFilename.c_str();
   LogEntryFormat(false, "Initialize encrypt \"%s\"", file);
   if (const int code = cipher.Init(FKey[0], FIv[0], FAad[0])) return code;
   TProgressMeter meter(*this, AStatus, AInput.Size());
   meter.Start();
-  SecureBytes in(kCryptoChunkSize), out(kCryptoChunkSize + cipher.KeyLength());
-  std::size_t outLen = 0;
-  for (std::size_t n; (n = AInput.Read(in.data(), in.size())) > 0;) {
-    LogEntryFormat(false, "Encrypt Text \"%s\"; pos = %llx; size = %zu", file,
-                   static_cast<unsigned long long>(AInput.Position()), n);
-    if (const int code = cipher.Update(in.data(), n, out, outLen)) return code;
-    WriteSome(AOutput, out, outLen);
-    meter.AfterChunk(AOutput.Position());
+  // Each block is read once, sealed where it lies and written from there.
+  const TWorkBlock block(ABlockSize);
+  std::memcpy(block.At(0), kSignatureBytes, sizeof kSignatureBytes);
+  std::size_t head = sizeof kSignatureBytes;
+  std::int64_t written = AOutput.Position();
+  for (bool more = true; more;) {
+    const std::size_t got = block.Fill(AInput, head, block.Size() - head);
+    more = got == block.Size() - head;
+    std::size_t sealed = 0;
+    const int code = WalkChunks(head, got, AInput.Position(), "Encrypt", file, meter, written, sealed,
+                                [&](std::size_t at, std::size_t n, std::size_t& out) {
+                                  std::size_t outLen = 0;
+                                  const int failed =
+                                      cipher.Update(block.At(at), n, block.At(out), block.RoomAt(out), outLen);
+                                  out += outLen;
+                                  return failed;
+                                });
+    if (code != 0) return code;
+    if (sealed > 0) AOutput.Write(block.At(0), sealed);
+    written += static_cast<std::int64_t>(sealed);
+    head = 0;
   }
   TTag tag{};
   LogEntryFormat(false, "Encrypt Final \"%s\"", file);
-  if (const int code = cipher.FinishEncrypt(out, outLen, tag)) return code;
-  WriteSome(AOutput, out, outLen);
+  std::size_t outLen = 0;
+  if (const int code = cipher.FinishEncrypt(block.At(0), outLen, tag)) return code;
+  if (outLen > 0) AOutput.Write(block.At(0), outLen);
   meter.Done();
   AOutput.Write(tag.data(), tag.size());
   return 0;
 }
 
-int TOpenSSLGcmCrypto::DecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus) {
-  return OpenStreams(AInput, AOutput, AStatus, false);
+int TOpenSSLGcmCrypto::DecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
+                                      std::size_t ABlockSize) {
+  return OpenStreams(AInput, AOutput, AStatus, false, ABlockSize);
 }
 
-int TOpenSSLGcmCrypto::RecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus) {
-  return OpenStreams(AInput, AOutput, AStatus, true);
+int TOpenSSLGcmCrypto::RecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
+                                      std::size_t ABlockSize) {
+  return OpenStreams(AInput, AOutput, AStatus, true, ABlockSize);
 }
 
 // Decrypts with set 0; when re-keying, every plain chunk is sealed again with
-// set 1 on its way out, so no plain copy is ever written.
+// set 1 where it lies, so no plain copy is ever written.
 int TOpenSSLGcmCrypto::OpenStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
-                                   bool ARekey) {
+                                   bool ARekey, std::size_t ABlockSize) {
   if (!KeySetUsable(0) || (ARekey && !KeySetUsable(1))) return ceKeyLength;
   if (!ReadSignature(AInput)) return ceFileHeader;
-  if (ARekey) AOutput.Write(kSignatureBytes, sizeof kSignatureBytes);
   TCipher opener(false), sealer(true);
   const char* file = FInputFilename.c_str();
   LogEntryFormat(false, "Initialize decrypt \"%s\"", file);
@@ -719,40 +806,55 @@ int TOpenSSLGcmCrypto::OpenStreams(TKofStream& AInput, TKofStream& AOutput, cons
   meter.Start();
   std::int64_t left = size - AInput.Position() - static_cast<std::int64_t>(kStoredFileTagSize);
   if (left < 0) return ceDecryptInit;
-  SecureBytes in(kCryptoChunkSize), plain(kCryptoChunkSize + opener.KeyLength()),
-      out(ARekey ? kCryptoChunkSize + opener.KeyLength() + sealer.KeyLength() : 0);
-  std::size_t plainLen = 0, outLen = 0;
-  auto emit = [&]() {
-    if (!ARekey) {
-      WriteSome(AOutput, plain, plainLen);
-      return 0;
+  const TWorkBlock block(ABlockSize);
+  std::size_t head = 0;
+  if (ARekey) {
+    std::memcpy(block.At(0), kSignatureBytes, sizeof kSignatureBytes);
+    head = sizeof kSignatureBytes;
+  }
+  std::int64_t written = AOutput.Position();
+  // Opens (and when re-keying seals again) N bytes at AT in place; OUT grows by what came out.
+  const auto process = [&](std::size_t at, std::size_t n, std::size_t& out) {
+    std::size_t plainLen = 0;
+    if (const int code = opener.Update(block.At(at), n, block.At(out), block.RoomAt(out), plainLen)) return code;
+    if (ARekey) {
+      std::size_t sealedLen = 0;
+      if (const int code = sealer.Update(block.At(out), plainLen, block.At(out), block.RoomAt(out), sealedLen))
+        return code;
+      plainLen = sealedLen;
     }
-    if (const int code = sealer.Update(plain.data(), plainLen, out, outLen)) return code;
-    WriteSome(AOutput, out, outLen);
+    out += plainLen;
     return 0;
   };
-  while (left > 0) {
-    const std::size_t n =
-        AInput.Read(in.data(), static_cast<std::size_t>(std::min<std::int64_t>(left, kCryptoChunkSize)));
-    if (n == 0) break;  // shorter than it said: the tag read below fails
-    LogEntryFormat(false, "Decrypt Text \"%s\"; pos = %llx; size = %zu", file,
-                   static_cast<unsigned long long>(AInput.Position()), n);
-    left -= static_cast<std::int64_t>(n);
-    if (const int code = opener.Update(in.data(), n, plain, plainLen)) return code;
-    if (const int code = emit()) return code;
-    meter.AfterChunk(AOutput.Position());
-  }
+  do {
+    const std::size_t got = block.Fill(
+        AInput, head, static_cast<std::size_t>(std::min<std::int64_t>(left, block.Size() - head)));
+    left -= static_cast<std::int64_t>(got);
+    std::size_t out = 0;
+    if (const int code = WalkChunks(head, got, AInput.Position(), "Decrypt", file, meter, written, out, process))
+      return code;
+    if (out > 0) AOutput.Write(block.At(0), out);
+    written += static_cast<std::int64_t>(out);
+    head = 0;
+    if (got == 0) break;  // shorter than it said: the tag read below fails
+  } while (left > 0);
   TTag tag{};
   LogEntryFormat(false, "Decrypt Final \"%s\"", file);
   if (AInput.Read(tag.data(), tag.size()) != tag.size()) return ceTagVerify;
-  if (const int code = opener.FinishDecrypt(tag, plain, plainLen)) return code;
-  if (const int code = emit()) return code;
+  std::size_t out = 0;
+  if (const int code = opener.FinishDecrypt(tag, block.At(0), out)) return code;
+  if (out > 0 && ARekey) {
+    std::size_t sealedLen = 0;
+    if (const int code = sealer.Update(block.At(0), out, block.At(0), block.RoomAt(0), sealedLen)) return code;
+    out = sealedLen;
+  }
+  if (out > 0) AOutput.Write(block.At(0), out);
   if (!ARekey) {
     meter.Done();
     return 0;
   }
-  if (const int code = sealer.FinishEncrypt(out, outLen, tag)) return code;
-  WriteSome(AOutput, out, outLen);
+  if (const int code = sealer.FinishEncrypt(block.At(0), out, tag)) return code;
+  if (out > 0) AOutput.Write(block.At(0), out);
   meter.Done();
   AOutput.Write(tag.data(), tag.size());
   return 0;

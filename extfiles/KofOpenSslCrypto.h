@@ -145,6 +145,9 @@ class TBufferedFileStreamEx : public TKofStream {
   void FillBuffer();
   std::size_t ReadDirect(void* ABuffer, std::size_t ACount);
   void WriteDirect(const void* ABuffer, std::size_t ACount);
+  // Large aligned writes skip the file cache where the file system allows it:
+  // the content goes to the device once instead of being copied there first.
+  void UseUncached(bool AUncached);
   void StepProgress(std::int64_t AFilePos);
   [[noreturn]] void Fail(int ACode, int AOsError);
 
@@ -168,6 +171,8 @@ class TBufferedFileStreamEx : public TKofStream {
   bool FRemote = false;
   std::int64_t FCopySize = 0;
   int FOwnLastPerc = -1;  // without an owner
+  bool FUncached = false;
+  bool FUncachedRefused = false;  // the file system cannot
 };
 
 class TOpenSSLGcmCrypto {
@@ -223,6 +228,13 @@ class TOpenSSLGcmCrypto {
   std::string LastErrorMsg() const;
   bool CopyingHasBeenInterrupted() const { return FCopyingHasBeenInterrupted; }
   void SetCopyingHasBeenInterrupted(bool AValue) { FCopyingHasBeenInterrupted = AValue; }
+  // Forgets the last operation's outcome, so that a step that fails before
+  // any cipher operation runs is not taken for that operation's failure.
+  void ClearLastError() {
+    FLastError = 0;
+    FErrorMsg.clear();
+    FCopyingHasBeenInterrupted = false;
+  }
 
   // The message of a code with the files named as in the last operation.
   std::string ErrorText(int ACode) const;
@@ -248,10 +260,15 @@ class TOpenSSLGcmCrypto {
   int RunFileJob(TFileJob& AJob);
   int RunStreams(TOperation AOp, TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus);
   int Guarded(TOperation AOp, const std::function<int()>& AWork);
-  int EncryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus);
-  int DecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus);
-  int RecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus);
-  int OpenStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus, bool ARekey);
+  // ABLOCKSIZE: how much is read, processed in place and written at a time.
+  int EncryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
+                     std::size_t ABlockSize);
+  int DecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
+                     std::size_t ABlockSize);
+  int RecryptStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus,
+                     std::size_t ABlockSize);
+  int OpenStreams(TKofStream& AInput, TKofStream& AOutput, const TCryptoStatusEvent& AStatus, bool ARekey,
+                  std::size_t ABlockSize);
   void SetFileNames(TOperation AOp, const std::string& AInput, const std::string& AOutput);
   void AddErrorDetail(const std::string& AFileName, int AOsError);
 

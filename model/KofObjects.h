@@ -185,6 +185,18 @@ class TKofObject {
   bool FUndecryptable = false;
 };
 
+// Wipes an object's secrets when it goes out of scope, whichever way the work ends.
+class TWipedObject {
+ public:
+  explicit TWipedObject(TKofObject& object) : FObject(object) {}
+  TWipedObject(const TWipedObject&) = delete;
+  TWipedObject& operator=(const TWipedObject&) = delete;
+  ~TWipedObject() { FObject.WipeStrings(); }
+
+ private:
+  TKofObject& FObject;
+};
+
 // Writes one pair; the plain writer keeps JSON types and converts notes, the
 // encrypting writer turns every value into its encrypted field text.
 class TKofFieldWriter {

@@ -56,12 +56,20 @@ bool TruncateFile(int fd, std::int64_t size);
 // Asks the system to start writing a written range to its device now, without
 // waiting, so that a later sync has little left to do; errors are ignored.
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t length);
+// Whether writes to FD bypass the system's file cache (each then needs an
+// aligned buffer, offset and length: kUncachedAlignment); false when the file
+// system cannot do that, and the writes stay cached.
+bool SetUncachedWrites(int fd, bool uncached);
+inline constexpr std::size_t kUncachedAlignment = 4096;
 std::optional<std::int64_t> FileSize(int fd);
 std::optional<std::int64_t> FileSizeOf(const std::string& path);
 bool FileExists(const std::string& path);    // a file, not a folder
 bool PathExists(const std::string& path);    // anything, a dangling link included
 // Removes a file (not a folder); 0, or the errno of the failure.
 int RemoveFile(const std::string& path);
+// Gives the file FROM the name TO in the same file system, replacing a file
+// there; 0, or the errno of the failure.
+int RenameFile(const std::string& from, const std::string& to);
 bool FolderExists(const std::string& path);
 // True when the file lies on a network file system (NFS, SMB/CIFS, AFS, ...).
 bool IsOnNetworkFileSystem(int fd);

@@ -137,6 +137,7 @@ void TKofExternalFiles::SetKeys(int set, const TKofExternalFileAttributes& attrs
 bool TKofExternalFiles::RecryptStoredFile(const std::string& source, const std::string& target,
                                           const TKofExternalFileAttributes& sourceAttrs,
                                           const TKofExternalFileAttributes& targetAttrs) {
+  FSslCodec.ClearLastError();
   const std::string from = MapStoredPath(source);
   const std::string to = MapStoredPath(target);
   if (from.empty()) {
@@ -153,6 +154,7 @@ bool TKofExternalFiles::RecryptStoredFile(const std::string& source, const std::
 
 bool TKofExternalFiles::DecryptStoredFile(const std::string& stored, const std::string& local,
                                           const TKofExternalFile& record, bool encryptTarget) {
+  FSslCodec.ClearLastError();
   const std::string from = MapStoredPath(stored);
   if (from.empty()) {
     ShowError(Replaced("File %s not exists.", stored));
@@ -167,6 +169,7 @@ bool TKofExternalFiles::DecryptStoredFile(const std::string& stored, const std::
 
 bool TKofExternalFiles::EncryptStoredFile(const std::string& local, const std::string& stored,
                                           const TKofExternalFileAttributes& attrs) {
+  FSslCodec.ClearLastError();
   const std::string to = MapStoredPath(stored);
   if (!CheckPaths(local, to.empty() ? stored : to)) return false;
   const TProgressNames names(*this, local, attrs.efFilePath);
@@ -222,23 +225,95 @@ int TKofExternalFiles::DeleteStoredFile(const std::string& stored, const std::st
     ReportDeleteError(efcFailed, local, recordName, false);
     return efcFailed;
   }
+  // Nothing left to delete once the caller knew it might be gone.
   if (retry) return efcOk;
+  return ConfirmMissingStoredFile(stored, recordName, silent);
+}
+
+int TKofExternalFiles::ConfirmMissingStoredFile(const std::string& stored, const std::string& recordName,
+                                                bool silent) {
   if (silent) return efcNotFound;
   Client().ClearError();
-  if (!ReportDeleteError(efcNotFound, stored, recordName, true)) return efcNotFound;
-  const int code = DeleteStoredFile(stored, recordName, true, true);
-  if (code != efcOk) ReportDeleteError(code, stored, recordName, false);
-  return code;
+  return ReportDeleteError(efcNotFound, stored, recordName, true) ? efcOk : efcNotFound;
 }
+
+int TKofExternalFiles::DeleteRecordForGood(TKofExternalFile& record) {
+  TKofClient& client = Client();
+  if (!client.Delete(&record)) return efcFailed;
+  // A record in the bin without its file could be restored to nothing.
+  if (!client.RemoveDeletedRecord(record.Id())) return efcFailed;
+  return efcOk;
+}
+
+// A stored file moved to a hidden name beside it while its record goes: the
+// move shows that the file can be removed there, and is undone when the record
+// stays (in its box, or in the bin, from where it may be restored).
+class TKofExternalFiles::TStoredFileAside {
+ public:
+  explicit TStoredFileAside(std::string path) : FPath(std::move(path)) {
+    std::string aside;
+    // The hidden name is taken first, so the move cannot land on someone's file.
+    TPrivateFile placeholder = CreatePrivateTempFile(FolderOf(FPath), ".kof~del", aside);
+    if (!placeholder.Handle.Valid()) {
+      FError = placeholder.Error;
+      return;
+    }
+    placeholder.Handle.Reset();
+    FError = RenameFile(FPath, aside);
+    if (FError != 0) {
+      (void)RemoveFile(aside);
+      return;
+    }
+    FAside = std::move(aside);
+  }
+  ~TStoredFileAside() { (void)PutBack(); }
+  TStoredFileAside(const TStoredFileAside&) = delete;
+  TStoredFileAside& operator=(const TStoredFileAside&) = delete;
+
+  // errno of a failed move aside.
+  int Error() const { return FError; }
+  const std::string& Aside() const { return FAside; }
+  int PutBack() { return FAside.empty() ? 0 : Finish(RenameFile(FAside, FPath)); }
+  int Remove() { return FAside.empty() ? 0 : Finish(RemoveFile(FAside)); }
+
+ private:
+  int Finish(int error) {
+    if (error == 0) FAside.clear();
+    return error;
+  }
+
+  std::string FPath;
+  std::string FAside;
+  int FError = 0;
+};
 
 int TKofExternalFiles::DeleteExternalFile(TKofExternalFile* record, bool silent) {
   if (!record) return efcNotExternal;
-  const int code = DeleteStoredFile(record->efFilePath(), record->Name(), false, silent);
-  if (code != efcOk) return code;
-  TKofClient& client = Client();
-  if (!client.Delete(record)) return efcFailed;
-  // A record in the bin without its file could be restored to nothing.
-  if (!client.RemoveDeletedRecord(record->Id())) return efcNotFound;
+  const std::string stored = record->efFilePath();
+  const std::string local = MapStoredPath(stored);
+  if (local.empty() || !FileExists(local)) {
+    const int code = ConfirmMissingStoredFile(stored, record->Name(), silent);
+    return code == efcOk ? DeleteRecordForGood(*record) : code;
+  }
+  // The record goes before its file: a record whose deletion failed still
+  // has its file, and so does one the bin kept.
+  TStoredFileAside aside(local);
+  if (aside.Error() != 0) {
+    Client().ClearError();
+    errno = aside.Error();
+    ReportDeleteError(efcFailed, local, record->Name(), false);
+    return efcFailed;
+  }
+  const int code = DeleteRecordForGood(*record);
+  if (code != efcOk) {
+    if (const int error = aside.PutBack())
+      ShowError(record->Name() + "\r\nThe stored file could not get its name back (" + SystemErrorText(error) +
+                "): it lies at " + aside.Aside());
+    return code;
+  }
+  // No record points at the file any more; if it cannot go, the user hears where it stays.
+  if (const int error = aside.Remove())
+    ShowError(record->Name() + "\r\n" + SystemErrorText(error) + " (" + aside.Aside() + ")");
   return efcOk;
 }
 
@@ -246,13 +321,12 @@ int TKofExternalFiles::DeleteExternalFileRecord(std::int32_t id, const std::stri
   std::unique_ptr<TKofRecord> record = Client().GetRecord(id, true, false);
   auto* external = dynamic_cast<TKofExternalFile*>(record.get());
   if (!external) return efcNoRecord;
+  const TWipedObject wiped(*record);
   if (!name.empty()) external->SetName(name);
-  const int code = DeleteExternalFile(external, false);
-  record->WipeStrings();
-  return code;
+  return DeleteExternalFile(external, false);
 }
 
-bool TKofExternalFiles::DeleteBoxExternalFiles(std::int32_t boxId, int depth, bool silent, bool stopOnError) {
+bool TKofExternalFiles::DeleteBoxExternalFiles(std::int32_t boxId, bool silent, bool stopOnError) {
   TKofClient& client = Client();
   const auto serverError = [&] {
     if (!silent) FPanel.Prompts().ShowMessage("KOF Error", client.ErrorMsg());
@@ -262,7 +336,7 @@ bool TKofExternalFiles::DeleteBoxExternalFiles(std::int32_t boxId, int depth, bo
   if (!client.GetSafeBoxes(boxId, &children, {.IncludeGroupBoxes = true})) return serverError();
   if (children.Count() > 0) {
     for (const auto& child : children)
-      if (!DeleteBoxExternalFiles(child->Id(), depth + 1, silent, stopOnError)) return false;
+      if (!DeleteBoxExternalFiles(child->Id(), silent, stopOnError)) return false;
     return true;
   }
   TKofList records;
@@ -270,9 +344,12 @@ bool TKofExternalFiles::DeleteBoxExternalFiles(std::int32_t boxId, int depth, bo
   bool all = true;
   for (const auto& listed : records) {
     if (listed->ObjType() != kofExternalFile) continue;
-    std::unique_ptr<TKofRecord> record = client.GetRecord(listed->Id(), true, false);
-    const int code = DeleteExternalFile(dynamic_cast<TKofExternalFile*>(record.get()), silent);
-    if (record) record->WipeStrings();
+    const std::unique_ptr<TKofRecord> record = client.GetRecord(listed->Id(), true, false);
+    int code = efcNotExternal;
+    if (record) {
+      const TWipedObject wiped(*record);
+      code = DeleteExternalFile(dynamic_cast<TKofExternalFile*>(record.get()), silent);
+    }
     if (code == efcOk) continue;
     all = false;
     if (stopOnError) return false;
@@ -324,15 +401,11 @@ TExtTransfer TKofExternalFiles::CopyOut(std::int32_t id, const std::string& loca
     FPanel.Prompts().ShowMessage("Error", Client().ErrorMsg());
     return {kReadFailed, Client().ErrorMsg(), true, efcNoRecord};
   }
+  const TWipedObject wiped(*record);
   const std::string stored = external->efFilePath();
   LogEntryFormat(false, "External file: decrypt to \"%s\"", local.c_str());
-  const bool ok = DecryptStoredFile(stored, local, *external, encrypt);
-  if (!ok) {
-    record->WipeStrings();
-    return CipherFailure(kLoadFailed, true);
-  }
+  if (!DecryptStoredFile(stored, local, *external, encrypt)) return CipherFailure(kLoadFailed, true);
   const int deleted = move ? DeleteExternalFile(external, false) : efcOk;
-  record->WipeStrings();
   if (deleted != efcOk) {
     const std::string text = "Cannot delete file " + stored + ".";
     ShowError(text);
@@ -341,11 +414,9 @@ TExtTransfer TKofExternalFiles::CopyOut(std::int32_t id, const std::string& loca
   return Only({wfx::FS_FILE_OK});
 }
 
-TExtTransfer TKofExternalFiles::Store(const std::string& local, const std::string& name, std::int64_t size,
-                                      std::int32_t existingId, bool overwrite) {
+TExtTransfer TKofExternalFiles::Seal(const std::string& local, TKofExternalFileAttributes& attrs) {
   const std::int32_t boxId = FPanel.GetLevelData(FPanel.Level()).FParentBoxId;
   TKofClient& client = Client();
-  TKofExternalFileAttributes attrs;
   if (!client.GetExternalFileParams(boxId, attrs.efKey, attrs.efIV, attrs.efAAD, attrs.efFilePath)) {
     FPanel.Prompts().ShowMessage(kTitle, client.ErrorMsg());
     return {{wfx::FS_FILE_USERABORT}, client.ErrorMsg(), true, efcFailed};
@@ -356,13 +427,26 @@ TExtTransfer TKofExternalFiles::Store(const std::string& local, const std::strin
     DiscardStoredFile(attrs.efFilePath);
     return CipherFailure(kSaveFailed, false);
   }
-  if (existingId > 0) return StoreOver(existingId, attrs, size);
+  return Only({wfx::FS_FILE_OK});
+}
+
+bool TKofExternalFiles::AddRecord(const std::string& name, const TKofExternalFileAttributes& attrs,
+                                  std::int64_t size) {
   TKofExternalFile record(name, "", "", "", attrs.efOrigFileName, attrs.efFilePath, attrs.efKey.View(),
                           attrs.efIV.View(), attrs.efAAD.View(), size);
+  const TWipedObject wiped(record);
   std::int32_t id = 0;
-  const bool added = client.Add(boxId, &record, id, true);
-  record.WipeStrings();
-  if (added) return Only({wfx::FS_FILE_OK});
+  return Client().Add(FPanel.GetLevelData(FPanel.Level()).FParentBoxId, &record, id, true);
+}
+
+TExtTransfer TKofExternalFiles::Store(const std::string& local, const std::string& name, std::int64_t size,
+                                      std::int32_t existingId, bool overwrite) {
+  TKofExternalFileAttributes attrs;
+  const TExtTransfer sealed = Seal(local, attrs);
+  if (sealed.Outcome.Value != wfx::FS_FILE_OK) return sealed;
+  if (existingId > 0) return StoreOver(existingId, attrs, size);
+  if (AddRecord(name, attrs, size)) return Only({wfx::FS_FILE_OK});
+  TKofClient& client = Client();
   if (IsDuplicateKey(client.ErrorKey()) && overwrite) return StoreOver(client.RecordId(), attrs, size);
   // No record points at the stored file: it must not stay behind.
   DiscardStoredFile(attrs.efFilePath);
@@ -375,13 +459,16 @@ TExtTransfer TKofExternalFiles::StoreOver(std::int32_t id, const TKofExternalFil
                                           std::int64_t size) {
   TKofClient& client = Client();
   std::unique_ptr<TKofRecord> existing = client.GetRecord(id, true, false);
+  if (!existing) {
+    DiscardStoredFile(attrs.efFilePath);
+    return {kWriteFailed, client.ErrorMsg(), true, efcFailed};
+  }
+  const TWipedObject wiped(*existing);
   auto* external = dynamic_cast<TKofExternalFile*>(existing.get());
   if (!external) {
     DiscardStoredFile(attrs.efFilePath);
-    if (!existing) return {kWriteFailed, client.ErrorMsg(), true, efcFailed};
     const std::string text = "Existing record \"" + existing->Name() + "\" is not an external file.\nSkipped.";
     FPanel.Prompts().ShowMessage("Error", text);
-    existing->WipeStrings();
     return {kWriteFailed, text, false, efcNotExternal};
   }
   const std::string old = external->efFilePath();
@@ -389,7 +476,6 @@ TExtTransfer TKofExternalFiles::StoreOver(std::int32_t id, const TKofExternalFil
   external->SetFileSize(size);
   const bool updated = client.Update(external, false);
   const std::string name = external->Name();
-  external->WipeStrings();
   if (!updated) {
     DiscardStoredFile(attrs.efFilePath);
     FPanel.Prompts().ShowMessage("Error", client.ErrorMsg());
@@ -403,7 +489,7 @@ TExtTransfer TKofExternalFiles::StoreOver(std::int32_t id, const TKofExternalFil
 // --- between boxes and sessions
 
 TCodeOutcome TKofExternalFiles::CopyBetweenBoxes(TTotalCmdKofPlugin& plugin, TTotalCmdKofPanel& source,
-                                                 TTotalCmdKofPanel& target, const TKofExternalFile& record,
+                                                 TTotalCmdKofPanel& target, TKofExternalFile& record,
                                                  const TKofHostPath& oldName, const TKofHostPath& newName, bool move,
                                                  bool overwrite) {
   TKofTreeOps& from = source.Tree();
@@ -436,8 +522,8 @@ TCodeOutcome TKofExternalFiles::CopyBetweenBoxes(TTotalCmdKofPlugin& plugin, TTo
   TKofExternalFile copy(name, record.Description(), record.Tags(), record.Note(), record.efOrigFilename(),
                         attrs.efFilePath, attrs.efKey.View(), attrs.efIV.View(), attrs.efAAD.View(),
                         record.FileSize());
+  const TWipedObject wiped(copy);
   const int code = source.ExternalFiles().CopyExternalFileRecord(target, copy, overwrite, record);
-  copy.WipeStrings();
   switch (code) {
     case efcOk: break;
     case efcExists: from.CountItem(-1); return {wfx::FS_FILE_EXISTS};
@@ -451,12 +537,10 @@ TCodeOutcome TKofExternalFiles::CopyBetweenBoxes(TTotalCmdKofPlugin& plugin, TTo
     }
   }
   from.CountCopied();
-  TPluginPanelItemList items;
-  (void)target.GetFileItemsByParent(kModeFsNames, items, true);
+  target.Tree().ReadLevelAgain();
   if (!move) return {wfx::FS_FILE_OK};
-  std::unique_ptr<TKofRecord> again = source.KofClient()->GetRecord(record.Id(), true, false);
-  const int deleted = source.ExternalFiles().DeleteExternalFile(dynamic_cast<TKofExternalFile*>(again.get()), false);
-  if (again) again->WipeStrings();
+  // The source as the copy read it, secrets and all.
+  const int deleted = source.ExternalFiles().DeleteExternalFile(&record, false);
   if (deleted == efcOk)
     from.CountDeleted();
   else

@@ -67,11 +67,12 @@ class TKofExternalFiles {
 
   // Deletes the stored file of the named record; an efc code.
   int DeleteStoredFile(const std::string& stored, const std::string& recordName, bool retry, bool silent);
-  // The stored file, then the record, then the record's copy in the bin.
+  // The record, its copy in the bin, then the stored file; a record that
+  // stays (in its box or in the bin) keeps its stored file.
   int DeleteExternalFile(TKofExternalFile* record, bool silent);
   int DeleteExternalFileRecord(std::int32_t id, const std::string& name);
   // Every external file of the box and the boxes below it; true when the walk completed.
-  bool DeleteBoxExternalFiles(std::int32_t boxId, int depth, bool silent, bool stopOnError);
+  bool DeleteBoxExternalFiles(std::int32_t boxId, bool silent, bool stopOnError);
   // Re-keys SOURCE's stored file into NEWRECORD's place and adds NEWRECORD to
   // TARGET's current box (over an existing external file with OVERWRITE).
   int CopyExternalFileRecord(TTotalCmdKofPanel& target, TKofExternalFile& newRecord, bool overwrite,
@@ -86,19 +87,28 @@ class TKofExternalFiles {
   // over the external-file record EXISTINGID (0: none known).
   TExtTransfer Store(const std::string& local, const std::string& name, std::int64_t size, std::int32_t existingId,
                      bool overwrite);
+  // The local file sealed into a new stored file for the current box; ATTRS
+  // receives its place and key material. No record points at it yet.
+  TExtTransfer Seal(const std::string& local, TKofExternalFileAttributes& attrs);
+  // A new external-file record NAME in the current box for the sealed file
+  // ATTRS; false with the client's error (the stored file stays).
+  bool AddRecord(const std::string& name, const TKofExternalFileAttributes& attrs, std::int64_t size);
+  // The existing external-file record ID updated to ATTRS; its old stored file
+  // goes once the record points at the new one, the new one when it does not.
+  TExtTransfer StoreOver(std::int32_t id, const TKofExternalFileAttributes& attrs, std::int64_t size);
+  // Removes a stored file that no record points at.
+  void DiscardStoredFile(const std::string& stored);
 
   // A copy or move of an external-file record from SOURCE into the entry
   // NEWNAME of TARGET (another box of the same session or of another
   // session): the target box's parameters, the stored file re-keyed, the
   // source deleted for a move.
   static TCodeOutcome CopyBetweenBoxes(TTotalCmdKofPlugin& plugin, TTotalCmdKofPanel& source,
-                                       TTotalCmdKofPanel& target, const TKofExternalFile& record,
+                                       TTotalCmdKofPanel& target, TKofExternalFile& record,
                                        const TKofHostPath& oldName, const TKofHostPath& newName, bool move,
                                        bool overwrite);
 
   const TOpenSSLGcmCrypto& Codec() const { return FSslCodec; }
-  const std::string& ProgressSrcName() const { return FProgressSrcName; }
-  const std::string& ProgressDstName() const { return FProgressDstName; }
 
  private:
   TKofClient& Client() const;
@@ -110,11 +120,13 @@ class TKofExternalFiles {
   class TProgressNames;
   TCryptoStatusEvent ProgressEvent();
   void SetKeys(int set, const TKofExternalFileAttributes& attrs);
-  // Removes a stored file that no record points at.
-  void DiscardStoredFile(const std::string& stored);
+  class TStoredFileAside;
+  // A stored file that is not there: with the user's agreement (asked unless
+  // SILENT) its record may go anyway (efcOk), else efcNotFound.
+  int ConfirmMissingStoredFile(const std::string& stored, const std::string& recordName, bool silent);
+  // Deletes the record and removes it from the bin.
+  int DeleteRecordForGood(TKofExternalFile& record);
   TExtTransfer CipherFailure(const std::string& failure, bool reading);
-  // The existing external-file record ID updated to ATTRS; its old stored file goes once it points at the new one.
-  TExtTransfer StoreOver(std::int32_t id, const TKofExternalFileAttributes& attrs, std::int64_t size);
 
   TTotalCmdKofPanel& FPanel;
   std::string FProgressSrcName;

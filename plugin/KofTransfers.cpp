@@ -207,11 +207,7 @@ TCodeOutcome TKofTransfers::GetFileItemsByLevel(int mode, const TKofObject& obje
   const std::int32_t id = object.Id();
   // The host shows this file in its viewer and removes it afterwards.
   if (info.AsText) return WriteJSONText(object, local);
-  if (object.ObjType() == kofExternalFile) {
-    TKofSession* session = FPanel.CurrentSession();
-    const bool encrypt = session && session->EncryptingFiles() && FPanel.Owner().InTemporary(local);
-    return External(FPanel.ExternalFiles().CopyOut(id, local, info.Overwrite || opening, encrypt, move));
-  }
+  if (object.ObjType() == kofExternalFile) return GetExternalFile(object, local, info, opening, move);
   if (FileExists(local) && !opening && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
   std::unique_ptr<TKofRecord> record = Client().GetRecord(id, true, false);
   auto* file = dynamic_cast<TKofFile*>(record.get());
@@ -243,6 +239,21 @@ TCodeOutcome TKofTransfers::GetFileItemsByLevel(int mode, const TKofObject& obje
     return {wfx::FS_FILE_READERROR, wfx::ERROR_READ_FAULT};
   }
   return written;
+}
+
+TCodeOutcome TKofTransfers::GetExternalFile(const TKofObject& object, const std::string& local, const TCopyInfo& info,
+                                            bool opening, bool move) {
+  TKofSession* session = FPanel.CurrentSession();
+  // The plain copy an open leaves in a temporary folder is the user's alone.
+  const bool encrypt =
+      (opening || (session && session->EncryptingFiles())) && FPanel.Owner().InTemporary(local);
+  const TCodeOutcome result =
+      External(FPanel.ExternalFiles().CopyOut(object.Id(), local, info.Overwrite || opening, encrypt, move));
+  if (opening && result.Value == wfx::FS_FILE_OK) {
+    FEditedInfo = {object.Id(), object.ModifiedUTC()};
+    FOpenedCopy = local;
+  }
+  return result;
 }
 
 TCodeOutcome TKofTransfers::WriteJSONText(const TKofObject& object, const std::string& local) {
@@ -371,16 +382,20 @@ TCodeOutcome TKofTransfers::PutFileItems(int mode, const std::string& local, con
   const TKofObject* edited = editing ? level.ById(FEditedInfo.Id) : nullptr;
   if (listed && !edited && !info.Overwrite) return {wfx::FS_FILE_EXISTS};
   TKofSession* session = FPanel.CurrentSession();
-  const bool external = NeedsExternalStorage(Client().KofVersionEncoded().Version,
+  // An edited external file goes back to the storage whatever its size now.
+  const bool external = (edited && edited->ObjType() == kofExternalFile) ||
+                        NeedsExternalStorage(Client().KofVersionEncoded().Version,
                                              session && session->StoreAllFiles(), FPanel.FileSizeLimit(), *size);
   if (!FPanel.AskAccessCode("Putting record(-s)")) return {wfx::FS_FILE_WRITEERROR, wfx::ERROR_WRITE_FAULT};
-  if (external) {
-    const TCodeOutcome stored = External(FPanel.ExternalFiles().Store(
-        local, TKofFileSysList::ReplaceFsNameBack(item), *size, listed ? listed->Id() : 0, info.Overwrite));
-    return stored.Value == wfx::FS_FILE_OK ? AfterStored(local, flags, info) : stored;
-  }
   // The entry the host asked to replace is that record, whatever name it is stored under.
   FEditDeclined = false;
+  if (external) {
+    const TCodeOutcome stored =
+        edited ? StoreExternalEdit(local, remote, *size, *edited)
+               : External(FPanel.ExternalFiles().Store(local, TKofFileSysList::ReplaceFsNameBack(item), *size,
+                                                       listed ? listed->Id() : 0, info.Overwrite));
+    return stored.Value == wfx::FS_FILE_OK ? AfterStored(local, flags, info) : stored;
+  }
   TCodeOutcome result = edited   ? StoreEdit(in.Handle.Fd(), local, remote, *size, *edited)
                         : listed ? StoreOver(listed->Id(), in.Handle.Fd(), local, remote, *size, info)
                                  : StoreNew(in.Handle.Fd(), local, remote, *size, info);
@@ -479,11 +494,55 @@ SecureString TKofTransfers::EditPassword(const std::string& name, bool certifica
 
 TCodeOutcome TKofTransfers::StoreEdit(int fd, const std::string& local, const TKofHostPath& remote,
                                       std::int64_t size, const TKofObject& edited) {
-  std::string name = edited.Name();
-  const TVersionType mode = EditVersionMode(name);
   // A new version is of the edited record's kind, whatever its name says.
   const bool certificate = edited.ObjType() == kofCertificate;
   const SecureString password = EditPassword(remote.Name(), certificate);
+  return StoreVersioned(
+      edited.Name(), remote,
+      [&](const std::string& name) {
+        const std::unique_ptr<TKofFile> record =
+            NewFileRecord(certificate, name, ExtractFileName(local), password, size);
+        return AddRecord(*record, fd, local, remote, size);
+      },
+      [&](std::int32_t existing) {
+        TCopyInfo overwrite;
+        overwrite.Decided = overwrite.Overwrite = true;
+        return StoreOver(existing, fd, local, remote, size, overwrite, &password);
+      });
+}
+
+TCodeOutcome TKofTransfers::StoreExternalEdit(const std::string& local, const TKofHostPath& remote,
+                                              std::int64_t size, const TKofObject& edited) {
+  TKofExternalFiles& files = FPanel.ExternalFiles();
+  // Sealed once, before any record may point at it; the versions tried only name it.
+  TKofExternalFileAttributes attrs;
+  const TCodeOutcome sealed = External(files.Seal(local, attrs));
+  if (sealed.Value != wfx::FS_FILE_OK) return sealed;
+  bool pointedAt = false;
+  const TCodeOutcome result = StoreVersioned(
+      edited.Name(), remote,
+      [&](const std::string& name) -> TAdded {
+        if (files.AddRecord(name, attrs, size)) {
+          pointedAt = true;
+          return {TAddResult::Stored, {wfx::FS_FILE_OK}};
+        }
+        if (IsDuplicateKey(Client().ErrorKey())) return {TAddResult::Duplicate, {}};
+        if (EndsText("stringtoolong", Client().ErrorKey())) return {TAddResult::TooLong, {}};
+        return {TAddResult::Failed, StoreFailed(remote.Name(), false)};
+      },
+      [&](std::int32_t existing) {
+        // Written over, the record points at the new file; a failure removes it.
+        pointedAt = true;
+        return External(files.StoreOver(existing, attrs, size));
+      });
+  if (!pointedAt) files.DiscardStoredFile(attrs.efFilePath);
+  return result;
+}
+
+TCodeOutcome TKofTransfers::StoreVersioned(std::string name, const TKofHostPath& remote,
+                                           const std::function<TAdded(const std::string& name)>& add,
+                                           const std::function<TCodeOutcome(std::int32_t existing)>& over) {
+  const TVersionType mode = EditVersionMode(name);
   const TEditedInfo editedInfo{FEditedInfo.Id};
   // Each refused name raises the number or index of the next; the bound only
   // stops a server that refuses every name.
@@ -494,8 +553,7 @@ TCodeOutcome TKofTransfers::StoreEdit(int fd, const std::string& local, const TK
   for (int attempt = 0; attempt < kMaxAttempts && !duplicate; ++attempt) {
     if (!std::exchange(shortened, false))
       name = TVersionEngine::CreateVersionedFilename(Client(), name, mode, &editedInfo);
-    const std::unique_ptr<TKofFile> record = NewFileRecord(certificate, name, ExtractFileName(local), password, size);
-    const TAdded added = AddRecord(*record, fd, local, remote, size);
+    const TAdded added = add(name);
     switch (added.Result) {
       case TAddResult::Stored:
       case TAddResult::Failed: return added.Outcome;
@@ -521,9 +579,7 @@ TCodeOutcome TKofTransfers::StoreEdit(int fd, const std::string& local, const TK
     FEditDeclined = true;
     return {wfx::FS_FILE_OK};
   }
-  TCopyInfo overwrite;
-  overwrite.Decided = overwrite.Overwrite = true;
-  return StoreOver(existing, fd, local, remote, size, overwrite, &password);
+  return over(existing);
 }
 
 TCodeOutcome TKofTransfers::StoreOver(std::int32_t id, int fd, const std::string& local,

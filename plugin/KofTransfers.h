@@ -84,6 +84,9 @@ class TKofTransfers {
   TCodeOutcome AfterStored(const std::string& local, int flags, const TCopyInfo& info);
   // What an external file's transfer gave, with its failure kept for the report.
   TCodeOutcome External(const TExtTransfer& transfer);
+  // An external file decrypted to LOCAL; for an open, remembered for the upload of its edit.
+  TCodeOutcome GetExternalFile(const TKofObject& object, const std::string& local, const TCopyInfo& info,
+                               bool opening, bool move);
   TCodeOutcome WriteJSONText(const TKofObject& object, const std::string& local);
   TCodeOutcome DownloadRecord(TKofFile& record, const TKofHostPath& remote, const std::string& local, bool encrypt);
   // A certificate or file record with PASSWORD as its secret note (and the certificate's password).
@@ -107,6 +110,15 @@ class TKofTransfers {
   // name, or, once the name exists, over that record when the user agrees.
   TCodeOutcome StoreEdit(int fd, const std::string& local, const TKofHostPath& remote, std::int64_t size,
                          const TKofObject& edited);
+  // The same for an edited external file: sealed into a new stored file,
+  // which goes again when no record came to point at it.
+  TCodeOutcome StoreExternalEdit(const std::string& local, const TKofHostPath& remote, std::int64_t size,
+                                 const TKofObject& edited);
+  // The versioned names for the edit of the record NAME: ADD tries each; once
+  // the name exists the user decides whether OVER writes it into that record.
+  TCodeOutcome StoreVersioned(std::string name, const TKofHostPath& remote,
+                              const std::function<TAdded(const std::string& name)>& add,
+                              const std::function<TCodeOutcome(std::int32_t existing)>& over);
   TVersionType EditVersionMode(const std::string& name);
   SecureString EditPassword(const std::string& name, bool certificate);
   // Sends the content of the local file open as FD into the record, reading it while it is sent.

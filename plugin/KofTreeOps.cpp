@@ -39,19 +39,6 @@ TKofObject* FindMember(TTotalCmdKofPanel& panel, const std::string& entry) {
   return panel.GetLevelData(panel.Level()).Find(entry);
 }
 
-// Wipes an object's secrets when it goes out of scope, whichever way the copy ends.
-class TWipedObject {
- public:
-  explicit TWipedObject(TKofObject& object) : FObject(object) {}
-  TWipedObject(const TWipedObject&) = delete;
-  TWipedObject& operator=(const TWipedObject&) = delete;
-  ~TWipedObject() { FObject.WipeStrings(); }
-
- private:
-  TKofObject& FObject;
-};
-
-
 }  // namespace
 
 std::string RecordNameFromEntry(std::string_view entry) {
@@ -85,7 +72,7 @@ TDownloadSink TKofSpooledContent::Sink() {
 TUploadSource TKofSpooledContent::Source() const { return FileUploadSource(FFile.Handle.Fd(), FSize); }
 
 std::optional<SecureString> TKofSpooledContent::Small(std::size_t maxBytes) const {
-  if (FSize > static_cast<std::int64_t>(maxBytes) || SeekFile(FFile.Handle.Fd(), 0, SEEK_SET) != 0) return std::nullopt;
+  if (!Valid() || FSize > static_cast<std::int64_t>(maxBytes) || SeekFile(FFile.Handle.Fd(), 0, SEEK_SET) != 0) return std::nullopt;
   // A session file may hold credentials: no plain copy of it outlives this call.
   std::string bytes(static_cast<std::size_t>(FSize), '\0');
   std::size_t done = 0;
@@ -226,7 +213,7 @@ bool TKofTreeOps::DeleteBox(TKofObject& box, const TKofHostPath& dir) {
 }
 
 bool TKofTreeOps::DeleteExternalFiles(const TKofObject& box, const TKofHostPath& dir) {
-  if (FPanel.ExternalFiles().DeleteBoxExternalFiles(box.Id(), 0, false, true)) return true;
+  if (FPanel.ExternalFiles().DeleteBoxExternalFiles(box.Id(), false, true)) return true;
   Report(dopRemoveBox, dir.Parent().Full(), TKofFileSysList::ReplaceFsNameBack(box.Name()), kExternalNotDeleted, "");
   return false;
 }
@@ -258,7 +245,7 @@ void TKofTreeOps::DeleteMovedSource(TKofObject& record, const TKofHostPath& oldN
 }
 
 bool TKofTreeOps::DeleteExternalRecord(const TKofObject& record, const TKofHostPath& remote) {
-  // The stored file goes first: the record alone would leave it behind for good.
+  // The record and its stored file go together: neither is left without the other.
   const std::string name = TKofFileSysList::ReplaceFsNameBack(record.Name());
   const int code = FPanel.ExternalFiles().DeleteExternalFileRecord(record.Id(), name);
   if (code == 0) return true;
@@ -359,7 +346,7 @@ std::unique_ptr<TKofRecord> TKofTreeOps::ReadForCopy(const TKofHostPath& oldName
   if (FPanel.AskAccessCode("Copying record(-s)")) record = Client().GetRecord(listed->Id(), true, false);
   if (record && HasRecordFile(*record)) {
     // The file goes to a private temporary file, not into memory.
-    const bool spooled = content.Valid() && Client().DownloadFileTo(static_cast<TKofFile*>(record.get()), content.Sink());
+    const bool spooled = content.Open() && Client().DownloadFileTo(static_cast<TKofFile*>(record.get()), content.Sink());
     if (!spooled) {
       const std::string reason = !content.Valid() || Client().ErrorMsg().empty()
                                      ? "The file could not be kept for the copy: " + SystemErrorText(content.Error())
@@ -512,7 +499,7 @@ TCodeOutcome RenMovInSessions(TTotalCmdKofPlugin& plugin, TTotalCmdKofPanel& sou
   if (!record) return {listed ? wfx::FS_FILE_READERROR : wfx::FS_FILE_NOTFOUND};
   const TWipedObject wiped(*record);
   if (record->ObjType() == kofExternalFile) {
-    return TKofExternalFiles::CopyBetweenBoxes(plugin, source, target, static_cast<const TKofExternalFile&>(*record),
+    return TKofExternalFiles::CopyBetweenBoxes(plugin, source, target, static_cast<TKofExternalFile&>(*record),
                                                oldName, newName, move, overwrite);
   }
   // Under the entry it was listed as, the copy keeps the record's own name.

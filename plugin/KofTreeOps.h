@@ -29,7 +29,11 @@ class TTotalCmdKofPlugin;
 // private temporary file: the copy never holds a whole file in memory.
 class TKofSpooledContent {
  public:
-  TKofSpooledContent() : FFile(CreateUnnamedTempFile()) {}
+  // Makes the temporary file; only a record with a file needs one.
+  bool Open() {
+    if (!Valid()) FFile = CreateUnnamedTempFile();
+    return Valid();
+  }
   bool Valid() const { return FFile.Handle.Valid(); }
   // errno of the failure to create it or to write to it.
   int Error() const { return FFile.Error; }
@@ -88,6 +92,9 @@ class TKofTreeOps {
   // The source of a move, once its copy is stored: deleted and counted, or reported.
   void DeleteMovedSource(TKofObject& record, const TKofHostPath& oldName);
 
+  // Reads the current level from the server, so that it shows what an operation changed.
+  void ReadLevelAgain();
+
   // A failed step: a detail of the report while a rename/move runs, else a message.
   void Report(TDetailOperations operation, const std::string& dir, const std::string& name,
               const std::string& message, const std::string& key);
@@ -97,8 +104,6 @@ class TKofTreeOps {
   TTotalCmdKofPlugin& Plugin() const;
   TKofOperationCounts& Counters() const;
   bool CollectingDetails() const;
-  // Reads the current level from the server, so that it shows what an operation changed.
-  void ReadLevelAgain();
   TDoneOutcome CreateBox(const TKofHostPath& dir, const TNewBox& box);
   TDoneOutcome RefuseBoxHere(const TKofHostPath& dir, int detailError);
   bool BoxEmptyForMove(const TKofObject& box);

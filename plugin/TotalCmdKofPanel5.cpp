@@ -234,7 +234,7 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& rem
     const TKofObjectType kind = object->ObjType();
     if (kind == kofAccount || kind == kofAccountSec || kind == kofCreditCard) return OpenPasswordRecord(object->Id());
     // The host downloads the file, opens it, and brings a changed file back through PutFile.
-    if (kind == kofFile || kind == kofCertificate) {
+    if (kind == kofFile || kind == kofCertificate || kind == kofExternalFile) {
       FTransfers.SetOpened(remote.Full());
       return {wfx::FS_EXEC_YOURSELF};
     }
@@ -372,7 +372,7 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
         BeginWalk();
         ClearCounters();
       } else {
-        EndWalk();
+        EndWalk(true);
         const bool out = operation == fsoGetMulti || operation == fsoGetMultiThread;
         if (log.HasErrors(false)) ReportOperation(out ? TReportForm::CopyOut : TReportForm::Copy);
         ClearCounters();
@@ -385,7 +385,7 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
         BeginWalk();
         ClearCounters();
       } else {
-        EndWalk();
+        EndWalk(true);
         const bool byDeletion = Plugin().Moving() || Plugin().Renaming();
         if (log.HasErrors(byDeletion))
           ReportOperation(Plugin().Renaming() ? TReportForm::Rename
@@ -396,10 +396,11 @@ void TTotalCmdKofPanel::StatusInfo(const TKofHostPath&, TFileSysStatus operation
     case fsoDelete: FDeleteStart = start && Connected() ? FsCurDir() : std::string(); break;
     case fsoSearch:
     case fsoSearchText:
+      // A search changes nothing: the start folder's listing still holds.
       if (start)
         BeginWalk();
       else
-        EndWalk();
+        EndWalk(false);
       break;
     default: break;
   }
@@ -412,11 +413,11 @@ void TTotalCmdKofPanel::BeginWalk() {
   FWalkStart = Connected() ? FsCurDir() : std::string();
 }
 
-void TTotalCmdKofPanel::EndWalk() {
+void TTotalCmdKofPanel::EndWalk(bool read) {
   FSearching = false;
   const std::string start = std::exchange(FWalkStart, {});
   // Back where the operation started, with that folder as the operation left it.
-  if (!start.empty() && !SameText(start, FsCurDir())) ReturnTo(start, true);
+  if (!start.empty() && !SameText(start, FsCurDir())) ReturnTo(start, read);
 }
 
 void TTotalCmdKofPanel::RestoreDeleteLevel() {

@@ -73,7 +73,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
   // The walk of a multi-file, rename/move or search operation: its start is
   // remembered, and its end brings the stack back there.
   void BeginWalk();
-  void EndWalk();
+  // READ: the start folder is read again, as the operation changed it.
+  void EndWalk(bool read);
   // Moves the stack to DIR of this session (READ: and reads it), never logging in.
   void ReturnTo(const std::string& dir, bool read);
 

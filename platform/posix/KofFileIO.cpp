@@ -137,6 +137,13 @@ void StartWriteBack(int fd, std::int64_t offset, std::int64_t length) {
   ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
+bool SetUncachedWrites(int fd, bool uncached) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = uncached ? flags | O_DIRECT : flags & ~O_DIRECT;
+  return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
+}
+
 std::optional<std::int64_t> FileSize(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return std::nullopt;
@@ -155,6 +162,10 @@ bool FileExists(const std::string& path) {
 }
 
 int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
+int RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
 
 bool FolderExists(const std::string& path) {
   struct stat st {};

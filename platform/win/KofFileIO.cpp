@@ -148,6 +148,11 @@ bool TruncateFile(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0
 // Windows writes back on its own schedule; there is no range hint to give.
 void StartWriteBack(int, std::int64_t, std::int64_t) {}
 
+bool SetUncachedWrites(int /*fd*/, bool uncached) {
+  // Unbuffered writes are chosen when a file is opened, not later.
+  return !uncached;
+}
+
 std::optional<std::int64_t> FileSize(int fd) {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(win::OsHandle(fd), &size)) return std::nullopt;
@@ -168,6 +173,11 @@ bool FileExists(const std::string& path) {
 bool PathExists(const std::string& path) { return Attributes(path).has_value(); }
 
 int RemoveFile(const std::string& path) { return ::DeleteFileW(win::WidePath(path).c_str()) ? 0 : win::LastErrno(); }
+
+int RenameFile(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0
+                                                                                                       : win::LastErrno();
+}
 
 bool FolderExists(const std::string& path) {
   const auto data = Attributes(path);

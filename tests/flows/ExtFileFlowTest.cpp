@@ -290,6 +290,34 @@ TEST_F(ExtFileFlow, AMissingStoredFileKeepsTheRecordUnlessTheUserAgreesTwice) {
   EXPECT_TRUE(Stored("video.bin").is_null());
 }
 
+// The record goes before its stored file: one the server would not delete,
+// or would not let go from the bin (where it can be restored), keeps its file.
+TEST_F(ExtFileFlow, ARecordThatStaysKeepsItsStoredFile) {
+  Open();
+  const struct {
+    const char* Name;
+    const char* Refused;
+    bool InBin;
+  } cases[] = {{"kept.bin", "/safe/records/*", false}, {"binned.bin", "/safe/deleted", true}};
+  std::size_t stored = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string bytes = Pattern(2 * kLimit, c.Name[0]);
+    ASSERT_EQ(PutNew(c.Name, bytes), wfx::FS_FILE_OK) << AskedSoFar();
+    ++stored;
+    const json record = Stored(c.Name);
+    Control("POST", "/__control/faults",
+            {{"path", c.Refused}, {"method", "DELETE"}, {"kind", "fail"}, {"status", 500}, {"times", 1}});
+    EXPECT_EQ(FPlugin.Delete("/Demo/Media/" + std::string(c.Name)).Code, 0);
+    Control("DELETE", "/__control/faults");
+    EXPECT_TRUE(Kept(record.value("id", 0)));
+    EXPECT_EQ(Stored(c.Name).is_null(), c.InBin);
+    EXPECT_EQ(OpenStored(ReadFile(LocalOf(record).string()), record["attributes"]), bytes);
+    // Nothing set aside on the way stays behind.
+    EXPECT_EQ(FilesIn(Storage()).size(), stored);
+  }
+}
+
 TEST_F(ExtFileFlow, RemovingABoxWithExternalFilesDeletesThemWhenTheUserAgrees) {
   Open();
   ASSERT_EQ(PutNew("video.bin", Pattern(2 * kLimit, 'r'), "Group/Inner"), wfx::FS_FILE_OK) << AskedSoFar();
@@ -316,6 +344,93 @@ TEST_F(ExtFileFlow, ATamperedStoredFileIsRefusedAndLeavesNoPlaintext) {
   EXPECT_EQ(FPlugin.Get("/Demo/Media/video.bin", Local("back.bin"), 0).Code, wfx::FS_FILE_READERROR);
   EXPECT_TRUE(NoticeShown("External File Error", "#5014: Tag verify failed")) << AskedSoFar();
   EXPECT_EQ(FilesIn(FDir / "local"), before);
+}
+
+TEST_F(ExtFileFlow, AStoredFileThatIsNotThereIsToldAsSuchEvenAfterACipherFailure) {
+  Open();
+  ASSERT_EQ(PutNew("tampered.bin", Pattern(2 * kLimit, 'p')), wfx::FS_FILE_OK);
+  ASSERT_EQ(PutNew("gone.bin", Pattern(2 * kLimit, 'q')), wfx::FS_FILE_OK);
+  const fs::path tampered = LocalOf(Stored("tampered.bin"));
+  std::string bytes = ReadFile(tampered.string());
+  bytes[50] = static_cast<char>(bytes[50] ^ 0x10);
+  WriteFile(tampered.string(), bytes);
+  fs::remove(LocalOf(Stored("gone.bin")));
+  FPlugin.List("/Demo/Media");
+  EXPECT_EQ(FPlugin.Get("/Demo/Media/tampered.bin", Local("t.bin"), 0).Code, wfx::FS_FILE_READERROR);
+  ASSERT_TRUE(NoticeShown("External File Error", "#5014")) << AskedSoFar();
+  FPlugin.GetAnswers().ClearAsked();
+  EXPECT_EQ(FPlugin.Get("/Demo/Media/gone.bin", Local("g.bin"), 0).Code, wfx::FS_FILE_READERROR);
+  EXPECT_TRUE(NoticeShown("External File Error", "not exists.")) << AskedSoFar();
+  EXPECT_FALSE(NoticeShown("External File Error", "#5014")) << AskedSoFar();
+}
+
+// Enter on an external file: the host opens a private plain copy, and a
+// changed copy goes back sealed into a new stored file, which the record
+// points at before the old one goes.
+TEST_F(ExtFileFlow, AnOpenedExternalFileGoesBackSealedOnceEdited) {
+  Open();
+  const std::string bytes = Pattern(2 * kLimit, 'e');
+  ASSERT_EQ(PutNew("video.bin", bytes), wfx::FS_FILE_OK);
+  const json before = Stored("video.bin");
+  FPlugin.List("/Demo/Media");
+  // Declined, the record stays as it was and the edit stays in its file.
+  for (const std::string answer : {"no", "yes"}) {
+    SCOPED_TRACE(answer);
+    FReplies["File exists"] = answer;
+    const std::string edit = Pattern(kLimit / 2, answer[0]);
+    std::string opened;
+    fs::perms perms{};
+    const auto trip = FPlugin.OpenAndEdit("/Demo/Media/video.bin", [&](const std::string& local) {
+      opened = ReadFile(local);
+      perms = fs::status(local).permissions();
+      WriteFile(local, edit);
+    });
+    EXPECT_EQ(trip.Exec.Code, wfx::FS_EXEC_YOURSELF);
+    ASSERT_TRUE(trip.Get && trip.Get->Code == wfx::FS_FILE_OK) << AskedSoFar();
+    ASSERT_TRUE(trip.Put);
+    EXPECT_EQ(trip.Put->Code, wfx::FS_FILE_OK) << AskedSoFar();
+    EXPECT_EQ(opened, bytes);
+    EXPECT_EQ(perms, fs::perms::owner_read | fs::perms::owner_write);
+    const json after = Stored("video.bin");
+    if (answer == "no") {
+      EXPECT_EQ(after, before);
+      EXPECT_EQ(ReadFile(trip.Local), edit);
+    } else {
+      EXPECT_EQ(after.value("id", 0), before.value("id", 0));
+      EXPECT_NE(after["attributes"]["efFilePath"], before["attributes"]["efFilePath"]);
+      EXPECT_EQ(after["attributes"]["fileSize"], edit.size());
+      EXPECT_EQ(OpenStored(ReadFile(LocalOf(after).string()), after["attributes"]), edit);
+      EXPECT_FALSE(fs::exists(LocalOf(before)));
+      EXPECT_EQ(ReadFile(trip.Local), std::string(edit.size(), '\x55'));
+    }
+    // Every stored file has its record.
+    EXPECT_EQ(FilesIn(Storage()).size(), 1u);
+    fs::remove_all(trip.Folder);
+  }
+}
+
+TEST_F(ExtFileFlow, AnEditedExternalFileIsStoredUnderTheNextVersionedName) {
+  Open("File Versioning Mode=Filename_ver_(Number)\r\n");
+  const std::string bytes = Pattern(2 * kLimit, 'v');
+  ASSERT_EQ(PutNew("video.bin", bytes), wfx::FS_FILE_OK);
+  const json original = Stored("video.bin");
+  FPlugin.List("/Demo/Media");
+  const auto trip = FPlugin.OpenAndEdit("/Demo/Media/video.bin",
+                                        [&](const std::string& local) { WriteFile(local, "edited"); });
+  ASSERT_TRUE(trip.Put) << AskedSoFar();
+  EXPECT_EQ(trip.Put->Code, wfx::FS_FILE_OK) << AskedSoFar();
+  fs::remove_all(trip.Folder);
+  EXPECT_EQ(Stored("video.bin"), original);
+  json version;
+  const json state = Control("GET", "/__control/state");
+  for (const auto& record : state["records"])
+    if (record.value("name", "") != "video.bin" && record.value("boxId", 0) == 2) version = record;
+  ASSERT_FALSE(version.is_null());
+  EXPECT_EQ(version.value("template", ""), "external-file");
+  EXPECT_NE(version.value("name", "").find("_ver_1"), std::string::npos) << version.dump();
+  EXPECT_EQ(OpenStored(ReadFile(LocalOf(version).string()), version["attributes"]), "edited");
+  EXPECT_EQ(OpenStored(ReadFile(LocalOf(original).string()), original["attributes"]), bytes);
+  EXPECT_EQ(FilesIn(Storage()).size(), 2u);
 }
 
 TEST_F(ExtFileFlow, AnAbortedStoreLeavesNothingHalfWritten) {
