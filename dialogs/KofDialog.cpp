@@ -1,5 +1,6 @@
 #include "dialogs/KofDialog.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace kof {
@@ -120,6 +121,20 @@ TDialogControl MakeButton(std::string name, std::string caption, TModalResult re
   c.Default = result == mrOK;
   c.Cancel = result == mrCancel || result == mrClose;
   return c;
+}
+
+int EstimatedTextWidth(std::string_view text) {
+  int characters = 0;
+  for (const char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && c != '&') ++characters;
+  return characters * 8;
+}
+
+int EstimatedListWidth(const std::vector<std::string>& items) {
+  constexpr int kDropButton = 30;
+  int widest = 0;
+  for (const std::string& item : items) widest = std::max(widest, EstimatedTextWidth(item));
+  return widest + kDropButton;
 }
 
 SecureString Trimmed(const SecureString& value) {

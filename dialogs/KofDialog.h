@@ -17,7 +17,9 @@
 
 namespace kof {
 
-enum class TControlKind { Label, Edit, Memo, Button, CheckBox, ComboBox, ListBox, GroupBox, RadioGroup, ProgressBar };
+// FileNameEdit: an edit with a button that picks a file; it reports no
+// change (the host's handler takes only a plain edit), its text is read when a button is pressed.
+enum class TControlKind { Label, Edit, Memo, Button, CheckBox, ComboBox, ListBox, GroupBox, RadioGroup, ProgressBar, FileNameEdit };
 
 // The results a dialog closes with (the host's ID_* numbers).
 enum TModalResult : int { mrNone = 0, mrOK = 1, mrCancel = 2, mrAbort = 3, mrClose = 8 };
@@ -49,7 +51,10 @@ struct TDialogControl {
   TModalResult Result = mrNone;
   int Left = 0, Top = 0, Width = 0, Height = 0;
 
-  bool Editable() const { return Kind == TControlKind::Edit || Kind == TControlKind::Memo || Kind == TControlKind::ComboBox; }
+  bool Editable() const {
+    return Kind == TControlKind::Edit || Kind == TControlKind::Memo || Kind == TControlKind::ComboBox ||
+           Kind == TControlKind::FileNameEdit;
+  }
 };
 
 class TKofDialog {
@@ -140,6 +145,12 @@ class TKofDialog {
 TDialogControl MakeLabel(std::string name, std::string caption, int left, int top, int width);
 TDialogControl MakeEdit(std::string name, std::string hint = {}, bool masked = false);
 TDialogControl MakeButton(std::string name, std::string caption, TModalResult result, std::string hint = {});
+
+// About how wide TEXT shows in the host's usual dialog font, in pixels; a
+// little more rather than less, so that nothing is cut.
+int EstimatedTextWidth(std::string_view text);
+// The width of a combo box that shows the longest of ITEMS whole, its drop button included.
+int EstimatedListWidth(const std::vector<std::string>& items);
 
 // Trims the blanks around a typed value without leaving an unwiped copy.
 SecureString Trimmed(const SecureString& value);

@@ -22,6 +22,7 @@ const char* ClassOf(const TDialogControl& c) {
     case TControlKind::GroupBox: return "TGroupBox";
     case TControlKind::RadioGroup: return "TRadioGroup";
     case TControlKind::ProgressBar: return "TProgressBar";
+    case TControlKind::FileNameEdit: return "TFileNameEdit";
   }
   return "TLabel";
 }
@@ -159,6 +160,10 @@ void WriteControl(TWriter& w, const TDialogControl& c, int& tabOrder) {
     case TControlKind::ProgressBar:
       w.Int("Max", c.Max);
       w.Int("Position", c.Position);
+      break;
+    case TControlKind::FileNameEdit:
+      if (c.ReadOnly) w.Bool("ReadOnly", true);
+      if (!c.Caption.empty()) w.Text("DialogTitle", c.Caption);
       break;
     case TControlKind::GroupBox:
       break;
@@ -408,6 +413,9 @@ const std::set<std::string, std::less<>>& PropertiesOf(std::string_view cls) {
   static const std::set<std::string, std::less<>> kProgress = {
       "Left", "Top", "Width", "Height", "Hint", "ShowHint", "Enabled", "Visible", "TabOrder", "Min", "Max",
       "Position", "Step"};
+  static const std::set<std::string, std::less<>> kFileNameEdit = {
+      "Left", "Top", "Width", "Height", "Hint", "ShowHint", "Enabled", "Visible", "TabOrder", "ReadOnly",
+      "DialogTitle", "MaxLength", "OnClick", "OnDblClick", "OnEnter", "OnExit", "OnKeyDown", "OnKeyUp"};
   static const std::set<std::string, std::less<>> kNone;
   if (cls == "TDialogBox") return kForm;
   if (cls == "TLabel") return kLabel;
@@ -419,6 +427,7 @@ const std::set<std::string, std::less<>>& PropertiesOf(std::string_view cls) {
   if (cls == "TComboBox" || cls == "TListBox") return kList;
   if (cls == "TGroupBox" || cls == "TRadioGroup") return kGroup;
   if (cls == "TProgressBar") return kProgress;
+  if (cls == "TFileNameEdit") return kFileNameEdit;
   return kNone;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "model/KofFields.h"
@@ -145,6 +146,8 @@ std::vector<TRecordField> CommonFields() {
   tags.Caption = "Tags:";
   tags.Fixed = true;
   tags.Get = [](const TKofRecord& r) { return SecureString(r.Tags()); };
+  // Not typed into: the tag button fills it.
+  tags.Set = [](TKofRecord& r, std::string_view v) { r.SetTags(v); };
   TRecordField name;
   name.Edit = "edtName";
   name.Caption = "Name:";
@@ -375,6 +378,10 @@ void TRecordDialog::AddFieldRow(const TRecordField& field, const std::string& pa
   if (!field.Toggle.empty()) {
     Add(ToggleButton("sbShow" + field.Toggle, "Show", parent, toggleLeft, top, kToggleWidth, false));
     Add(ToggleButton("sbHide" + field.Toggle, "Hide", parent, toggleLeft, top, kToggleWidth, false));
+  } else if (field.Edit == "edtTags") {
+    TDialogControl& choose = Add(ToggleButton("sbTagList", "Tags", parent, toggleLeft, top, kToggleWidth, true));
+    choose.Hint = "Selects tags from Tag repository";
+    choose.Enabled = !FReadOnly;
   } else if (field.Secret && parent == "gbxIdentification") {
     Add(ToggleButton(FKind.ShowGroup, "Show", parent, toggleLeft, top, kToggleWidth, true));
     Add(ToggleButton(FKind.HideGroup, "Hide", parent, toggleLeft, top, kToggleWidth, false));
@@ -399,7 +406,9 @@ void TRecordDialog::Changed(const std::string& name) {
 
 TModalResult TRecordDialog::Clicked(const std::string& name) {
   if (CopyClicked(name)) return mrNone;
-  if (name == FKind.ShowGroup) {
+  if (name == "sbTagList") {
+    ChooseTags();
+  } else if (name == FKind.ShowGroup) {
     ShowGroup();
   } else if (name == FKind.HideGroup) {
     HideGroup();
@@ -414,6 +423,16 @@ TModalResult TRecordDialog::Clicked(const std::string& name) {
     return TKofDialog::Clicked(name);
   }
   return mrNone;
+}
+
+void TRecordDialog::ChooseTags() {
+  TTagList list;
+  list.SetCommaText(Control("edtTags").Text.View());
+  std::vector<std::string> tags = list.Items();
+  if (!FHooks.ChooseTags || !FHooks.ChooseTags(tags)) return;
+  list.Clear();
+  for (const std::string& tag : tags) list.Add(tag);
+  Control("edtTags").Text.Assign(list.CommaText());
 }
 
 void TRecordDialog::ShowGroup() {
@@ -514,8 +533,28 @@ void TRecordDialog::Apply() {
 
 // ---- TSafeBoxDialog
 
+namespace {
+
+const std::vector<std::string> kBoxTypes = {"  &Private \xE2\x80\x93 Blocks access rights inherited from parent level",
+                                            "  &Shared \xE2\x80\x93 Access rights are inherited from parent level"};
+constexpr int kBoxFieldLeft = 12 + kLabelWidth + 28;
+
+// Wide enough for the longest type to show whole beside its label.
+int BoxDialogWidth() { return std::max(kWidth, kBoxFieldLeft + EstimatedListWidth(kBoxTypes) + 6 + kCopyWidth + 12); }
+
+// The host offers no folder browser: the edit's button picks a file, and the folder that holds it is meant.
+std::string FolderMeant(std::string path) {
+  std::error_code error;
+  if (!path.empty() && std::filesystem::is_regular_file(path, error))
+    return std::filesystem::path(path).parent_path().string();
+  return path;
+}
+
+}  // namespace
+
 TSafeBoxDialog::TSafeBoxDialog(TKofSafeBox& box, bool editableRecords, bool modifiable, TPropertiesHooks hooks)
-    : TPropertiesDialog(box.ObjType() == kofSafeBoxGroup ? "Safe Box Group" : "Safe Box", kWidth, std::move(hooks)),
+    : TPropertiesDialog(box.ObjType() == kofSafeBoxGroup ? "Safe Box Group" : "Safe Box", BoxDialogWidth(),
+                        std::move(hooks)),
       FBox(box) {
   FReadOnly = !(editableRecords && modifiable);
   const bool group = box.ObjType() == kofSafeBoxGroup;
@@ -527,13 +566,18 @@ TSafeBoxDialog::TSafeBoxDialog(TKofSafeBox& box, bool editableRecords, bool modi
   } rows[] = {{"edtName", "Name:", box.Name()},
               {"edtDescription", "Description:", box.Description()},
               {"edtExtFile", "External files Path:", box.ExternalFilesPath()}};
-  const int copyLeft = kWidth - kMargin - kCopyWidth;
+  const int copyLeft = Width() - kMargin - kCopyWidth;
   for (const auto& r : rows) {
     AddLabel(std::string("lab") + (r.Edit + 3), r.Caption, kMargin, top, kLabelWidth + 20);
     TDialogControl edit = MakeEdit(r.Edit);
+    if (edit.Name == "edtExtFile") {
+      edit.Kind = TControlKind::FileNameEdit;
+      edit.Caption = "External files Path";
+      edit.Hint = "Type the folder, or pick any file in it";
+    }
     edit.Text.Assign(r.Value);
     edit.ReadOnly = FReadOnly;
-    edit.Left = kMargin + kLabelWidth + 28, edit.Top = top, edit.Height = 23;
+    edit.Left = kBoxFieldLeft, edit.Top = top, edit.Height = 23;
     edit.Width = copyLeft - 6 - edit.Left;
     Add(std::move(edit));
     AddCopy(r.Edit, "", copyLeft, top, false);
@@ -544,11 +588,10 @@ TSafeBoxDialog::TSafeBoxDialog(TKofSafeBox& box, bool editableRecords, bool modi
   TDialogControl type;
   type.Name = "rgSafeBoxType";
   type.Kind = TControlKind::ComboBox;
-  type.Items = {"  &Private \xE2\x80\x93 Blocks access rights inherited from parent level",
-                "  &Shared \xE2\x80\x93 Access rights are inherited from parent level"};
+  type.Items = kBoxTypes;
   type.ItemIndex = box.PrivateBox() ? 0 : 1;
   type.Enabled = !FReadOnly;
-  type.Left = kMargin + kLabelWidth + 28, type.Top = top, type.Height = 23, type.Width = copyLeft - 6 - type.Left;
+  type.Left = kBoxFieldLeft, type.Top = top, type.Height = 23, type.Width = copyLeft - 6 - type.Left;
   Add(std::move(type));
   top += kRowHeight + 8;
   AddBottom(top);
@@ -561,7 +604,7 @@ TModalResult TSafeBoxDialog::Clicked(const std::string& name) {
   if (name != "btnOK") return TKofDialog::Clicked(name);
   ApplyName(FBox, Trim(Control("edtName").Text.View()));
   FBox.SetDescription(Control("edtDescription").Text.View());
-  FBox.SetExternalFilesPath(Control("edtExtFile").Text.View());
+  FBox.SetExternalFilesPath(FolderMeant(std::string(Control("edtExtFile").Text.View())));
   FBox.SetPrivateBox(Control("rgSafeBoxType").ItemIndex == 0);
   return mrOK;
 }

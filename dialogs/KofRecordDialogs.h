@@ -28,6 +28,9 @@ struct TPropertiesHooks {
   // countdown. Empty, or why it failed.
   std::function<std::string(std::string_view text, bool timed)> Copy;
   std::function<void(const std::string& message)> ShowError;
+  // The tags chosen from those of the record's safe box; TAGS holds the
+  // record's on entry. False when none could be offered or the user cancelled.
+  std::function<bool(std::vector<std::string>& tags)> ChooseTags;
 };
 
 // One field of a record dialog.
@@ -110,6 +113,7 @@ class TRecordDialog final : public TPropertiesDialog {
 
  private:
   void AddFieldRow(const TRecordField& field, const std::string& parent, int& top, int width);
+  void ChooseTags();
   void ShowGroup();
   void HideGroup();
   void SetSecretsVisible(bool visible);

@@ -8,7 +8,7 @@
 namespace kof {
 namespace {
 
-constexpr int kWidth = 600;
+constexpr int kWidth = 620;
 constexpr int kFieldLeft = 130;
 constexpr int kMinBuffer = 1, kMaxBuffer = 64;
 
@@ -116,7 +116,8 @@ TSessionConfigDialog::TSessionConfigDialog(const TSessionConfigValues& values, T
   Add(std::move(timeout));
   top += kRowHeight;
   AddLabel("labVersionSystem", "File &versioning mode", kMargin, top, 200);
-  TDialogControl modes = Positioned(MakeEdit("cbxVersionSystem", "Choose type of file versioning"), kMargin + 210, top, 300);
+  TDialogControl modes = Positioned(MakeEdit("cbxVersionSystem", "Choose type of file versioning"), kMargin + 210, top,
+                                    std::max(300, EstimatedListWidth(ModeNames())));
   modes.Kind = TControlKind::ComboBox;
   modes.Items = ModeNames();
   modes.ItemIndex = s.VersionType < kVersionTypeCount ? s.VersionType : 0;
@@ -248,7 +249,8 @@ TSessionConfigValues TSessionConfigDialog::Values() const {
 
 // ---- TVerSysDialog
 
-TVerSysDialog::TVerSysDialog(TVersionType mode) : TKofDialog("Change Versioning Mode", 420, 120) {
+TVerSysDialog::TVerSysDialog(TVersionType mode)
+    : TKofDialog("Change Versioning Mode", std::max(420, 2 * 12 + 136 + EstimatedListWidth(ModeNames())), 120) {
   AddLabel("labVersionSystem", "File &version mode:", kMargin, kMargin, 130);
   TDialogControl list = Positioned(MakeEdit("cbxVersionSystem"), kMargin + 136, kMargin, Width() - 2 * kMargin - 136);
   list.Kind = TControlKind::ComboBox;

@@ -1,5 +1,7 @@
 #include "dialogs/KofSmallDialogs.h"
 
+#include <algorithm>
+
 namespace kof {
 namespace {
 
@@ -79,18 +81,30 @@ TModalResult TSetPasswordDialog::Clicked(const std::string& name) {
 
 // ---- TNewSafeBoxDialog
 
-TNewSafeBoxDialog::TNewSafeBoxDialog(std::string_view name, bool locked) : TKofDialog("New Safe Box", 520, 190) {
+namespace {
+
+constexpr int kNewBoxLabel = 156;
+
+// Wide enough for the longest type to show whole in its list, beside its label.
+int NewSafeBoxWidth() {
+  return 2 * 12 + kNewBoxLabel + EstimatedListWidth({kPrivate, kShared});
+}
+
+}  // namespace
+
+TNewSafeBoxDialog::TNewSafeBoxDialog(std::string_view name, bool locked)
+    : TKofDialog("New Safe Box", std::max(520, NewSafeBoxWidth()), 190) {
   AddShownRow(*this, "labSafeBoxName", "Name", "ledSafeBoxName", name, 150);
   // Lists stand for the two radio groups: the host cannot tell which radio item is chosen.
   AddLabel("labKindOfSafeBox", " Kind of Safe Box", kMargin, kMargin + kRowHeight, 150);
   TDialogControl kind = List("rgKindOfSafeBox", TControlKind::ComboBox, {"  &Safe Box", "  Safe Box &Group"}, 0,
-                             kMargin + 156, kMargin + kRowHeight, Width() - 2 * kMargin - 156);
+                             kMargin + kNewBoxLabel, kMargin + kRowHeight, Width() - 2 * kMargin - kNewBoxLabel);
   kind.Hint = "Select kind of Safe Box";
   kind.Enabled = !locked;
   Add(std::move(kind));
   AddLabel("labTypeOfSafeBox", " Type of Safe Box", kMargin, kMargin + 2 * kRowHeight, 150);
-  TDialogControl type = List("rgTypeOfSafeBox", TControlKind::ComboBox, {kPrivate, kShared}, 1, kMargin + 156,
-                             kMargin + 2 * kRowHeight, Width() - 2 * kMargin - 156);
+  TDialogControl type = List("rgTypeOfSafeBox", TControlKind::ComboBox, {kPrivate, kShared}, 1, kMargin + kNewBoxLabel,
+                             kMargin + 2 * kRowHeight, Width() - 2 * kMargin - kNewBoxLabel);
   type.Hint = "Select type of Safe Box";
   type.Enabled = !locked;
   Add(std::move(type));
@@ -195,6 +209,76 @@ TModalResult TMappingPathsDialog::Clicked(const std::string& name) {
   if (FRefresh) FRules = FRefresh();
   Fill();
   return mrNone;
+}
+
+// ---- TSelectTagsDialog
+
+namespace {
+
+constexpr int kTagRows = 12;  // check boxes in one column
+constexpr int kTagWidth = 180;
+constexpr int kTagHeight = 24;
+
+// A tag shown as a caption: "&" would mark an accelerator.
+std::string CaptionOf(std::string_view tag) {
+  std::string out;
+  for (const char c : tag) out += c == '&' ? std::string("&&") : std::string(1, c);
+  return out;
+}
+
+TDialogControl CheckBox(std::string name, std::string caption, bool checked, int left, int top, int width) {
+  TDialogControl c;
+  c.Name = std::move(name);
+  c.Kind = TControlKind::CheckBox;
+  c.Caption = std::move(caption);
+  c.Checked = checked;
+  c.Left = left, c.Top = top, c.Width = width, c.Height = 21;
+  return c;
+}
+
+int TagColumns(std::size_t tags) { return std::max(1, static_cast<int>((tags + kTagRows - 1) / kTagRows)); }
+
+}  // namespace
+
+TSelectTagsDialog::TSelectTagsDialog(std::vector<std::string> tags, const std::vector<std::string>& chosen)
+    : TKofDialog("Select Tags", std::max(360, 2 * kMargin + 16 + TagColumns(tags.size()) * kTagWidth),
+                 130 + std::min<int>(static_cast<int>(tags.size()), kTagRows) * kTagHeight),
+      FTags(std::move(tags)) {
+  Add(CheckBox("chbAllTags", "All tags", false, kMargin, kMargin, 150));
+  AddLabel("stTagCount", "", kMargin + 160, kMargin - 2, Width() - 2 * kMargin - 160);
+  TDialogControl grid;
+  grid.Name = "gridTags";
+  grid.Kind = TControlKind::GroupBox;
+  grid.Left = kMargin, grid.Top = kMargin + 28, grid.Width = Width() - 2 * kMargin;
+  grid.Height = Height() - grid.Top - 60;
+  Add(std::move(grid));
+  for (std::size_t i = 0; i < FTags.size(); ++i) {
+    const bool marked = std::find(chosen.begin(), chosen.end(), FTags[i]) != chosen.end();
+    TDialogControl row = CheckBox(RowName(i), CaptionOf(FTags[i]), marked, 8 + static_cast<int>(i / kTagRows) * kTagWidth,
+                                  4 + static_cast<int>(i % kTagRows) * kTagHeight, kTagWidth - 8);
+    row.Parent = "gridTags";
+    Add(std::move(row));
+  }
+  Control("stTagCount").Caption = CounterText();
+  AddButtons({MakeButton("btnOK", "O&K", mrOK), MakeButton("btnCancel", "Cancel", mrCancel)});
+  SetFocus(FTags.empty() ? "btnOK" : RowName(0));
+}
+
+void TSelectTagsDialog::Changed(const std::string& name) {
+  if (name == "chbAllTags")
+    for (std::size_t i = 0; i < FTags.size(); ++i) Control(RowName(i)).Checked = Control(name).Checked;
+  Control("stTagCount").Caption = CounterText();
+}
+
+std::vector<std::string> TSelectTagsDialog::Chosen() const {
+  std::vector<std::string> chosen;
+  for (std::size_t i = 0; i < FTags.size(); ++i)
+    if (Control(RowName(i)).Checked) chosen.push_back(FTags[i]);
+  return chosen;
+}
+
+std::string TSelectTagsDialog::CounterText() const {
+  return std::to_string(Chosen().size()) + "/" + std::to_string(FTags.size()) + " tags";
 }
 
 // ---- TLoggedUserDialog

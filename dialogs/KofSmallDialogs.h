@@ -1,7 +1,8 @@
 #pragma once
 // The small dialogs: the password of a file or certificate being stored, the
 // kind and type of a new safe box, the result of a copy or move, the path
-// mapping rules of external files, and the notice of a single-sign-on login.
+// mapping rules of external files, the tags of a record, and the notice of a
+// single-sign-on login.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -75,6 +76,24 @@ class TMappingPathsDialog final : public TKofDialog {
   void Fill();
   std::vector<TMappingRule> FRules;
   std::function<std::vector<TMappingRule>()> FRefresh;
+};
+
+// The tags of a record, chosen from its safe box's tags. The host offers no
+// grid: a check box per tag stands for a row's mark, and one above them for
+// the header's mark that sets every row.
+class TSelectTagsDialog final : public TKofDialog {
+ public:
+  // Tags of CHOSEN that the box does not offer are dropped on OK.
+  TSelectTagsDialog(std::vector<std::string> tags, const std::vector<std::string>& chosen);
+  void Changed(const std::string& name) override;
+  // The chosen tags in the order they are offered.
+  std::vector<std::string> Chosen() const;
+  // "chosen/all tags"
+  std::string CounterText() const;
+  static std::string RowName(std::size_t index) { return "chbTag" + std::to_string(index + 1); }
+
+ private:
+  std::vector<std::string> FTags;
 };
 
 // "User NAME authenticated by Gatewarden SSO" (without NAME when it is empty).

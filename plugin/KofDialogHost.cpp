@@ -98,6 +98,7 @@ void Read(TRun& run, std::size_t index, std::vector<TShown>& shown) {
   TShown& s = shown[index];
   switch (c.Kind) {
     case TControlKind::Edit:
+    case TControlKind::FileNameEdit:
     case TControlKind::Memo: {
       const auto* text = reinterpret_cast<const char*>(Send(run, c.Name, DM_GETTEXT));
       if (!text) return;

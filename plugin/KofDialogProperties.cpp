@@ -6,6 +6,7 @@
 
 #include "client/GWardenAPI.h"
 #include "dialogs/KofRecordDialogs.h"
+#include "dialogs/KofSmallDialogs.h"
 #include "plugin/PluginKofCommon5.h"
 #include "support/KofText.h"
 #include "support/VarnokCommonCode.h"
@@ -27,6 +28,16 @@ TPropertiesHooks Hooks(const TPropertiesContext& context, std::int32_t id) {
     return ok ? std::string() : error;
   };
   hooks.ShowError = [&context](const std::string& message) { context.Plugin.Prompts().ShowMessage("Error", message); };
+  hooks.ChooseTags = [&context](std::vector<std::string>& tags) {
+    std::vector<std::string> offered;
+    // Tags that cannot be read offer no dialog, and the record's stay.
+    if (!context.Client.GetRecordTags(context.BoxId, &offered)) return false;
+    TSelectTagsDialog dialog(std::move(offered), tags);
+    const std::optional<int> result = context.Plugin.Prompts().ShowDialog(dialog);
+    if (!result || *result != mrOK) return false;
+    tags = dialog.Chosen();
+    return true;
+  };
   return hooks;
 }
 
@@ -34,7 +45,7 @@ TPropertiesHooks Hooks(const TPropertiesContext& context, std::int32_t id) {
 std::string FieldsText(const TKofDialog& d) {
   std::string text;
   for (const TDialogControl& c : d.Controls()) {
-    if (!c.Visible || (c.Kind != TControlKind::Edit && c.Kind != TControlKind::Memo) || c.Secret || c.Text.Empty())
+    if (!c.Visible || !c.Editable() || c.Kind == TControlKind::ComboBox || c.Secret || c.Text.Empty())
       continue;
     const std::string label = "lab" + c.Name.substr(3);
     text += (d.Has(label) ? d.Control(label).Caption : c.Name) + "\t" + std::string(c.Text.View()) + "\r\n";

@@ -17,6 +17,7 @@ struct TPropertiesContext {
   bool EditableRecords;  // the session's choice
   bool Modifiable;       // the user's right on the box that holds the object
   bool ClipCopyMessage;  // the session wants to hear when a copied secret is cleared
+  std::int32_t BoxId = 0;  // the safe box that holds a record, whose tags it may take
 };
 
 // Both run under the plugin lock; the caller asked for the access code.

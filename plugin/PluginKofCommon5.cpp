@@ -166,10 +166,11 @@ void TCommonKofPlugin::NotifyClipboardCleared() {
 void TCommonKofPlugin::ClipLock(bool enter) {
   FLock.AssertHeld();
   if (enter) {
+    if (FDialogDepth++ == 0) FClipClearMsg = false;
     FActiveDialog = true;
-    FClipClearMsg = false;
     return;
   }
+  if (FDialogDepth > 0 && --FDialogDepth > 0) return;
   if (FClipClearMsg) {
     Clock().Sleep(std::chrono::milliseconds(300));
     SecureString none;

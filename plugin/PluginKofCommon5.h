@@ -110,7 +110,9 @@ class TCommonKofPlugin {
   virtual void NotifyClipboardNotCleared();
   virtual std::unique_ptr<TPluginKofCommonPanel> CreatePanel(const std::string& panelName) = 0;
   virtual void SetFsStatus(TFsStatus value) { FFsStatus = value; }
-  // Brackets every prompt: a clipboard notice that falls due meanwhile waits for its end.
+  // Brackets every prompt: a clipboard notice that falls due meanwhile waits
+  // for its end. A prompt shown from inside another's (a dialog opened from a
+  // dialog) is part of the outer one: the notice waits for the outermost end.
   virtual void ClipLock(bool enter);
   virtual bool ManageSession(TKofSession& session, TSessionDlgAction action);
   // A message or a question by the flags' kind (bits 16 to 23), through Prompts().
@@ -195,6 +197,7 @@ class TCommonKofPlugin {
   std::string FPureModule;
   TKofPluginLock FLock;
   bool FActiveDialog = false;
+  int FDialogDepth = 0;
   bool FClipClearMsg = false;
   TPanelList FPanels;
   std::unique_ptr<TKofPrompts> FPrompts;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/KofCalendar.h"
+#include "dialogs/KofSmallDialogs.h"
 #include "plugin/KofDialogProperties.h"
 #include "plugin/TotalCmdKofClasses5.h"
 #include "plugin/TotalCmdKofCommon5.h"
@@ -252,12 +253,27 @@ TCodeOutcome TTotalCmdKofPanel::Execute(uint64_t window, const TKofHostPath& rem
   return {wfx::FS_EXEC_OK};
 }
 
+namespace {
+
+std::vector<TMappingRule> MappingRules(const TExtSubstitutions& rules) {
+  std::vector<TMappingRule> out;
+  for (const auto& rule : rules) out.push_back({rule->KofPattern(), rule->Replacement(), rule->Expanded(), rule->InfoStr()});
+  return out;
+}
+
+}  // namespace
+
 int TTotalCmdKofPanel::ExecuteMapping(const TKofHostPath& remote, std::string& newRemote) {
   Owner().ReloadSubstitutions();
-  const TExtSubstitutions& rules = Owner().Substitutions();
-  LogEntryFormat(false, "Mapping information: %d mapping path(s) to external files", static_cast<int>(rules.Count()));
-  Prompts().ShowMessage("Mapping paths", MappingText(rules));
-  if (rules.Count() == 0) return wfx::FS_EXEC_OK;
+  LogEntryFormat(false, "Mapping information: %d mapping path(s) to external files",
+                 static_cast<int>(Owner().Substitutions().Count()));
+  TMappingPathsDialog dialog(MappingRules(Owner().Substitutions()), FMappingEvaluated, [this] {
+    Owner().ReloadSubstitutions();
+    return MappingRules(Owner().Substitutions());
+  });
+  if (Prompts().ShowDialog(dialog)) FMappingEvaluated = dialog.DisplayEvaluated();
+  else Prompts().ShowMessage("Mapping paths", MappingText(Owner().Substitutions()));
+  if (Owner().Substitutions().Count() == 0) return wfx::FS_EXEC_OK;
   // The accessories folder is read again, so that its entry says ENABLED or DISABLED as the rules are now.
   newRemote = remote.Parent().Canonical() + "\\";
   return wfx::FS_EXEC_SYMLINK;
@@ -321,7 +337,8 @@ int TTotalCmdKofPanel::EditProperties(uint64_t window, const TKofObject& object)
     if (!AskAccessCode(FInfoText)) return wfx::FS_EXEC_OK;
   }
   const TPropertiesContext context{Owner(), *KofClient(), FCurrentSession && FCurrentSession->EditableRecords(),
-                                   GetLevelData(Level()).Modifiable(), ClipCopyMessage()};
+                                   GetLevelData(Level()).Modifiable(), ClipCopyMessage(),
+                                   GetLevelData(Level()).FParentBoxId};
   if (box) EditBoxProperties(context, object.Id());
   else EditRecordProperties(context, object.Id());
   return wfx::FS_EXEC_OK;

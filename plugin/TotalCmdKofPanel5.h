@@ -80,6 +80,8 @@ class TTotalCmdKofPanel : public TPluginKofPanel {
 
   TTotalCmdKofPlugin& FPlugin;
   bool FSearching = false;
+  // The mapping dialog opens as the user left it.
+  bool FMappingEvaluated = false;
   // Where the running walk started, and where the running delete did.
   std::string FWalkStart;
   std::string FDeleteStart;

@@ -73,6 +73,12 @@ inline std::vector<TDialogSample> DialogSamples() {
                        return std::make_unique<TMappingPathsDialog>(std::vector<TMappingRule>{{"%a%", "b", "c", "i"}}, true,
                                                                     nullptr);
                      }});
+  for (const std::size_t count : {0, 3, 30})
+    samples.push_back({"select tags " + std::to_string(count), [count] {
+                         std::vector<std::string> tags;
+                         for (std::size_t i = 0; i < count; ++i) tags.push_back("t&'" + std::to_string(i));
+                         return std::make_unique<TSelectTagsDialog>(tags, std::vector<std::string>{"t&'1"});
+                       }});
   samples.push_back({"logged user", [] { return std::make_unique<TLoggedUserDialog>("ann"); }});
   for (const auto& object : SampleObjects()) {
     for (const bool editable : {true, false}) {

@@ -42,6 +42,19 @@ TEST(Lfm, EveryDialogRendersToAFormTheHostAccepts) {
   }
 }
 
+TEST(Lfm, EveryComboBoxShowsItsLongestItemWhole) {
+  constexpr int kDropButton = 30;
+  for (const auto& sample : test::DialogSamples()) {
+    const auto dialog = sample.Make();
+    for (const auto& c : dialog->Controls()) {
+      if (c.Kind != TControlKind::ComboBox) continue;
+      for (const auto& item : c.Items)
+        EXPECT_GE(c.Width, EstimatedTextWidth(item) + kDropButton) << sample.Name << ": " << c.Name << " '" << item << "'";
+      EXPECT_LE(c.Left + c.Width, dialog->Width()) << sample.Name << ": " << c.Name;
+    }
+  }
+}
+
 TEST(Lfm, ListItemsLoseTheirAcceleratorMarks) {
   TKofDialog dialog("Marks", 300, 200);
   TDialogControl list;

@@ -68,7 +68,30 @@ TEST(RecordDialog, EditingNeedsBothTheSessionAndTheRightToModify) {
     EXPECT_TRUE(d.Control("edtTags").ReadOnly);
     EXPECT_EQ(d.Control("stRecId").Caption, "102");
     EXPECT_EQ(d.Control("edtTags").Text.View(), "ops,server");
+    EXPECT_EQ(d.Control("sbTagList").Enabled, editing);
   }
+}
+
+TEST(RecordDialog, TheTagButtonTakesTheChosenTagsAndOkWritesThem) {
+  auto record = SecAccount();
+  TFakePlugin plugin;
+  TPropertiesHooks hooks = plugin.Hooks();
+  std::vector<std::string> offered;
+  bool answer = false;
+  hooks.ChooseTags = [&](std::vector<std::string>& tags) {
+    offered = tags;
+    if (answer) tags = {"web", "db ops"};
+    return answer;
+  };
+  TRecordDialog d(*record, true, true, hooks);
+  d.Click("sbTagList");
+  EXPECT_EQ(offered, (std::vector<std::string>{"ops", "server"}));
+  EXPECT_EQ(d.Control("edtTags").Text.View(), "ops,server") << "cancelled: the tags stay";
+  answer = true;
+  d.Click("sbTagList");
+  EXPECT_EQ(d.Control("edtTags").Text.View(), "\"db ops\",web");
+  ASSERT_EQ(d.Click("btnOK"), mrOK);
+  EXPECT_EQ(record->TagList().Items(), (std::vector<std::string>{"db ops", "web"}));
 }
 
 TEST(RecordDialog, OkWithoutRevealingWritesThePlainFieldsIntoTheCallersRecordOnly) {

@@ -103,6 +103,24 @@ TEST(MappingPathsDialog, ShowsTheRulesAsWrittenOrEvaluatedAndRefreshes) {
   EXPECT_TRUE(d.DisplayEvaluated());
 }
 
+TEST(SelectTagsDialog, MarksTheRecordsTagsCountsThemAndTheHeaderSetsEveryRow) {
+  TSelectTagsDialog d({"ops", "R&D", "web"}, {"ops", "gone"});
+  EXPECT_EQ(d.Caption(), "Select Tags");
+  EXPECT_EQ(d.CounterText(), "1/3 tags");
+  EXPECT_EQ(d.Control("stTagCount").Caption, "1/3 tags");
+  EXPECT_EQ(d.Control(TSelectTagsDialog::RowName(1)).Caption, "R&&D") << "no accelerator in a tag's name";
+  d.SetChecked(TSelectTagsDialog::RowName(2), true);
+  EXPECT_EQ(d.Control("stTagCount").Caption, "2/3 tags");
+  EXPECT_EQ(d.Chosen(), (std::vector<std::string>{"ops", "web"}));
+  d.SetChecked("chbAllTags", true);
+  EXPECT_EQ(d.Control("stTagCount").Caption, "3/3 tags");
+  d.SetChecked("chbAllTags", false);
+  EXPECT_TRUE(d.Chosen().empty()) << "the header flipped twice leaves every tag unchosen";
+  EXPECT_EQ(d.Control("stTagCount").Caption, "0/3 tags");
+  EXPECT_EQ(d.Click("btnOK"), mrOK);
+  EXPECT_EQ(TSelectTagsDialog({}, {}).CounterText(), "0/0 tags");
+}
+
 TEST(LoggedUserDialog, NamesTheUserWhenThereIsOne) {
   EXPECT_EQ(TLoggedUserDialog("ann").Control("stInfo").Caption, "User ann authenticated by Gatewarden SSO");
   EXPECT_EQ(TLoggedUserDialog("").Control("stInfo").Caption, "User authenticated by Gatewarden SSO");

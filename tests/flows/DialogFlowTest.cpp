@@ -134,6 +134,32 @@ TEST_F(DialogFlow, EachKindsPropertiesSaveAnEditToTheServer) {
   EXPECT_TRUE(NoticeShown("Safe Box name changed", "Safe Box name modified."));
 }
 
+TEST_F(DialogFlow, TheExternalFilesPathIsTypedOrTakenFromAPickedFilesFolder) {
+  const std::filesystem::path folder = FDir / "ext store";
+  std::filesystem::create_directories(folder);
+  WriteFile((folder / "any.kofx").string(), "x");
+  const struct {
+    const char* Name;
+    std::string Typed;
+    std::string Stored;
+  } cases[] = {
+      {"a folder typed", "/srv/koffra ext", "/srv/koffra ext"},
+      {"a file picked with the edit's button", (folder / "any.kofx").string(), folder.string()},
+  };
+  StartVault();
+  LogIn();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FPlugin.Dialogs().Clear();
+    FScripts["Edit Safe Box"] = {"set edtExtFile " + c.Typed + "; click btnOK"};
+    const ShownDialog* d = Properties("/Demo/Company/Servers", "Edit Safe Box");
+    ASSERT_NE(d, nullptr) << Faults() << AskedSoFar();
+    EXPECT_EQ(d->Find("edtExtFile")->Class, "TFileNameEdit");
+    EXPECT_EQ(Faults(), "");
+    EXPECT_EQ(Stored("boxes", 2).value("externalFilesPath", ""), c.Stored);
+  }
+}
+
 TEST_F(DialogFlow, EditsAreRefusedWhereTheSessionOrTheBoxForbidsThem) {
   json seed = Seed(false);
   seed["boxes"][0]["boxes"][1]["boxACL"] = "R";
@@ -143,10 +169,13 @@ TEST_F(DialogFlow, EditsAreRefusedWhereTheSessionOrTheBoxForbidsThem) {
     std::string SessionLines;
     std::string Path;
     const char* Info;
+    const char* Caption = "Account";
   } cases[] = {
       {"session", "Allow Records Modification=OFF\r\n", kServers + "db01 root.account",
        "Editing records is disabled in the configuration"},
       {"box", "", "/Demo/Company/Finance/Bank.account", "User does not have the right to edit the record"},
+      {"session, a safe box", "Allow Records Modification=OFF\r\n", "/Demo/Company/Servers",
+       "Editing records is disabled in the configuration", "Safe Box"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -155,8 +184,8 @@ TEST_F(DialogFlow, EditsAreRefusedWhereTheSessionOrTheBoxForbidsThem) {
     StartVaultWith(seed, c.SessionLines);
     RestartHost();
     LogIn();
-    FScripts["Account"] = {"set edtName Changed; click btnOK; click btnClose"};
-    const ShownDialog* d = Properties(c.Path, "Account");
+    FScripts[c.Caption] = {"set edtName Changed; click btnOK; click btnClose"};
+    const ShownDialog* d = Properties(c.Path, c.Caption);
     ASSERT_NE(d, nullptr) << Faults() << AskedSoFar();
     EXPECT_EQ(d->Find("stInfo")->Caption, c.Info);
     EXPECT_FALSE(d->Find("btnOK")->Visible);
@@ -286,6 +315,34 @@ TEST_F(DialogFlow, AnEditedFileAsksItsVersioningModeAndPasswordInDialogs) {
     if (r.value("name", "") == "Release notes_ver_1") stored = r;
   ASSERT_FALSE(stored.is_null()) << state.dump();
   EXPECT_EQ(stored["attributes"].value("sec-note", ""), "n0te");
+}
+
+TEST_F(DialogFlow, AnEditedCertificateAsksItsPasswordAfreshInTheCertificateDialog) {
+  // Without a password remembered with it, a new version asks for one.
+  json seed = Seed(false);
+  seed["boxes"][0]["boxes"][0]["records"][4]["attributes"].erase("filePassword");
+  StartVaultWith(seed, "File Versioning Mode=Filename_ver_(Number)\r\nSave File Password=ON\r\n");
+  LogIn();
+  FPlugin.List("/Demo/Company/Servers");
+  FScripts["Set Certificate Password"] = {"set edtPassword c3rt; click btnOK"};
+  const std::string remote = kServers + "VPN certificate.pfx";
+  ASSERT_EQ(FPlugin.Exec("open", remote).Code, wfx::FS_EXEC_YOURSELF);
+  ASSERT_EQ(FPlugin.Get(remote, Local("VPN certificate.pfx"), 0).Code, wfx::FS_FILE_OK);
+  WriteFile(Local("VPN certificate.pfx"), "renewed certificate");
+  FPlugin.Dialogs().Clear();
+  ASSERT_EQ(FPlugin.Put(Local("VPN certificate.pfx"), remote, wfx::FS_COPYFLAGS_OVERWRITE).Code, wfx::FS_FILE_OK)
+      << Faults() << AskedSoFar();
+  ASSERT_EQ(Captions(), std::vector<std::string>{"Set Certificate Password"}) << AskedSoFar();
+  const ShownDialog& d = FPlugin.Dialogs().Shown().front();
+  EXPECT_EQ(d.Find("labFilename")->Caption, "Certificate file:");
+  EXPECT_EQ(d.Find("edtPassword")->Text, "") << "the typed password stayed in the host";
+  EXPECT_EQ(Faults(), "");
+  const json state = Control("GET", "/__control/state");
+  json stored;
+  for (const auto& r : state["records"])
+    if (r.value("template", "") == "cert" && r.value("id", 0) != 105) stored = r;
+  ASSERT_FALSE(stored.is_null());
+  EXPECT_EQ(stored["attributes"].value("filePassword", ""), "c3rt");
 }
 
 TEST_F(DialogFlow, AFailedMultiFileCopyEndsWithTheResultDialog) {
@@ -424,6 +481,68 @@ TEST_F(DialogFlow, AccessCodeDialogBeforeAPasswordIsCopied) {
   EXPECT_EQ(FPlugin.Dialogs().Shown()[1].Find("Info")->Caption, "Invalid access code");
   EXPECT_EQ(CountAsked(IsAccessCodePrompt), 0) << AskedSoFar();
   EXPECT_EQ(ReadFile(Clipboard()), "Tr0ub4dor&3");
+}
+
+TEST_F(DialogFlow, TheTagButtonChoosesFromTheBoxsTagsAndOkSavesThem) {
+  json seed = Seed(false);
+  seed["tags"] = json::parse(R"([{"name": "ops"}, {"name": "prod"}, {"name": "web"}])");
+  seed["boxes"][0]["boxes"][0]["records"][0]["tags"] = "ops";
+  StartVaultWith(seed);
+  LogIn();
+  FScripts["Edit Account"] = {"click sbTagList; click btnOK"};
+  FScripts["Select Tags"] = {"check chbTag1 0; check chbTag3 1; check chbTag2 1; click btnOK"};
+  ASSERT_NE(Properties(kServers + "db01 root.account", "Edit Account"), nullptr) << Faults() << AskedSoFar();
+  EXPECT_EQ(Faults(), "");
+  std::vector<std::string> captions = Captions();
+  ASSERT_GE(captions.size(), 2u);
+  // The tag dialog shows over the record's and closes first.
+  ASSERT_EQ(std::vector<std::string>(captions.end() - 2, captions.end()),
+            (std::vector<std::string>{"Select Tags", "Edit Account"}));
+  const ShownDialog& tags = FPlugin.Dialogs().Shown()[captions.size() - 2];
+  EXPECT_EQ(tags.Find("chbTag1")->Caption, "ops");
+  EXPECT_EQ(tags.Find("stTagCount")->Caption, "2/3 tags");
+  EXPECT_EQ(FPlugin.Dialogs().Shown().back().Find("edtTags")->Text, "prod,web");
+  EXPECT_EQ(Stored("records", 101)["tags"], json::parse(R"(["prod", "web"])"));
+
+  // Tags that cannot be read give no tag dialog and leave the record's as they are.
+  Control("POST", "/__control/faults", {{"path", "/safe/tags"}, {"kind", "fail"}, {"status", 500}, {"times", 1}});
+  FPlugin.Dialogs().Clear();
+  FScripts["Edit Account"] = {"click sbTagList; click btnOK"};
+  ASSERT_NE(Properties(kServers + "db01 root.account", "Edit Account"), nullptr) << Faults() << AskedSoFar();
+  captions = Captions();
+  EXPECT_EQ(std::count(captions.begin(), captions.end(), "Select Tags"), 0);
+  EXPECT_EQ(Stored("records", 101)["tags"], json::parse(R"(["prod", "web"])"));
+}
+
+TEST_F(DialogFlow, TheMappingDialogShowsTheRulesAndRefreshReadsTheEditedFile) {
+  const std::string file = (FDir / "user" / "Koffra.subst.cfg").string();
+  WriteFile(file, "subst \\\\storage\\vault /srv/vault\n");
+  StartVault();
+  LogIn();
+  std::string before;
+  FPlugin.Dialogs().SetScriptSource([&](const ShownDialog& d) -> std::optional<std::string> {
+    if (d.Caption != "Mapping Paths") return Script(d);
+    if (!before.empty()) return "click btnClose";
+    before = d.Find("gridMappings")->Text;
+    // The user edits a rule and adds one while the dialog shows.
+    WriteFile(file, "subst \\\\storage\\vault /srv/other\nsubst \\\\nas\\x ~/x\n");
+    return "click btnRefresh; check chbDisplayEvaluated 1; click btnClose";
+  });
+  const std::string entry = "/Demo/" + kAccessories + "/__ Mapping paths to external files is ENABLED __";
+  std::string newPath;
+  EXPECT_EQ(FPlugin.Exec("open", entry, &newPath).Code, wfx::FS_EXEC_SYMLINK);
+  EXPECT_EQ(Faults(), "");
+  ASSERT_EQ(Captions(), std::vector<std::string>{"Mapping Paths"}) << AskedSoFar();
+  EXPECT_EQ(before, "Pattern\tMapped Path\r\n\\\\storage\\vault\t/srv/vault");
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  EXPECT_EQ(FPlugin.Dialogs().Shown().back().Find("gridMappings")->Text,
+            "Pattern\tMapped Path\r\n\\\\nas\\x\t" + home + "/x\r\n\\\\storage\\vault\t/srv/other");
+  EXPECT_FALSE(NoticeShown("Mapping paths", "")) << "the rules were shown once, in the dialog";
+  // Opened again, it shows the rules as the user left it: evaluated.
+  FPlugin.Dialogs().Clear();
+  FPlugin.Exec("open", entry, &newPath);
+  ASSERT_EQ(Captions(), std::vector<std::string>{"Mapping Paths"});
+  EXPECT_TRUE(FPlugin.Dialogs().Shown().back().Find("chbDisplayEvaluated")->Checked);
 }
 
 TEST_F(DialogFlow, WithoutTheExtensionInterfaceEveryQuestionIsAPrompt) {

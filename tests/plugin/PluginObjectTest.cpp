@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/KofFolders.h"
+#include "plugin/KofPrompts.h"
 #include "plugin/TotalCmdKofClasses5.h"
 #include "plugin/TotalCmdKofCommon5.h"
 #include "sessions/PluginKofConfiguration5.h"
@@ -322,6 +323,21 @@ TEST_F(ClipboardNotices, TheNoticeFollowsTheCopyingSession) {
       EXPECT_EQ(Shown("The Clipboard was cleared"), 0);
     }
   }
+}
+
+// A dialog opened from inside another (the tags of a record's properties) is
+// part of it: the notice owed meanwhile is kept, and shown when the outer one ends.
+TEST_F(ClipboardNotices, ANoticeDueDuringNestedDialogsWaitsForTheOutermostEnd) {
+  Copy(true);
+  {
+    const TPromptBracket outer(*FPlugin);
+    ASSERT_TRUE(ClearedByTimer());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the clearing has surely ended
+    FPlugin->DeliverClipboardNotice();
+    { const TPromptBracket inner(*FPlugin); }
+    EXPECT_EQ(Shown("The Clipboard was cleared"), 0) << "shown while the outer dialog is still open";
+  }
+  EXPECT_EQ(Shown("The Clipboard was cleared"), 1);
 }
 
 // A clipboard that cannot be read back may still hold the secret: the user is

@@ -224,7 +224,8 @@ intptr_t DialogStandIn::Message(const char* name, intptr_t msg, intptr_t wParam,
     FFaults.push_back(std::string("message ") + std::to_string(msg) + " for an unknown item " + (name ? name : ""));
     return -1;
   }
-  const bool textual = item->Class == "TEdit" || item->Class == "TMemo" || item->Class == "TComboBox";
+  const bool textual =
+      item->Class == "TEdit" || item->Class == "TMemo" || item->Class == "TComboBox" || item->Class == "TFileNameEdit";
   switch (msg) {
     case DM_CLOSE:
       FClosed = true;
