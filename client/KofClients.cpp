@@ -646,17 +646,32 @@ void TKofClient::SetImprint(std::string_view AValue) {
 
 // --- library checks ---
 
-std::string TKofClient::CryptoLibraryName() {
-  return "libcrypto.so." + std::to_string(OPENSSL_version_major());
-}
+namespace {
+// The Windows build links the engine into the plugin itself: there is no
+// library file to find there, and the names say which engine is in use.
+#ifdef _WIN32
+constexpr bool kEngineLinkedIn = true;
+#else
+constexpr bool kEngineLinkedIn = false;
+#endif
 
-std::string TKofClient::SSLLibraryName() { return "libssl.so." + std::to_string(OPENSSL_version_major()); }
+std::string OpenSSLLibraryName(const char* base) {
+  if (kEngineLinkedIn) return std::string(base) + " " + OpenSSL_version(OPENSSL_VERSION_STRING) + " (static)";
+  return std::string(base) + ".so." + std::to_string(OPENSSL_version_major());
+}
+}  // namespace
+
+std::string TKofClient::CryptoLibraryName() { return OpenSSLLibraryName("libcrypto"); }
+
+std::string TKofClient::SSLLibraryName() { return OpenSSLLibraryName("libssl"); }
 
 bool TKofClient::CheckSSL(std::string_view, bool) { return OpenSSLBackendWorks(); }
 
 int TKofClient::CheckSSLLib(int AWhat, std::string& LibPath) {
   LibPath = AWhat == 1 ? CryptoLibraryName() : SSLLibraryName();
-  return LibraryLoaded(LibPath) ? 0 : 126;  // 126: the module could not be found
+  constexpr int kModuleNotFound = 126;
+  if (kEngineLinkedIn) return OpenSSLBackendWorks() ? 0 : kModuleNotFound;
+  return LibraryLoaded(LibPath) ? 0 : kModuleNotFound;
 }
 
 }  // namespace kof

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -160,7 +161,7 @@ TEST_F(WinFlow, ASessionIsStoredInTheRegistryWithItsValueTypes) {
   for (const std::string& line : {"URL    REG_SZ    " + FUrl, std::string("Domain    REG_SZ    SYSTEM"),
                                   std::string("Username    REG_SZ    demo"), std::string("Editable Records    REG_DWORD    0x")})
     EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
-  EXPECT_TRUE(Has(List("\\"), "Demo")) << Asked();
+  EXPECT_TRUE(Has(List("\\"), "Demo.<KOF>")) << Asked();
 }
 
 TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
@@ -199,6 +200,46 @@ TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
   std::u16string made = Wide("\\Demo\\Projects\\Windows box");
   EXPECT_TRUE(Sym<FsRemoveDirW_t>("FsRemoveDirW")(made.data())) << Asked();
   EXPECT_FALSE(Has(List("\\Demo\\Projects"), "Windows box"));
+}
+
+// The demo vault keeps files over 1 MiB on its share (\\storage\vault), which
+// the server holds in the folder KOF_TEST_STORAGE names; the user's
+// Koffra.subst.cfg tells the plugin where this machine reaches it.
+TEST_F(WinFlow, AFileOverTheLimitGoesEncryptedToTheShareAndComesBack) {
+  const std::string storage = WindowsPath(FromEnv("KOF_TEST_STORAGE"));
+  ASSERT_FALSE(storage.empty()) << "KOF_TEST_STORAGE names the server's storage folder";
+  ASSERT_TRUE(ForceFolders(UserConfigFolder()));
+  ASSERT_TRUE(WriteWholeFile(UserConfigFolder() + "\\Koffra.subst.cfg", "subst \\\\storage\\vault " + storage + "\r\n"));
+  NewDemoSession();
+
+  std::string bytes(1100 * 1024, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+  const std::string big = FLocal + "big.bin";
+  ASSERT_TRUE(WriteWholeFile(big, bytes));
+  namespace fs = std::filesystem;
+  const auto storedFiles = [&] {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator(fs::path(storage)))
+      if (e.is_regular_file()) files.push_back(e.path());
+    return files;
+  };
+  const std::vector<fs::path> before = storedFiles();
+  ASSERT_EQ(Put(big, "\\Demo\\Archive\\big.bin"), FS_FILE_OK) << Asked();
+  std::vector<fs::path> added = storedFiles();
+  std::erase_if(added, [&](const fs::path& p) { return std::find(before.begin(), before.end(), p) != before.end(); });
+  ASSERT_EQ(added.size(), 1u);
+  // Sealed: signature, cipher text and tag; no plain bytes on the share.
+  const std::string stored = ReadSmallFile(added.front().string(), 4 << 20).value_or("");
+  EXPECT_EQ(stored.size(), bytes.size() + 20);
+  EXPECT_EQ(stored.find(bytes.substr(0, 64)), std::string::npos);
+
+  const std::string back = FLocal + "big-back.bin";
+  RemoveFile(back);
+  ASSERT_EQ(Get("\\Demo\\Archive\\big.bin", back), FS_FILE_OK) << Asked();
+  EXPECT_TRUE(ReadSmallFile(back, 4 << 20) == bytes);
+  std::u16string record = Wide("\\Demo\\Archive\\big.bin");
+  EXPECT_TRUE(Sym<FsDeleteFileW_t>("FsDeleteFileW")(record.data())) << Asked();
+  EXPECT_FALSE(Has(List("\\Demo\\Archive"), "big.bin"));
 }
 
 }  // namespace
