@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,9 +159,28 @@ TEST_F(WinFlow, ASessionIsStoredInTheRegistryWithItsValueTypes) {
   ASSERT_TRUE(result.Started) << result.StartError;
   const std::string out(result.Output.View());
   EXPECT_EQ(result.ExitCode, 0) << out;
-  for (const std::string& line : {"URL    REG_SZ    " + FUrl, std::string("Domain    REG_SZ    SYSTEM"),
-                                  std::string("Username    REG_SZ    demo"), std::string("Editable Records    REG_DWORD    0x")})
-    EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
+  // "    NAME    TYPE    DATA" a value (Wine lists them by name, Windows as written).
+  std::map<std::string, std::string> types, data;
+  for (std::size_t pos = 0, end = 0; pos < out.size(); pos = end + 1) {
+    end = std::min(out.find('\n', pos), out.size());
+    std::string line = out.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t type = line.find("    REG_");
+    if (!line.starts_with("    ") || type == std::string::npos) continue;
+    const std::size_t typeEnd = std::min(line.find(' ', type + 4), line.size());
+    const std::string name = line.substr(4, type - 4);
+    types[name] = line.substr(type + 4, typeEnd - type - 4);
+    data[name] = line.substr(std::min(typeEnd + 4, line.size()));
+  }
+  std::map<std::string, std::string> expected = {{"URL", "REG_SZ"}, {"Domain", "REG_SZ"}, {"Username", "REG_SZ"}};
+  for (const char* number : {"AccessCodeTimeout", "Editable Records", "Files with Passwords", "Versions",
+                             "Error grouping", "Allowed Clipboard Message", "Allowed Version Change",
+                             "Display Help Folder", "Encrypt Files", "Store All Files", "Buffer Size MB"})
+    expected[number] = "REG_DWORD";
+  EXPECT_EQ(types, expected) << out;
+  EXPECT_EQ(data["URL"], FUrl);
+  EXPECT_EQ(data["Domain"], "SYSTEM");
+  EXPECT_EQ(data["Username"], "demo");
   EXPECT_TRUE(Has(List("\\"), "Demo.<KOF>")) << Asked();
 }
 
@@ -168,7 +188,7 @@ TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
   NewDemoSession();
   const auto root = List("\\Demo");
   ASSERT_TRUE(Has(root, "Projects")) << Asked();
-  EXPECT_TRUE(Has(root, "Personal"));
+  EXPECT_TRUE(Has(root, "Personal (demo)"));  // a private box shows its owner
   const auto box = List("\\Demo\\Projects\\Koffra");
   ASSERT_TRUE(Has(box, "Release notes.txt")) << Asked();
 
@@ -187,13 +207,13 @@ TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
   ASSERT_EQ(Get("\\Demo\\Projects\\Koffra\\upload.txt", back), FS_FILE_OK) << Asked();
   EXPECT_EQ(ReadSmallFile(back, 1 << 20).value_or(""), bytes);
 
-  std::u16string from = Wide("\\Demo\\Projects\\Koffra\\upload.txt"), to = Wide("\\Demo\\Personal\\upload.txt");
+  std::u16string from = Wide("\\Demo\\Projects\\Koffra\\upload.txt"), to = Wide("\\Demo\\Personal (demo)\\upload.txt");
   RemoteInfoStruct info{};
   EXPECT_EQ(Sym<FsRenMovFileW_t>("FsRenMovFileW")(from.data(), to.data(), kTrue, kFalse, &info), FS_FILE_OK) << Asked();
   EXPECT_FALSE(Has(List("\\Demo\\Projects\\Koffra"), "upload.txt"));
-  EXPECT_TRUE(Has(List("\\Demo\\Personal"), "upload.txt"));
+  EXPECT_TRUE(Has(List("\\Demo\\Personal (demo)"), "upload.txt"));
   EXPECT_TRUE(Sym<FsDeleteFileW_t>("FsDeleteFileW")(to.data())) << Asked();
-  EXPECT_FALSE(Has(List("\\Demo\\Personal"), "upload.txt"));
+  EXPECT_FALSE(Has(List("\\Demo\\Personal (demo)"), "upload.txt"));
 
   ASSERT_TRUE(MkDir("\\Demo\\Projects\\Windows box")) << Asked();
   EXPECT_TRUE(Has(List("\\Demo\\Projects"), "Windows box"));
@@ -224,7 +244,7 @@ TEST_F(WinFlow, AFileOverTheLimitGoesEncryptedToTheShareAndComesBack) {
     return files;
   };
   const std::vector<fs::path> before = storedFiles();
-  ASSERT_EQ(Put(big, "\\Demo\\Archive\\big.bin"), FS_FILE_OK) << Asked();
+  ASSERT_EQ(Put(big, "\\Demo\\Projects\\Koffra\\big.bin"), FS_FILE_OK) << Asked();
   std::vector<fs::path> added = storedFiles();
   std::erase_if(added, [&](const fs::path& p) { return std::find(before.begin(), before.end(), p) != before.end(); });
   ASSERT_EQ(added.size(), 1u);
@@ -235,11 +255,11 @@ TEST_F(WinFlow, AFileOverTheLimitGoesEncryptedToTheShareAndComesBack) {
 
   const std::string back = FLocal + "big-back.bin";
   RemoveFile(back);
-  ASSERT_EQ(Get("\\Demo\\Archive\\big.bin", back), FS_FILE_OK) << Asked();
+  ASSERT_EQ(Get("\\Demo\\Projects\\Koffra\\big.bin", back), FS_FILE_OK) << Asked();
   EXPECT_TRUE(ReadSmallFile(back, 4 << 20) == bytes);
-  std::u16string record = Wide("\\Demo\\Archive\\big.bin");
+  std::u16string record = Wide("\\Demo\\Projects\\Koffra\\big.bin");
   EXPECT_TRUE(Sym<FsDeleteFileW_t>("FsDeleteFileW")(record.data())) << Asked();
-  EXPECT_FALSE(Has(List("\\Demo\\Archive"), "big.bin"));
+  EXPECT_FALSE(Has(List("\\Demo\\Projects\\Koffra"), "big.bin"));
 }
 
 }  // namespace
