@@ -61,6 +61,13 @@ int LeadingNumber(std::string_view AText) {
   return value;
 }
 
+#ifdef _WIN32
+// Linked into the plugin, OpenSSL would put its clean-up among the process's exit
+// handlers, which run after the host has unloaded the plugin: a call into freed
+// code as the host exits. Initialised first without it; the process's end frees all.
+[[maybe_unused]] const bool kOpenSSLWithoutExitHandler = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+#endif
+
 bool OpenSSLBackendWorks() {
   const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
   if (info == nullptr || info->ssl_version == nullptr || !StartsText("OpenSSL", info->ssl_version)) return false;

@@ -74,15 +74,11 @@ std::string WindowsPath(std::string path) {
 
 class WinFlow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  // A fresh plugin for every test, loaded and unloaded as the file manager does.
+  void SetUp() override {
     std::string error;
     FLibrary = OpenLibrary(WindowsPath(FromEnv("KOF_PLUGIN")), error);
     ASSERT_NE(FLibrary, nullptr) << error;
-  }
-  static void TearDownTestSuite() { CloseLibrary(FLibrary); }
-
-  void SetUp() override {
-    ASSERT_NE(FLibrary, nullptr);
     FUrl = FromEnv("KOF_TEST_SERVER_URL");
     ASSERT_FALSE(FUrl.empty()) << "KOF_TEST_SERVER_URL names the test server";
     TKofRegistry(TRegRoot::CurrentUser).DeleteKey("Software\\Varnok\\Koffra TC Plugin");
@@ -95,11 +91,21 @@ class WinFlow : public ::testing::Test {
     params.PluginInterfaceVersionHi = 2;
     params.PluginInterfaceVersionLow = 10;
     Sym<FsSetDefaultParams_t>("FsSetDefaultParams")(&params);
+    // Where this machine reaches the demo vault's share (\\storage\vault), which the
+    // server keeps in the folder KOF_TEST_STORAGE names: read by FsInitW.
+    const std::string storage = WindowsPath(FromEnv("KOF_TEST_STORAGE"));
+    ASSERT_FALSE(storage.empty()) << "KOF_TEST_STORAGE names the server's storage folder";
+    ASSERT_TRUE(ForceFolders(UserConfigFolder()));
+    ASSERT_TRUE(WriteWholeFile(UserConfigFolder() + "\\Koffra.subst.cfg", "subst \\\\storage\\vault " + storage + "\r\n"));
     ASSERT_EQ(Sym<FsInitW_t>("FsInitW")(1, &OnProgress, &OnLog, &OnRequest), 0);
+  }
+  void TearDown() override {
+    CloseLibrary(FLibrary);
+    FLibrary = nullptr;
   }
 
   template <class T>
-  static T Sym(const char* name) {
+  T Sym(const char* name) {
     return reinterpret_cast<T>(LibrarySymbol(FLibrary, name));
   }
 
@@ -144,7 +150,7 @@ class WinFlow : public ::testing::Test {
     ASSERT_TRUE(MkDir("\\Demo")) << Asked();
   }
 
-  static inline void* FLibrary = nullptr;
+  void* FLibrary = nullptr;
   std::string FUrl;
   std::string FLocal;
 };
@@ -222,14 +228,9 @@ TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
   EXPECT_FALSE(Has(List("\\Demo\\Projects"), "Windows box"));
 }
 
-// The demo vault keeps files over 1 MiB on its share (\\storage\vault), which
-// the server holds in the folder KOF_TEST_STORAGE names; the user's
-// Koffra.subst.cfg tells the plugin where this machine reaches it.
+// The demo vault keeps files over 1 MiB on its share.
 TEST_F(WinFlow, AFileOverTheLimitGoesEncryptedToTheShareAndComesBack) {
   const std::string storage = WindowsPath(FromEnv("KOF_TEST_STORAGE"));
-  ASSERT_FALSE(storage.empty()) << "KOF_TEST_STORAGE names the server's storage folder";
-  ASSERT_TRUE(ForceFolders(UserConfigFolder()));
-  ASSERT_TRUE(WriteWholeFile(UserConfigFolder() + "\\Koffra.subst.cfg", "subst \\\\storage\\vault " + storage + "\r\n"));
   NewDemoSession();
 
   std::string bytes(1100 * 1024, '\0');
@@ -244,6 +245,7 @@ TEST_F(WinFlow, AFileOverTheLimitGoesEncryptedToTheShareAndComesBack) {
     return files;
   };
   const std::vector<fs::path> before = storedFiles();
+  ASSERT_FALSE(List("\\Demo\\Projects\\Koffra").empty()) << Asked();  // the host lists before it copies in
   ASSERT_EQ(Put(big, "\\Demo\\Projects\\Koffra\\big.bin"), FS_FILE_OK) << Asked();
   std::vector<fs::path> added = storedFiles();
   std::erase_if(added, [&](const fs::path& p) { return std::find(before.begin(), before.end(), p) != before.end(); });
@@ -253,6 +255,7 @@ TEST_F(WinFlow, AFileOverTheLimitGoesEncryptedToTheShareAndComesBack) {
   EXPECT_EQ(stored.size(), bytes.size() + 20);
   EXPECT_EQ(stored.find(bytes.substr(0, 64)), std::string::npos);
 
+  EXPECT_TRUE(Has(List("\\Demo\\Projects\\Koffra"), "big.bin"));
   const std::string back = FLocal + "big-back.bin";
   RemoveFile(back);
   ASSERT_EQ(Get("\\Demo\\Projects\\Koffra\\big.bin", back), FS_FILE_OK) << Asked();
