@@ -61,6 +61,13 @@ int LeadingNumber(std::string_view AText) {
   return value;
 }
 
+#ifdef _WIN32
+// Linked into the plugin, OpenSSL would put its clean-up among the process's exit
+// handlers, which run after the host has unloaded the plugin: a call into freed
+// code as the host exits. Initialised first without it; the process's end frees all.
+[[maybe_unused]] const bool kOpenSSLWithoutExitHandler = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+#endif
+
 bool OpenSSLBackendWorks() {
   const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
   if (info == nullptr || info->ssl_version == nullptr || !StartsText("OpenSSL", info->ssl_version)) return false;
@@ -646,17 +653,32 @@ void TKofClient::SetImprint(std::string_view AValue) {
 
 // --- library checks ---
 
-std::string TKofClient::CryptoLibraryName() {
-  return "libcrypto.so." + std::to_string(OPENSSL_version_major());
-}
+namespace {
+// The Windows build links the engine into the plugin itself: there is no
+// library file to find there, and the names say which engine is in use.
+#ifdef _WIN32
+constexpr bool kEngineLinkedIn = true;
+#else
+constexpr bool kEngineLinkedIn = false;
+#endif
 
-std::string TKofClient::SSLLibraryName() { return "libssl.so." + std::to_string(OPENSSL_version_major()); }
+std::string OpenSSLLibraryName(const char* base) {
+  if (kEngineLinkedIn) return std::string(base) + " " + OpenSSL_version(OPENSSL_VERSION_STRING) + " (static)";
+  return std::string(base) + ".so." + std::to_string(OPENSSL_version_major());
+}
+}  // namespace
+
+std::string TKofClient::CryptoLibraryName() { return OpenSSLLibraryName("libcrypto"); }
+
+std::string TKofClient::SSLLibraryName() { return OpenSSLLibraryName("libssl"); }
 
 bool TKofClient::CheckSSL(std::string_view, bool) { return OpenSSLBackendWorks(); }
 
 int TKofClient::CheckSSLLib(int AWhat, std::string& LibPath) {
   LibPath = AWhat == 1 ? CryptoLibraryName() : SSLLibraryName();
-  return LibraryLoaded(LibPath) ? 0 : 126;  // 126: the module could not be found
+  constexpr int kModuleNotFound = 126;
+  if (kEngineLinkedIn) return OpenSSLBackendWorks() ? 0 : kModuleNotFound;
+  return LibraryLoaded(LibPath) ? 0 : kModuleNotFound;
 }
 
 }  // namespace kof

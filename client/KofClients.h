@@ -145,7 +145,7 @@ class TKofClient : public TKofUri {
 
   // The linked TLS engine works (curl's TLS backend is OpenSSL).
   [[nodiscard]] static bool CheckSSL(std::string_view APath, bool AForceInit);
-  // 0 when the library (1: crypto, else TLS) is loaded, else an error code.
+  // 0 when the library (1: crypto, else TLS) is loaded (or linked in), else an error code.
   static int CheckSSLLib(int AWhat, std::string& LibPath);
   static std::string CryptoLibraryName();
   static std::string SSLLibraryName();

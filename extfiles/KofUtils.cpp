@@ -1,6 +1,7 @@
 #include "extfiles/KofUtils.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 
@@ -225,10 +226,23 @@ std::string ExpandEnvironmentVariables(std::string_view AText) {
 std::string LocalStoredPath(const TExtSubstitutions& ARules, std::string_view AStoredPath) {
   std::string path = ARules.Map(AStoredPath);
   std::replace(path.begin(), path.end(), '\\', '/');
-  // Only an absolute local path is reachable: an unmapped share (//server)
-  // or drive (X:/) is not, and neither is a relative one.
-  if (path.size() < 2 || path[0] != '/' || path[1] == '/' || HasParentStep(path)) return {};
+  if (!IsLocalStoredPath(path) || HasParentStep(path)) return {};
   return path;
+}
+
+bool IsLocalStoredPath(std::string_view APath) {
+#ifdef _WIN32
+  // Drives and shares are both reachable here, and the host's paths come with "\".
+  const auto separator = [&](std::size_t i) { return APath[i] == '/' || APath[i] == '\\'; };
+  const bool drive =
+      APath.size() >= 3 && std::isalpha(static_cast<unsigned char>(APath[0])) && APath[1] == ':' && separator(2);
+  const bool share = APath.size() > 2 && separator(0) && separator(1) && !separator(2);
+  return drive || share;
+#else
+  // Only an absolute local path: an unmapped share (//server) or drive (X:/)
+  // is not reachable, and neither is a relative one.
+  return APath.size() >= 2 && APath[0] == '/' && APath[1] != '/';
+#endif
 }
 
 // ------------------------------------------------------------ other utilities

@@ -90,6 +90,10 @@ std::string ExpandEnvironmentVariables(std::string_view AText);
 // rule maps a share or drive path to a local one, or a ".." step could lead
 // outside the storage.
 std::string LocalStoredPath(const TExtSubstitutions& ARules, std::string_view AStoredPath);
+// A path this machine reaches, in the form LocalStoredPath gives: absolute and
+// local ("/..."), and on Windows a drive ("X:/...") or share ("//server/..."),
+// with "/" or "\" between folders.
+bool IsLocalStoredPath(std::string_view APath);
 
 // ------------------------------------------------------------ other utilities
 

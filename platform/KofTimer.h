@@ -1,18 +1,18 @@
 #pragma once
-// A restartable one-shot timer: the stand-in for a window timer. Its handler
-// runs on the timer's own thread, so it must take whatever lock it needs.
+// A restartable one-shot timer for clearing the clipboard. On Windows it is a
+// window timer of the thread that starts it: the handler runs from that
+// thread's message loop (the host's, also inside modal dialogs). Elsewhere it
+// stands in with a thread of its own, so the handler must take whatever lock
+// it needs.
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <optional>
-#include <thread>
+#include <memory>
 
 namespace kof {
 
 class TKofTimer {
  public:
-  explicit TKofTimer(std::function<void()> onFire) : FOnFire(std::move(onFire)) {}
+  explicit TKofTimer(std::function<void()> onFire);
   ~TKofTimer();
   TKofTimer(const TKofTimer&) = delete;
   TKofTimer& operator=(const TKofTimer&) = delete;
@@ -23,14 +23,8 @@ class TKofTimer {
   bool Enabled() const;
 
  private:
-  void Run();
-
-  std::function<void()> FOnFire;
-  mutable std::mutex FMutex;
-  std::condition_variable FWake;
-  std::optional<std::chrono::steady_clock::time_point> FDue;
-  bool FQuit = false;
-  std::thread FThread;
+  struct TState;
+  std::unique_ptr<TState> FState;
 };
 
 }  // namespace kof

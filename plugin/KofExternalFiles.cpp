@@ -37,8 +37,15 @@ std::string Replaced(std::string text, std::string_view value) {
   return text;
 }
 
+// Windows separates folders with "\" as well as "/".
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "/\\";
+#else
+constexpr std::string_view kSeparators = "/";
+#endif
+
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
+  const std::size_t slash = path.find_last_of(kSeparators);
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
@@ -108,7 +115,7 @@ bool TKofExternalFiles::CheckPaths(const std::string& readPath, const std::strin
     return false;
   }
   // A stored path that this machine cannot reach names no local folder.
-  const std::string folder = writePath.empty() || writePath.front() != '/' ? std::string() : FolderOf(writePath);
+  const std::string folder = !IsLocalStoredPath(writePath) ? std::string() : FolderOf(writePath);
   if (folder.empty() || !FolderExists(folder)) {
     ShowError(Replaced("Folder %s not exists.", folder.empty() ? ExtractFilePath(writePath) : folder));
     return false;

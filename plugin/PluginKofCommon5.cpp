@@ -88,8 +88,9 @@ TCommonKofPlugin::TCommonKofPlugin()
       FAppVersion(AppVersionText()),
       FClipInterval(std::chrono::seconds(FCfg->ClipboardTimeoutSec())),
       FClipboardTimer([this] {
-        // Runs on the timer's thread, also while a host call waits in a prompt: it takes only
-        // the clipboard's lock, and the notice waits for the next host call.
+        // Runs on the timer's thread (on Windows from the host's message loop), also while a
+        // host call waits in a prompt: it takes only the clipboard's lock, and the notice
+        // waits for the next host call.
         std::lock_guard guard(FClipMutex);
         // A copy made while this handler waited restarted the countdown: nothing is due.
         if (FClipboardTimer.Enabled() || !FClipboard.HoldsOwnText()) return;

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,15 +74,11 @@ std::string WindowsPath(std::string path) {
 
 class WinFlow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  // A fresh plugin for every test, loaded and unloaded as the file manager does.
+  void SetUp() override {
     std::string error;
     FLibrary = OpenLibrary(WindowsPath(FromEnv("KOF_PLUGIN")), error);
     ASSERT_NE(FLibrary, nullptr) << error;
-  }
-  static void TearDownTestSuite() { CloseLibrary(FLibrary); }
-
-  void SetUp() override {
-    ASSERT_NE(FLibrary, nullptr);
     FUrl = FromEnv("KOF_TEST_SERVER_URL");
     ASSERT_FALSE(FUrl.empty()) << "KOF_TEST_SERVER_URL names the test server";
     TKofRegistry(TRegRoot::CurrentUser).DeleteKey("Software\\Varnok\\Koffra TC Plugin");
@@ -93,11 +91,21 @@ class WinFlow : public ::testing::Test {
     params.PluginInterfaceVersionHi = 2;
     params.PluginInterfaceVersionLow = 10;
     Sym<FsSetDefaultParams_t>("FsSetDefaultParams")(&params);
+    // Where this machine reaches the demo vault's share (\\storage\vault), which the
+    // server keeps in the folder KOF_TEST_STORAGE names: read by FsInitW.
+    const std::string storage = WindowsPath(FromEnv("KOF_TEST_STORAGE"));
+    ASSERT_FALSE(storage.empty()) << "KOF_TEST_STORAGE names the server's storage folder";
+    ASSERT_TRUE(ForceFolders(UserConfigFolder()));
+    ASSERT_TRUE(WriteWholeFile(UserConfigFolder() + "\\Koffra.subst.cfg", "subst \\\\storage\\vault " + storage + "\r\n"));
     ASSERT_EQ(Sym<FsInitW_t>("FsInitW")(1, &OnProgress, &OnLog, &OnRequest), 0);
+  }
+  void TearDown() override {
+    CloseLibrary(FLibrary);
+    FLibrary = nullptr;
   }
 
   template <class T>
-  static T Sym(const char* name) {
+  T Sym(const char* name) {
     return reinterpret_cast<T>(LibrarySymbol(FLibrary, name));
   }
 
@@ -142,7 +150,7 @@ class WinFlow : public ::testing::Test {
     ASSERT_TRUE(MkDir("\\Demo")) << Asked();
   }
 
-  static inline void* FLibrary = nullptr;
+  void* FLibrary = nullptr;
   std::string FUrl;
   std::string FLocal;
 };
@@ -157,17 +165,36 @@ TEST_F(WinFlow, ASessionIsStoredInTheRegistryWithItsValueTypes) {
   ASSERT_TRUE(result.Started) << result.StartError;
   const std::string out(result.Output.View());
   EXPECT_EQ(result.ExitCode, 0) << out;
-  for (const std::string& line : {"URL    REG_SZ    " + FUrl, std::string("Domain    REG_SZ    SYSTEM"),
-                                  std::string("Username    REG_SZ    demo"), std::string("Editable Records    REG_DWORD    0x")})
-    EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
-  EXPECT_TRUE(Has(List("\\"), "Demo")) << Asked();
+  // "    NAME    TYPE    DATA" a value (Wine lists them by name, Windows as written).
+  std::map<std::string, std::string> types, data;
+  for (std::size_t pos = 0, end = 0; pos < out.size(); pos = end + 1) {
+    end = std::min(out.find('\n', pos), out.size());
+    std::string line = out.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t type = line.find("    REG_");
+    if (!line.starts_with("    ") || type == std::string::npos) continue;
+    const std::size_t typeEnd = std::min(line.find(' ', type + 4), line.size());
+    const std::string name = line.substr(4, type - 4);
+    types[name] = line.substr(type + 4, typeEnd - type - 4);
+    data[name] = line.substr(std::min(typeEnd + 4, line.size()));
+  }
+  std::map<std::string, std::string> expected = {{"URL", "REG_SZ"}, {"Domain", "REG_SZ"}, {"Username", "REG_SZ"}};
+  for (const char* number : {"AccessCodeTimeout", "Editable Records", "Files with Passwords", "Versions",
+                             "Error grouping", "Allowed Clipboard Message", "Allowed Version Change",
+                             "Display Help Folder", "Encrypt Files", "Store All Files", "Buffer Size MB"})
+    expected[number] = "REG_DWORD";
+  EXPECT_EQ(types, expected) << out;
+  EXPECT_EQ(data["URL"], FUrl);
+  EXPECT_EQ(data["Domain"], "SYSTEM");
+  EXPECT_EQ(data["Username"], "demo");
+  EXPECT_TRUE(Has(List("\\"), "Demo.<KOF>")) << Asked();
 }
 
 TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
   NewDemoSession();
   const auto root = List("\\Demo");
   ASSERT_TRUE(Has(root, "Projects")) << Asked();
-  EXPECT_TRUE(Has(root, "Personal"));
+  EXPECT_TRUE(Has(root, "Personal (demo)"));  // a private box shows its owner
   const auto box = List("\\Demo\\Projects\\Koffra");
   ASSERT_TRUE(Has(box, "Release notes.txt")) << Asked();
 
@@ -186,19 +213,56 @@ TEST_F(WinFlow, LogInBrowseCopyOutAndInAndMaintainTheTree) {
   ASSERT_EQ(Get("\\Demo\\Projects\\Koffra\\upload.txt", back), FS_FILE_OK) << Asked();
   EXPECT_EQ(ReadSmallFile(back, 1 << 20).value_or(""), bytes);
 
-  std::u16string from = Wide("\\Demo\\Projects\\Koffra\\upload.txt"), to = Wide("\\Demo\\Personal\\upload.txt");
+  std::u16string from = Wide("\\Demo\\Projects\\Koffra\\upload.txt"), to = Wide("\\Demo\\Personal (demo)\\upload.txt");
   RemoteInfoStruct info{};
   EXPECT_EQ(Sym<FsRenMovFileW_t>("FsRenMovFileW")(from.data(), to.data(), kTrue, kFalse, &info), FS_FILE_OK) << Asked();
   EXPECT_FALSE(Has(List("\\Demo\\Projects\\Koffra"), "upload.txt"));
-  EXPECT_TRUE(Has(List("\\Demo\\Personal"), "upload.txt"));
+  EXPECT_TRUE(Has(List("\\Demo\\Personal (demo)"), "upload.txt"));
   EXPECT_TRUE(Sym<FsDeleteFileW_t>("FsDeleteFileW")(to.data())) << Asked();
-  EXPECT_FALSE(Has(List("\\Demo\\Personal"), "upload.txt"));
+  EXPECT_FALSE(Has(List("\\Demo\\Personal (demo)"), "upload.txt"));
 
   ASSERT_TRUE(MkDir("\\Demo\\Projects\\Windows box")) << Asked();
   EXPECT_TRUE(Has(List("\\Demo\\Projects"), "Windows box"));
   std::u16string made = Wide("\\Demo\\Projects\\Windows box");
   EXPECT_TRUE(Sym<FsRemoveDirW_t>("FsRemoveDirW")(made.data())) << Asked();
   EXPECT_FALSE(Has(List("\\Demo\\Projects"), "Windows box"));
+}
+
+// The demo vault keeps files over 1 MiB on its share.
+TEST_F(WinFlow, AFileOverTheLimitGoesEncryptedToTheShareAndComesBack) {
+  const std::string storage = WindowsPath(FromEnv("KOF_TEST_STORAGE"));
+  NewDemoSession();
+
+  std::string bytes(1100 * 1024, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+  const std::string big = FLocal + "big.bin";
+  ASSERT_TRUE(WriteWholeFile(big, bytes));
+  namespace fs = std::filesystem;
+  const auto storedFiles = [&] {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator(fs::path(storage)))
+      if (e.is_regular_file()) files.push_back(e.path());
+    return files;
+  };
+  const std::vector<fs::path> before = storedFiles();
+  ASSERT_FALSE(List("\\Demo\\Projects\\Koffra").empty()) << Asked();  // the host lists before it copies in
+  ASSERT_EQ(Put(big, "\\Demo\\Projects\\Koffra\\big.bin"), FS_FILE_OK) << Asked();
+  std::vector<fs::path> added = storedFiles();
+  std::erase_if(added, [&](const fs::path& p) { return std::find(before.begin(), before.end(), p) != before.end(); });
+  ASSERT_EQ(added.size(), 1u);
+  // Sealed: signature, cipher text and tag; no plain bytes on the share.
+  const std::string stored = ReadSmallFile(added.front().string(), 4 << 20).value_or("");
+  EXPECT_EQ(stored.size(), bytes.size() + 20);
+  EXPECT_EQ(stored.find(bytes.substr(0, 64)), std::string::npos);
+
+  EXPECT_TRUE(Has(List("\\Demo\\Projects\\Koffra"), "big.bin"));
+  const std::string back = FLocal + "big-back.bin";
+  RemoveFile(back);
+  ASSERT_EQ(Get("\\Demo\\Projects\\Koffra\\big.bin", back), FS_FILE_OK) << Asked();
+  EXPECT_TRUE(ReadSmallFile(back, 4 << 20) == bytes);
+  std::u16string record = Wide("\\Demo\\Projects\\Koffra\\big.bin");
+  EXPECT_TRUE(Sym<FsDeleteFileW_t>("FsDeleteFileW")(record.data())) << Asked();
+  EXPECT_FALSE(Has(List("\\Demo\\Projects\\Koffra"), "big.bin"));
 }
 
 }  // namespace

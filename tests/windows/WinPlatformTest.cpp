@@ -1,13 +1,17 @@
 // The Windows implementations of the platform interface, under Wine.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/KofCalendar.h"
 #include "platform/KofFileIO.h"
 #include "platform/KofFolders.h"
 #include "platform/KofProcess.h"
 #include "platform/KofRegistry.h"
+#include "platform/KofTimer.h"
+#include "platform/win/KofWin.h"
 #include "support/KofText.h"
 
 namespace kof {
@@ -122,6 +126,43 @@ TEST(WinProcess, AMissingProgramIsNotStarted) {
   const TKofProcessResult result = RunProcess(request);
   EXPECT_FALSE(result.Started);
   EXPECT_EQ(result.StartError, ENOENT);
+}
+
+// The host's message loop, for a while.
+void PumpMessages(std::chrono::milliseconds span) {
+  const auto end = std::chrono::steady_clock::now() + span;
+  while (std::chrono::steady_clock::now() < end) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+TEST(WinTimer, FiresFromTheMessageLoopOnceAfterTheLatestStartAndNotAfterStop) {
+  using namespace std::chrono_literals;
+  int fired = 0;
+  DWORD firedOn = 0;
+  TKofTimer timer([&] {
+    ++fired;
+    firedOn = ::GetCurrentThreadId();
+  });
+  timer.Start(300ms);
+  PumpMessages(150ms);
+  timer.Start(300ms);  // restarts the full interval
+  PumpMessages(200ms);
+  EXPECT_EQ(fired, 0);
+  std::this_thread::sleep_for(300ms);  // due now, but only the loop runs the handler
+  EXPECT_EQ(fired, 0);
+  EXPECT_TRUE(timer.Enabled());
+  PumpMessages(300ms);
+  EXPECT_EQ(fired, 1);
+  EXPECT_EQ(firedOn, ::GetCurrentThreadId());
+  EXPECT_FALSE(timer.Enabled());
+
+  timer.Start(50ms);
+  timer.Stop();
+  PumpMessages(200ms);
+  EXPECT_EQ(fired, 1);
 }
 
 }  // namespace
