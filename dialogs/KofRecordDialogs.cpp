@@ -196,9 +196,9 @@ void TPropertiesDialog::SetEditing(bool editableRecords, bool modifiable) {
   if (!FReadOnly) SetCaption("Edit " + FBaseCaption);
   Control("btnClose").Visible = FReadOnly;
   Control("btnOK").Visible = Control("btnCancel").Visible = !FReadOnly;
-  // Enter presses the one default button that shows: the host takes the last one it reads.
-  Control("btnClose").Default = FReadOnly;
-  Control("btnOK").Default = !FReadOnly;
+  // Enter and Escape press the one default and cancel button that shows: the host takes the last one it reads.
+  Control("btnClose").Default = Control("btnClose").Cancel = FReadOnly;
+  Control("btnOK").Default = Control("btnCancel").Cancel = !FReadOnly;
   Control("stInfo").Caption = !FReadOnly        ? ""
                               : !editableRecords ? "Editing records is disabled in the configuration"
                                                  : "User does not have the right to edit the record";

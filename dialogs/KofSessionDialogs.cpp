@@ -192,7 +192,9 @@ TSessionConfigDialog::TSessionConfigDialog(const TSessionConfigValues& values, T
               MakeButton("btnClose", "&Close", mrCancel)});
   Control("btnOK").Visible = Control("btnCancel").Visible = !ro;
   Control("btnClose").Visible = Control("btnClose").Enabled = ro;
-  Control("btnClose").Default = ro;
+  // Enter and Escape press the buttons that show: the host takes the last default and cancel button it reads.
+  Control("btnClose").Default = Control("btnClose").Cancel = ro;
+  Control("btnOK").Default = Control("btnCancel").Cancel = !ro;
   SetFocus(FOptions.LockIdentity || ro ? (ro ? "btnClose" : "ledACTimeout") : "edtName");
 }
 

@@ -55,6 +55,21 @@ TEST(Lfm, EveryComboBoxShowsItsLongestItemWhole) {
   }
 }
 
+// The host takes the last default and the last cancel button it reads: a
+// hidden one there would leave Enter or Escape doing nothing.
+TEST(Lfm, EnterAndEscapePressAButtonThatShows) {
+  for (const auto& sample : test::DialogSamples()) {
+    const auto dialog = sample.Make();
+    int defaults = 0, cancels = 0;
+    for (const auto& c : dialog->Controls()) {
+      defaults += c.Default, cancels += c.Cancel;
+      EXPECT_TRUE(c.Visible || !(c.Default || c.Cancel)) << sample.Name << ": " << c.Name;
+    }
+    EXPECT_LE(defaults, 1) << sample.Name;
+    EXPECT_LE(cancels, 1) << sample.Name;
+  }
+}
+
 TEST(Lfm, ListItemsLoseTheirAcceleratorMarks) {
   TKofDialog dialog("Marks", 300, 200);
   TDialogControl list;
