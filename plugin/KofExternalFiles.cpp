@@ -248,7 +248,7 @@ int TKofExternalFiles::DeleteRecordForGood(TKofExternalFile& record) {
   TKofClient& client = Client();
   if (!client.Delete(&record)) return efcFailed;
   // A record in the bin without its file could be restored to nothing.
-  if (!client.RemoveDeletedRecord(record.Id())) return efcFailed;
+  if (!client.RemoveDeletedRecord(record.Id())) return efcNotFound;  // the record stays, in the bin
   return efcOk;
 }
 
